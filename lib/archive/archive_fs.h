@@ -1,0 +1,40 @@
+// The read side of EPK2: an archive opened as a FileSystem, and the zlib
+// entry stream that inflates entries on reading and deflates them for the
+// builder.
+#pragma once
+
+#include <cstdint>
+
+#include "fs/filesystem.h"
+
+struct Allocator;
+struct Stream;
+struct ArchiveFileSystem;
+
+constexpr int ENTRY_MODE_INFLATE = 1;
+constexpr int ENTRY_MODE_DEFLATE = 2;
+
+FileSystem* archive_open(FileSystem* parent, const char* path, Allocator* allocator);
+FileSystem* archive_open_memory(const void* buffer, uint32_t size, Allocator* allocator);
+
+Stream* stream_open_entry(Stream* inner, uint32_t size, int mode, Allocator* allocator);
+
+// Read-only view of an opened archive's records, for tools that show or
+// copy stored bytes. Null when fs is not an archive.
+struct ArchiveEntryInfo {
+    uint32_t data_offset;
+    uint32_t stored_size;
+    uint32_t size;
+    uint8_t key;
+    uint8_t attributes;
+};
+bool archive_is_archive(FileSystem* fs);
+// Looks up a file by path as open does; false when not found.
+bool archive_entry_info(FileSystem* fs, const char* path, ArchiveEntryInfo* info);
+// Header figures of an opened archive.
+struct ArchiveHeaderInfo {
+    uint32_t table_end;
+    uint32_t dir_count;
+    uint32_t file_count;
+};
+bool archive_header_info(FileSystem* fs, ArchiveHeaderInfo* info);

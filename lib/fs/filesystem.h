@@ -1,0 +1,69 @@
+// The directory interface over disk folders and archives, its free
+// functions, and the process-wide mount table.
+#pragma once
+
+#include <cstdint>
+
+struct Allocator;
+struct Stream;
+struct FileSystem;
+
+constexpr uint32_t FS_PATH_SIZE = 512;
+
+constexpr uint32_t DIRENTRY_READONLY = 0x01;
+constexpr uint32_t DIRENTRY_DIRECTORY = 0x80;
+
+struct DirEntry {
+    char name[FS_PATH_SIZE];
+    uint32_t size;
+    uint32_t attributes;
+};
+
+typedef int (*EnumCallback)(void* context, FileSystem* fs, DirEntry* entry);
+
+// Slot order is fixed; a kind may leave a slot null.
+struct FileSystemOps {
+    int (*close)(FileSystem* fs);
+    Stream* (*open)(FileSystem* fs, const char* path, uint32_t offset, uint32_t length,
+                    uint32_t flags, Allocator* allocator);
+    int (*enumerate)(FileSystem* fs, const char* path, int recursive, void* context,
+                     EnumCallback callback);
+    int (*make_dir)(FileSystem* fs, const char* path);
+    int (*remove_dir)(FileSystem* fs, const char* path);
+};
+
+// The four fields every file-system object begins with.
+struct FileSystemHeader {
+    const FileSystemOps* ops;
+    char current_dir[FS_PATH_SIZE];
+    FileSystem* parent;
+    char root_path[FS_PATH_SIZE];
+};
+
+struct FileSystem {
+    FileSystemHeader header;
+};
+
+Stream* fs_open(FileSystem* fs, const char* path, uint32_t offset, uint32_t length, uint32_t flags,
+                Allocator* allocator);
+int fs_close(FileSystem* fs);
+int fs_enumerate(FileSystem* fs, const char* path, int recursive, void* context,
+                 EnumCallback callback);
+int fs_make_dir(FileSystem* fs, const char* path);
+int fs_remove_dir(FileSystem* fs, const char* path);
+int fs_get_current_dir(FileSystem* fs, char* output);
+int fs_set_current_dir(FileSystem* fs, const char* directory);
+int fs_resolve_path(FileSystem* fs, char* output, uint32_t output_size, const char* path);
+
+// Mount table.
+constexpr int MOUNT_CURRENT_DIR = 0;
+constexpr int MOUNT_APP_DATA = 1;
+constexpr int MOUNT_SLOTS = 8;
+
+void fs_init(Allocator* allocator);
+void fs_shutdown();
+int fs_set_mount(int index, FileSystem* fs);
+FileSystem* fs_get_mount(int index);
+Stream* fs_open_mount(int index, const char* path, uint32_t offset, uint32_t length, uint32_t flags,
+                      Allocator* allocator);
+Stream* fs_open_mount_whole(int index, const char* path, uint32_t flags, Allocator* allocator);

@@ -1,0 +1,175 @@
+// The few operating-system operations the library and the updater need.
+//
+// Two implementations exist: lib/platform/win32 calls the ANSI Win32 functions
+// named beside each declaration; lib/platform/posix gives the same observable
+// results on Linux. Every narrow string that crosses this header is in code
+// page 932 on both builds; the POSIX side converts to and from the file
+// system's UTF-8 at this boundary and fails (never alters a name) when a name
+// cannot be converted.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// ---------------------------------------------------------------------------
+// Files (CreateFileA, ReadFile, WriteFile, SetFilePointer, GetFileSize,
+// CloseHandle, FlushFileBuffers, DeleteFileA, MoveFileA, MoveFileExA)
+
+// An open file: a Win32 HANDLE or a POSIX descriptor, widened.
+typedef intptr_t PlatformFile;
+constexpr PlatformFile PLATFORM_INVALID_FILE = -1;
+
+enum PlatformAccess : unsigned {
+    PLATFORM_ACCESS_READ = 1,  // GENERIC_READ
+    PLATFORM_ACCESS_WRITE = 2, // GENERIC_WRITE
+};
+
+enum PlatformDisposition {
+    PLATFORM_OPEN_EXISTING, // the file must exist
+    PLATFORM_CREATE_ALWAYS, // create, or truncate an existing file
+    PLATFORM_OPEN_ALWAYS,   // open, or create when missing; never truncates
+};
+
+// Share mode is always read|write. Returns PLATFORM_INVALID_FILE on failure
+// (access 0 always fails).
+PlatformFile platform_file_open(const char* path, unsigned access, PlatformDisposition disposition);
+void platform_file_close(PlatformFile file);
+// Low 32 bits of the size; the high bits go to *high when it is not null.
+// Returns false (and 0) when the size cannot be obtained.
+bool platform_file_size(PlatformFile file, uint32_t* low, uint32_t* high);
+// Moves the file pointer to an absolute position (from the beginning).
+bool platform_file_seek(PlatformFile file, uint32_t position);
+// One transfer call each; the result is the count transferred (short counts
+// at the end of the file or on a full disk, 0 on error).
+uint32_t platform_file_read(PlatformFile file, void* buffer, uint32_t count);
+uint32_t platform_file_write(PlatformFile file, const void* buffer, uint32_t count);
+// Pushes written data to the device (FlushFileBuffers / fsync).
+bool platform_file_sync(PlatformFile file);
+
+bool platform_file_delete(const char* path);
+// Renames; fails when the target exists (MoveFileA).
+bool platform_file_move(const char* from, const char* to);
+// Replaces the target atomically and makes the rename durable
+// (MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+// rename and fsync of the folder on POSIX).
+bool platform_file_replace(const char* from, const char* to);
+bool platform_file_exists(const char* path);
+
+// ---------------------------------------------------------------------------
+// Folders (GetCurrentDirectoryA, SHGetSpecialFolderPathA, GetFullPathNameA,
+// GetFileAttributesA, CreateDirectoryA, RemoveDirectoryA, FindFirstFileA,
+// FindNextFileA, FindClose)
+
+// Attribute bits, the same values as the file-system layer's DirEntry bits.
+constexpr uint32_t PLATFORM_ATTRIBUTE_READONLY = 0x01;
+constexpr uint32_t PLATFORM_ATTRIBUTE_DIRECTORY = 0x80;
+// Returned by platform_attributes for a path that does not exist.
+constexpr uint32_t PLATFORM_ATTRIBUTES_INVALID = 0xFFFFFFFFu;
+
+// The folder separator of this platform ('\\' on Windows, '/' on POSIX).
+char platform_separator();
+
+// Copies the current directory (no trailing separator) into buffer; false
+// when it does not fit or cannot be read.
+bool platform_current_dir(char* buffer, uint32_t length);
+// The user's application-data folder, created if missing, into a buffer of
+// at least 260 bytes (CSIDL_APPDATA; POSIX: $XDG_DATA_HOME or ~/.local/share).
+bool platform_app_data_dir(char* buffer);
+// Full, canonical form of path (platform separators, "." and ".." resolved,
+// relative paths taken from the current directory); works for paths that do
+// not exist. Returns the length of the result; a result of length or more
+// means it did not fit and nothing usable was written; 0 on failure.
+uint32_t platform_full_path(char* buffer, uint32_t length, const char* path);
+uint32_t platform_attributes(const char* path);
+bool platform_make_dir(const char* path);
+bool platform_remove_dir(const char* path);
+
+// One entry of a folder listing.
+struct PlatformFindData {
+    char name[260];      // the entry's own name, code page 932
+    uint32_t size_low;   // nFileSizeLow
+    uint32_t attributes; // PLATFORM_ATTRIBUTE_* bits
+    bool name_unconvertible; // POSIX: the name has no code page 932 form; name holds its raw bytes
+};
+typedef intptr_t PlatformFind;
+constexpr PlatformFind PLATFORM_INVALID_FIND = -1;
+
+// pattern is a folder path followed by a separator and "*". The listing
+// includes the "." and ".." entries, as FindFirstFileA does.
+PlatformFind platform_find_first(const char* pattern, PlatformFindData* data);
+bool platform_find_next(PlatformFind find, PlatformFindData* data);
+void platform_find_close(PlatformFind find);
+
+// ---------------------------------------------------------------------------
+// Paths of the updater (GetModuleFileNameA, PathFindFileNameA, PathCombineA,
+// PathMatchSpecA)
+
+// The running executable's full path; false when it does not fit.
+bool platform_module_path(char* buffer, uint32_t length);
+// The position after the last separator ("\\" or "/"), double-byte aware.
+const char* platform_path_find_file_name(const char* path);
+// PathCombineA: joins folder and file into dest (260 bytes) with exactly one
+// separator between them, "." and ".." resolved; an empty folder yields the
+// file alone. Returns dest, or null when the result does not fit.
+char* platform_path_combine(char* dest, const char* folder, const char* file);
+// PathMatchSpecA: MS-DOS wildcard match, ";"-separated patterns.
+bool platform_path_match_spec(const char* path, const char* spec);
+
+// ---------------------------------------------------------------------------
+// Memory (GetProcessHeap, HeapAlloc, HeapReAlloc, HeapFree)
+
+typedef void* PlatformHeap;
+PlatformHeap platform_process_heap();
+void* platform_heap_alloc(PlatformHeap heap, size_t size);
+void* platform_heap_realloc(PlatformHeap heap, void* block, size_t size);
+void platform_heap_free(PlatformHeap heap, void* block);
+
+// ---------------------------------------------------------------------------
+// Diagnostics (OutputDebugStringA, MessageBoxA)
+
+// The debugger output; standard error on POSIX.
+void platform_debug_output(const char* text);
+// A modal message box; POSIX prints caption and text to standard error and
+// returns 1 (IDOK).
+int platform_message_box(void* owner, const char* text, const char* caption, unsigned style);
+
+// ---------------------------------------------------------------------------
+// Threads (critical sections, CreateThread, SetThreadPriority, ExitThread,
+// events, waits, QueryPerformanceCounter, Sleep)
+
+// Room for the operating system's lock object (a CRITICAL_SECTION, or a
+// recursive pthread mutex), aligned for either.
+#if UINTPTR_MAX > 0xFFFFFFFFu
+constexpr size_t PLATFORM_LOCK_STORAGE = 48;
+#else
+constexpr size_t PLATFORM_LOCK_STORAGE = 28;
+#endif
+
+// Builds a re-entrant lock in storage (at least PLATFORM_LOCK_STORAGE bytes,
+// pointer-aligned).
+void platform_lock_init(void* storage);
+void platform_lock_delete(void* storage);
+void platform_lock_enter(void* storage);
+bool platform_lock_try_enter(void* storage);
+void platform_lock_leave(void* storage);
+
+typedef void* PlatformThread; // null: no thread
+typedef unsigned long (*PlatformThreadEntry)(void* argument);
+PlatformThread platform_thread_create(uint32_t stack_size, PlatformThreadEntry entry,
+                                      void* argument);
+// Waits with no time-out; returns 0 (WAIT_OBJECT_0) when the thread ended.
+uint32_t platform_thread_wait(PlatformThread thread);
+bool platform_thread_close(PlatformThread thread);
+bool platform_thread_set_priority(PlatformThread thread, int level);
+[[noreturn]] void platform_thread_exit(uint32_t code);
+uint32_t platform_thread_current_id();
+
+typedef void* PlatformEvent; // auto-reset, starts non-signalled; null on failure
+PlatformEvent platform_event_create();
+bool platform_event_destroy(PlatformEvent event);
+uint32_t platform_event_wait(PlatformEvent event); // 0 when signalled
+bool platform_event_signal(PlatformEvent event);
+
+int64_t platform_performance_counter();
+int64_t platform_performance_frequency();
+void platform_sleep_ms(uint32_t milliseconds);

@@ -1,0 +1,82 @@
+// The byte-stream interface: a plain object whose first field points to a
+// constant table of eight operations. Kinds stack: a filter holds an inner
+// stream and forwards to it. Callers never look at a stream's kind.
+#pragma once
+
+#include <cstdint>
+
+struct Allocator;
+struct Stream;
+
+constexpr uint32_t STREAM_STATE_MORE = 1;
+constexpr uint32_t STREAM_STATE_END = 2;
+
+constexpr int STREAM_SEEK_BEGIN = 0;
+constexpr int STREAM_SEEK_CURRENT = 1;
+constexpr int STREAM_SEEK_END = 2;
+
+constexpr uint32_t STREAM_OPEN_READ = 1;
+constexpr uint32_t STREAM_OPEN_WRITE = 2;
+constexpr uint32_t STREAM_OPEN_LOAD = 8;
+
+// Slot order is fixed; every kind fills all eight slots.
+struct StreamOps {
+    void (*close)(Stream* stream);
+    uint32_t (*read)(Stream* stream, void* buffer, uint32_t count);
+    uint32_t (*write)(Stream* stream, const void* buffer, uint32_t count);
+    void (*flush)(Stream* stream);
+    uint32_t (*seek)(Stream* stream, int32_t offset, int origin);
+    uint32_t (*tell)(Stream* stream);
+    uint32_t (*size)(Stream* stream);
+    uint32_t (*state)(Stream* stream);
+};
+
+struct Stream {
+    const StreamOps* ops;
+};
+
+// Short-hands that call through the table.
+inline void stream_close(Stream* s) { s->ops->close(s); }
+inline uint32_t stream_read(Stream* s, void* b, uint32_t n) { return s->ops->read(s, b, n); }
+inline uint32_t stream_write(Stream* s, const void* b, uint32_t n) { return s->ops->write(s, b, n); }
+inline void stream_flush(Stream* s) { s->ops->flush(s); }
+inline uint32_t stream_seek(Stream* s, int32_t o, int origin) { return s->ops->seek(s, o, origin); }
+inline uint32_t stream_tell(Stream* s) { return s->ops->tell(s); }
+inline uint32_t stream_size(Stream* s) { return s->ops->size(s); }
+inline uint32_t stream_state(Stream* s) { return s->ops->state(s); }
+
+// Constructors. Each takes the Allocator last (null: the heap) and returns
+// the stream or null.
+Stream* stream_open_file(const char* path, uint32_t start, uint32_t length, uint32_t flags,
+                         Allocator* allocator);
+Stream* stream_open_memory(void* buffer, uint32_t size, uint32_t flags, int owns,
+                           Allocator* allocator);
+Stream* stream_load(Stream* stream, Allocator* allocator);
+Stream* stream_open_range(Stream* inner, int owns, uint32_t start, uint32_t length, uint32_t flags,
+                          Allocator* allocator);
+Stream* stream_open_scramble(Stream* inner, const unsigned char* key, uint32_t key_length,
+                             uint32_t limit, Allocator* allocator);
+
+// Typed little-endian helpers. A reading helper that gets fewer bytes than it
+// needs returns 0.
+int stream_read_char(Stream* stream);
+int stream_read_wchar(Stream* stream);
+int8_t stream_read_s8(Stream* stream);
+uint8_t stream_read_u8(Stream* stream);
+int16_t stream_read_s16(Stream* stream);
+uint16_t stream_read_u16(Stream* stream);
+int32_t stream_read_s32(Stream* stream);
+uint32_t stream_read_u32(Stream* stream);
+int64_t stream_read_s64(Stream* stream);
+uint64_t stream_read_u64(Stream* stream);
+
+uint32_t stream_write_char(Stream* stream, int value);
+uint32_t stream_write_wchar(Stream* stream, int value);
+uint32_t stream_write_s8(Stream* stream, int8_t value);
+uint32_t stream_write_u8(Stream* stream, uint8_t value);
+uint32_t stream_write_s16(Stream* stream, int16_t value);
+uint32_t stream_write_u16(Stream* stream, uint16_t value);
+uint32_t stream_write_s32(Stream* stream, int32_t value);
+uint32_t stream_write_u32(Stream* stream, uint32_t value);
+uint32_t stream_write_s64(Stream* stream, int64_t value);
+uint32_t stream_write_u64(Stream* stream, uint64_t value);

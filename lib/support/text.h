@@ -1,0 +1,58 @@
+// Text and number utilities. All text is 8-bit and NUL-terminated, in code
+// page 932: wherever these routines look for a separator they step over
+// double-byte characters, whose trail byte may be 0x5C (a backslash).
+#pragma once
+
+#include <cstdint>
+
+struct Stream;
+
+// True for a lead byte of a code page 932 double-byte character.
+inline bool text_is_lead_byte(unsigned char c) {
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+
+// Cuts text in place at every separator into at most maximum pieces.
+uint32_t split_text(char* text, char separator, char** pieces, uint32_t maximum);
+// Reads one CR LF line into buffer (at most size - 1 bytes, then a NUL).
+uint32_t read_line(Stream* stream, char* buffer, uint32_t size);
+// Writes text and then CR LF; returns the count of the first write.
+uint32_t write_line(Stream* stream, const char* text);
+
+// Path routines: "/" and the backslash both separate.
+char* path_file_name(const char* path);
+char* path_extension(const char* path);
+char* path_directory(char* destination, const char* path);
+char* path_change_extension(char* destination, const char* path, const char* extension);
+
+// CRC-32/MPEG-2.
+uint32_t checksum_crc32(const void* data, uint32_t length);
+
+// xorshift128; a null state selects the process-wide one.
+struct Random {
+    uint32_t w[4];
+};
+void random_seed(Random* state, uint32_t seed);
+uint32_t random_u32(Random* state);
+uint32_t random_range(Random* state, uint32_t low, uint32_t high);
+int32_t random_spread(Random* state, int32_t centre, int32_t spread);
+float random_range_float(Random* state, float low, float high);
+float random_spread_float(Random* state, float centre, float spread);
+
+uint32_t utf16_to_utf8(char* destination, uint32_t capacity, const uint16_t* text);
+uint32_t utf8_to_utf16(uint16_t* destination, uint32_t capacity, const char* text);
+
+struct tm;
+int64_t time_now(int64_t* out);
+struct tm* time_to_utc(const int64_t* time);
+uint32_t format_utc_time(char* destination, uint32_t size, const char* format);
+
+struct Rect {
+    int32_t left, top, right, bottom;
+};
+void rect_intersect(const Rect* a, Rect* b);
+
+uint32_t color_from_floats(float c0, float c1, float c2, float alpha);
+uint32_t color_scale(uint32_t colour, float factor);
+uint32_t color_modulate(uint32_t x, uint32_t y);
+uint32_t color_pack(uint32_t c0, uint32_t c1, uint32_t c2, uint32_t alpha);
