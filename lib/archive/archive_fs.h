@@ -38,3 +38,7 @@ struct ArchiveHeaderInfo {
     uint32_t file_count;
 };
 bool archive_header_info(FileSystem* fs, ArchiveHeaderInfo* info);
+// The entry's stored bytes exactly as they lie in the archive (still
+// scrambled and compressed): a window of stored_size bytes at data_offset.
+// An empty entry gives an empty stream. Null when not found.
+Stream* archive_open_stored(FileSystem* fs, const char* path, Allocator* allocator);
