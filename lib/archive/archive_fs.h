@@ -18,6 +18,12 @@ FileSystem* archive_open(FileSystem* parent, const char* path, Allocator* alloca
 FileSystem* archive_open_memory(const void* buffer, uint32_t size, Allocator* allocator);
 
 Stream* stream_open_entry(Stream* inner, uint32_t size, int mode, Allocator* allocator);
+// Mode 1: true only when the zlib stream ended with a good Adler-32 and
+// exactly `size` bytes were delivered. False for any other stream.
+bool entry_stream_intact(Stream* s);
+// Mode 2: true once an inner write came up short or zlib failed; the entry's
+// bytes are then incomplete. False for any other stream.
+bool entry_stream_failed(Stream* s);
 
 // Read-only view of an opened archive's records, for tools that show or
 // copy stored bytes. Null when fs is not an archive.
