@@ -44,6 +44,7 @@ struct FileSystem {
     FileSystemHeader header;
 };
 
+// Null fs: the operating system's file system itself.
 Stream* fs_open(FileSystem* fs, const char* path, uint32_t offset, uint32_t length, uint32_t flags,
                 Allocator* allocator);
 int fs_close(FileSystem* fs);
@@ -51,11 +52,17 @@ int fs_enumerate(FileSystem* fs, const char* path, int recursive, void* context,
                  EnumCallback callback);
 int fs_make_dir(FileSystem* fs, const char* path);
 int fs_remove_dir(FileSystem* fs, const char* path);
+// output holds at least FS_PATH_SIZE bytes.
 int fs_get_current_dir(FileSystem* fs, char* output);
+// directory is empty (the root) or absolute without a trailing "/"; 0 and
+// the old one kept when it does not fit FS_PATH_SIZE.
 int fs_set_current_dir(FileSystem* fs, const char* directory);
+// The absolute form of path; 0 and nothing written when it does not fit.
 int fs_resolve_path(FileSystem* fs, char* output, uint32_t output_size, const char* path);
 
-// Mount table.
+// Mount table. fs_init and fs_shutdown nest; the outermost pair creates and
+// closes the disk file systems of slots 0 and 1. An empty slot or an index
+// outside 0..7 makes fs_open_mount open the path directly on disk.
 constexpr int MOUNT_CURRENT_DIR = 0;
 constexpr int MOUNT_APP_DATA = 1;
 constexpr int MOUNT_SLOTS = 8;
