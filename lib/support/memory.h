@@ -44,11 +44,18 @@ struct ArenaAllocator {
 };
 constexpr uint32_t ARENA_HEAD_SIZE = sizeof(ArenaAllocator);
 
-// alignment: 0 for none, else a power of two. Null allocator: the heap.
+// alignment: 0 for none, else a power of two (anything else yields null).
+// Null allocator: the heap. Null when size, alignment and header together
+// do not fit in 32 bits.
 void* mem_alloc(Allocator* allocator, uint32_t size, uint32_t alignment);
+// A null block is ignored.
 void mem_free(void* block);
+// Null block: a fresh heap block. Null result: the old block stays valid;
+// a block that alignment placed further into its underlying block cannot
+// be reallocated (its data would shift) and gives null.
 void* mem_realloc(void* block, uint32_t new_size);
 Allocator* mem_owner(const void* block);
 Allocator* mem_default_allocator();
 void allocator_destroy(Allocator* allocator);
+// The buffer must be pointer-aligned; null when it cannot hold the head.
 ArenaAllocator* arena_init(void* buffer, uint32_t size);
