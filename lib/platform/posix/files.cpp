@@ -1,0 +1,226 @@
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/platform.h"
+#include "platform/posix/codepage.h"
+
+// The file functions behave as their Win32 counterparts do for the library:
+// the same open rules, one logical transfer per call, the size split into
+// 32-bit halves.
+
+static int file_descriptor(PlatformFile file) {
+    return static_cast<int>(file);
+}
+
+// Windows keeps a read-only attribute that refuses writes and deletion; here
+// a file that nobody may write stands for it.
+static bool file_mode_read_only(mode_t mode) {
+    return (mode & 0222) == 0;
+}
+
+PlatformFile platform_file_open(const char* path, unsigned access,
+                                PlatformDisposition disposition) {
+    int flags;
+    switch (access & (PLATFORM_ACCESS_READ | PLATFORM_ACCESS_WRITE)) {
+    case PLATFORM_ACCESS_READ:
+        flags = O_RDONLY;
+        break;
+    case PLATFORM_ACCESS_WRITE:
+        flags = O_WRONLY;
+        break;
+    case PLATFORM_ACCESS_READ | PLATFORM_ACCESS_WRITE:
+        flags = O_RDWR;
+        break;
+    default:
+        return PLATFORM_INVALID_FILE;
+    }
+    switch (disposition) {
+    case PLATFORM_OPEN_EXISTING:
+        break;
+    case PLATFORM_CREATE_ALWAYS:
+        flags |= O_CREAT | O_TRUNC;
+        break;
+    case PLATFORM_OPEN_ALWAYS:
+        flags |= O_CREAT;
+        break;
+    default:
+        return PLATFORM_INVALID_FILE;
+    }
+    CodepagePath native;
+    if (!codepage_path(&native, path)) {
+        return PLATFORM_INVALID_FILE;
+    }
+    int fd;
+    do {
+        fd = open(native.text, flags | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return PLATFORM_INVALID_FILE;
+    }
+    // CreateFileA refuses folders; open() hands out a descriptor for reading.
+    struct stat info;
+    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        close(fd);
+        return PLATFORM_INVALID_FILE;
+    }
+    return fd;
+}
+
+void platform_file_close(PlatformFile file) {
+    if (file != PLATFORM_INVALID_FILE) {
+        close(file_descriptor(file)); // no retry on EINTR: the descriptor is gone either way
+    }
+}
+
+bool platform_file_size(PlatformFile file, uint32_t* low, uint32_t* high) {
+    struct stat info;
+    bool ok = file != PLATFORM_INVALID_FILE && fstat(file_descriptor(file), &info) == 0;
+    uint64_t size = ok ? static_cast<uint64_t>(info.st_size) : 0;
+    if (low) {
+        *low = static_cast<uint32_t>(size);
+    }
+    if (high) {
+        *high = static_cast<uint32_t>(size >> 32);
+    }
+    return ok;
+}
+
+bool platform_file_seek(PlatformFile file, uint32_t position) {
+    return lseek(file_descriptor(file), static_cast<off_t>(position), SEEK_SET) ==
+           static_cast<off_t>(position);
+}
+
+// ReadFile and WriteFile on a disk file transfer everything they can in one
+// call; POSIX may stop early (signals, huge counts), so the call is repeated
+// until the count is done, the end of the file is reached or an error comes.
+uint32_t platform_file_read(PlatformFile file, void* buffer, uint32_t count) {
+    uint32_t done = 0;
+    while (done < count) {
+        ssize_t n = read(file_descriptor(file), static_cast<char*>(buffer) + done, count - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        done += static_cast<uint32_t>(n);
+    }
+    return done;
+}
+
+uint32_t platform_file_write(PlatformFile file, const void* buffer, uint32_t count) {
+    uint32_t done = 0;
+    while (done < count) {
+        ssize_t n =
+            write(file_descriptor(file), static_cast<const char*>(buffer) + done, count - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break; // a full disk shows as a short count
+        }
+        done += static_cast<uint32_t>(n);
+    }
+    return done;
+}
+
+bool platform_file_sync(PlatformFile file) {
+    int result;
+    do {
+        result = fsync(file_descriptor(file));
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+bool platform_file_delete(const char* path) {
+    CodepagePath native;
+    if (!codepage_path(&native, path)) {
+        return false;
+    }
+    struct stat info;
+    if (lstat(native.text, &info) == 0 && S_ISREG(info.st_mode) &&
+        file_mode_read_only(info.st_mode)) {
+        errno = EACCES; // DeleteFileA refuses read-only files
+        return false;
+    }
+    return unlink(native.text) == 0;
+}
+
+bool platform_file_move(const char* from, const char* to) {
+    CodepagePath source, target;
+    if (!codepage_path(&source, from) || !codepage_path(&target, to)) {
+        return false;
+    }
+    // MoveFileA never replaces: let the kernel refuse an existing target
+    // atomically, and check first only where the file system cannot.
+    if (renameat2(AT_FDCWD, source.text, AT_FDCWD, target.text, RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return false;
+    }
+    struct stat info;
+    if (lstat(target.text, &info) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return rename(source.text, target.text) == 0;
+}
+
+// The folder that holds path, for making a rename in it durable.
+static void file_parent_folder(const char* path, char* folder, size_t size) {
+    const char* slash = std::strrchr(path, '/');
+    if (!slash) {
+        std::strcpy(folder, ".");
+        return;
+    }
+    size_t length = slash == path ? 1 : static_cast<size_t>(slash - path);
+    if (length >= size) {
+        length = size - 1;
+    }
+    std::memcpy(folder, path, length);
+    folder[length] = '\0';
+}
+
+bool platform_file_replace(const char* from, const char* to) {
+    CodepagePath source, target;
+    if (!codepage_path(&source, from) || !codepage_path(&target, to)) {
+        return false;
+    }
+    struct stat info;
+    if (lstat(target.text, &info) == 0 && S_ISREG(info.st_mode) &&
+        file_mode_read_only(info.st_mode)) {
+        errno = EACCES; // MoveFileExA does not replace a read-only file
+        return false;
+    }
+    if (rename(source.text, target.text) != 0) {
+        return false;
+    }
+    // The rename is only durable once the folder's entry is on the device.
+    char folder[CODEPAGE_PATH_MAX];
+    file_parent_folder(target.text, folder, sizeof folder);
+    // Only an I/O error of that sync turns the result into a failure; a folder
+    // that cannot be opened or synced at all (some file systems) leaves the
+    // rename as the file system keeps it.
+    int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return true;
+    }
+    int result;
+    do {
+        result = fsync(fd);
+    } while (result != 0 && errno == EINTR);
+    bool durable = result == 0 || errno != EIO;
+    close(fd);
+    return durable;
+}
+
+bool platform_file_exists(const char* path) {
+    CodepagePath native;
+    struct stat info;
+    return codepage_path(&native, path) && stat(native.text, &info) == 0;
+}
