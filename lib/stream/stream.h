@@ -36,17 +36,35 @@ struct Stream {
 };
 
 // Short-hands that call through the table.
-inline void stream_close(Stream* s) { s->ops->close(s); }
-inline uint32_t stream_read(Stream* s, void* b, uint32_t n) { return s->ops->read(s, b, n); }
-inline uint32_t stream_write(Stream* s, const void* b, uint32_t n) { return s->ops->write(s, b, n); }
-inline void stream_flush(Stream* s) { s->ops->flush(s); }
-inline uint32_t stream_seek(Stream* s, int32_t o, int origin) { return s->ops->seek(s, o, origin); }
-inline uint32_t stream_tell(Stream* s) { return s->ops->tell(s); }
-inline uint32_t stream_size(Stream* s) { return s->ops->size(s); }
-inline uint32_t stream_state(Stream* s) { return s->ops->state(s); }
+inline void stream_close(Stream* s) {
+    s->ops->close(s);
+}
+inline uint32_t stream_read(Stream* s, void* b, uint32_t n) {
+    return s->ops->read(s, b, n);
+}
+inline uint32_t stream_write(Stream* s, const void* b, uint32_t n) {
+    return s->ops->write(s, b, n);
+}
+inline void stream_flush(Stream* s) {
+    s->ops->flush(s);
+}
+inline uint32_t stream_seek(Stream* s, int32_t o, int origin) {
+    return s->ops->seek(s, o, origin);
+}
+inline uint32_t stream_tell(Stream* s) {
+    return s->ops->tell(s);
+}
+inline uint32_t stream_size(Stream* s) {
+    return s->ops->size(s);
+}
+inline uint32_t stream_state(Stream* s) {
+    return s->ops->state(s);
+}
 
 // Constructors. Each takes the Allocator last (null: the heap) and returns
-// the stream or null.
+// the stream or null. A filter that cannot be made leaves its inner stream
+// with the caller. Disk files stay below 2 GiB: larger files are refused and
+// writes stop short at 2^31 - 1 bytes.
 Stream* stream_open_file(const char* path, uint32_t start, uint32_t length, uint32_t flags,
                          Allocator* allocator);
 Stream* stream_open_memory(void* buffer, uint32_t size, uint32_t flags, int owns,
