@@ -153,21 +153,33 @@ void platform_lock_enter(void* storage);
 bool platform_lock_try_enter(void* storage);
 void platform_lock_leave(void* storage);
 
+// The calling convention CreateThread expects of a thread's entry.
+#if defined(_WIN32)
+#define PLATFORM_THREAD_CALL __stdcall
+#else
+#define PLATFORM_THREAD_CALL
+#endif
+
 typedef void* PlatformThread; // null: no thread
-typedef unsigned long (*PlatformThreadEntry)(void* argument);
+typedef unsigned long(PLATFORM_THREAD_CALL* PlatformThreadEntry)(void* argument);
 PlatformThread platform_thread_create(uint32_t stack_size, PlatformThreadEntry entry,
                                       void* argument);
-// Waits with no time-out; returns 0 (WAIT_OBJECT_0) when the thread ended.
+// Waits with no time-out; returns 0 (WAIT_OBJECT_0) when the thread ended,
+// PLATFORM_WAIT_FAILED for a null handle. May be called more than once.
+constexpr uint32_t PLATFORM_WAIT_FAILED = 0xFFFFFFFFu;
 uint32_t platform_thread_wait(PlatformThread thread);
 bool platform_thread_close(PlatformThread thread);
+// level: -2 lowest .. 2 highest (THREAD_PRIORITY_*). POSIX keeps the level
+// and applies it as a nice value where the process may.
 bool platform_thread_set_priority(PlatformThread thread, int level);
+int platform_thread_get_priority(PlatformThread thread);
 [[noreturn]] void platform_thread_exit(uint32_t code);
 uint32_t platform_thread_current_id();
 
 typedef void* PlatformEvent; // auto-reset, starts non-signalled; null on failure
 PlatformEvent platform_event_create();
 bool platform_event_destroy(PlatformEvent event);
-uint32_t platform_event_wait(PlatformEvent event); // 0 when signalled
+uint32_t platform_event_wait(PlatformEvent event); // 0 when signalled, else PLATFORM_WAIT_FAILED
 bool platform_event_signal(PlatformEvent event);
 
 int64_t platform_performance_counter();
