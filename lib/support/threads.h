@@ -7,25 +7,28 @@
 
 #include "platform/platform.h"
 
+// Pointer-aligned rather than 8-aligned so that the record stays 32 bytes on
+// a 32-bit build, which is what the pool's head area reserves for it.
 struct Lock {
     void* object; // points at storage once initialised
-    alignas(8) unsigned char storage[PLATFORM_LOCK_STORAGE];
+    alignas(void*) unsigned char storage[PLATFORM_LOCK_STORAGE];
 };
 
 typedef void (*ThreadStart)(void* argument);
 
 struct Thread {
-    PlatformThread handle;
+    PlatformThread handle; // null when the thread could not be created or was joined
     ThreadStart start;
     void* argument;
-    volatile uint32_t id; // 0 until the thread runs
+    uint32_t id; // 0 until the thread runs; written once by the new thread
 };
 
 struct Event {
     PlatformEvent handle;
 };
 
-// -2 lowest, -1 below normal, 0 normal, 1 above normal, 2 highest.
+// -2 lowest, -1 below normal, 0 normal, 1 above normal, 2 highest; any other
+// value means normal.
 typedef int ThreadPriority;
 
 Lock* lock_init(Lock* lock, uint32_t size);
@@ -39,6 +42,9 @@ Thread* thread_start(Thread* thread, void* unused, ThreadStart start, void* argu
 uint32_t thread_wait(Thread* thread);
 int thread_join(Thread* thread);
 int thread_set_priority(Thread* thread, ThreadPriority priority);
+ThreadPriority thread_get_priority(Thread* thread);
+// The id the new thread stored, read safely while it may still be starting.
+uint32_t thread_id(const Thread* thread);
 [[noreturn]] void thread_exit(uint32_t code);
 
 Event* event_create(Event* event);
@@ -47,4 +53,6 @@ uint32_t event_wait(Event* event);
 int event_signal(Event* event);
 
 int64_t time_microseconds();
+// counter / frequency in microseconds, exact for any counter a machine reaches.
+int64_t time_counter_to_microseconds(int64_t counter, int64_t frequency);
 void sleep_ms(uint32_t milliseconds);
