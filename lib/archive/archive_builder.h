@@ -1,0 +1,102 @@
+// Writes a new EPK2 archive from the entries of one or two source file
+// systems: the first source wins where both hold a file, "_config.txt" of the
+// first source names the files that stay uncompressed, and progress is
+// reported once per file.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+struct FileSystem;
+struct DirEntry;
+
+// (context, index from 0, total) after each file written; the result is
+// ignored.
+typedef int (*ProgressCallback)(void* context, uint32_t index, uint32_t total);
+
+struct BuilderFile;
+
+struct BuilderDirectory {
+    uint32_t index = 0;
+    std::string path; // as enumerated ("/a/b"); empty for the root
+    std::string name; // last component; empty for the root
+    BuilderDirectory* parent = nullptr;
+    BuilderDirectory* previous = nullptr;
+    BuilderDirectory* next = nullptr;
+    std::vector<BuilderDirectory*> subdirectories;
+    std::vector<BuilderFile*> files;
+};
+
+struct BuilderFile {
+    std::string path;
+    std::string name;
+    uint16_t index = 0;
+    uint8_t attributes = 0;
+    uint8_t key_number = 0;
+    uint32_t data_offset = 0;
+    uint32_t stored_size = 0;
+    uint32_t size = 0;
+    BuilderDirectory* parent = nullptr;
+    BuilderFile* previous = nullptr;
+    BuilderFile* next = nullptr;
+    FileSystem* source = nullptr;
+};
+
+// How pack goes about its work; none of these change what the archive holds.
+struct BuilderOptions {
+    // Where the builder's log goes (the lines per file without a callback and
+    // the closing lines); null for none.
+    FILE* log = stdout;
+    // Deflate every file anew even where a source archive already holds the
+    // entry compressed (or stored) as this archive would.
+    bool recompress = false;
+    // Worker threads that deflate files while the writer keeps file order;
+    // 0 chooses by the machine, 1 deflates on the calling thread.
+    unsigned threads = 1;
+};
+
+class ArchiveBuilder {
+  public:
+    ArchiveBuilder() = default;
+    ~ArchiveBuilder();
+    ArchiveBuilder(const ArchiveBuilder&) = delete;
+    ArchiveBuilder& operator=(const ArchiveBuilder&) = delete;
+
+    // Writes the archive at output_path. Returns true when a complete archive
+    // was written; on failure no file is left at output_path and error() says
+    // why. A builder serves one pack.
+    bool pack(const char* output_path, FileSystem* first, FileSystem* second, void* context,
+              ProgressCallback callback);
+
+    const std::string& error() const { return error_; }
+
+    BuilderOptions options;
+
+    // The tree being built; public for add_entry and for tests.
+    std::map<std::string, uint32_t> names;
+    std::vector<BuilderDirectory*> directories;
+    std::vector<BuilderFile*> files;
+    BuilderDirectory* root = nullptr;
+    std::vector<std::string> no_compression; // patterns from "_config.txt"
+
+    // Set by add_entry when a source breaks the archive's limits.
+    std::string collect_error;
+
+  private:
+    friend struct PackRun;
+    void release_nodes();
+    std::string error_;
+};
+
+// The builder's enumeration callback: adds one entry of fs to the tree.
+int add_entry(void* builder, FileSystem* fs, DirEntry* entry);
+
+// Reads the "[NoCompression]" patterns of "_config.txt" in fs's current
+// directory into patterns (unchanged when there is no such file).
+void read_packing_rules(FileSystem* fs, std::vector<std::string>& patterns);
+
+// True when path matches one of the no-compression patterns.
+bool matches_no_compression(const std::vector<std::string>& patterns, const std::string& path);

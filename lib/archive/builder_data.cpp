@@ -1,0 +1,175 @@
+// One file's stored bytes: deflated unless a packing rule exempts it,
+// scrambled in its first 1024 bytes, or copied from a source archive that
+// already holds them in the form this archive wants.
+#include <algorithm>
+#include <cstring>
+
+#include "archive/archive_fs.h"
+#include "archive/builder_internal.h"
+#include "archive/epk2_format.h"
+#include "fs/filesystem.h"
+#include "stream/stream.h"
+
+namespace {
+
+struct StreamGuard {
+    Stream* stream;
+    ~StreamGuard() {
+        if (stream) {
+            stream_close(stream);
+        }
+    }
+};
+
+// A source archive's entry can be copied as stored when its stored form is
+// what this archive would write: compressed stays compressed, stored stays
+// stored.
+bool copyable_entry(const BuilderFile& file, bool compress, bool recompress,
+                    ArchiveEntryInfo& info) {
+    if (recompress || !archive_is_archive(file.source) ||
+        !archive_entry_info(file.source, file.path.c_str(), &info)) {
+        return false;
+    }
+    bool stored_compressed = info.stored_size != info.size;
+    return info.size == 0 || stored_compressed == compress;
+}
+
+// Moves the scrambling of a copied block from the source's key to ours.
+void rekey(unsigned char* data, uint32_t count, uint32_t position, uint8_t old_key,
+           uint8_t new_key) {
+    if (old_key == new_key) {
+        return;
+    }
+    builder_scramble(data, count, position, epk2_key(old_key));
+    builder_scramble(data, count, position, epk2_key(new_key));
+}
+
+bool entry_was_compressed(const BuilderFile& file) {
+    ArchiveEntryInfo info;
+    return archive_is_archive(file.source) &&
+           archive_entry_info(file.source, file.path.c_str(), &info) &&
+           info.stored_size != info.size;
+}
+
+// Reads the whole source stream into buffer; false with error when it does
+// not deliver all it claims or an archive entry's data are damaged.
+bool read_source(const BuilderFile& file, Stream* source, unsigned char* buffer, uint32_t size,
+                 std::string& error) {
+    uint32_t total = 0;
+    while (total < size && stream_state(source) != STREAM_STATE_END) {
+        uint32_t n = stream_read(source, buffer + total, size - total);
+        if (n == 0) {
+            break;
+        }
+        total += n;
+    }
+    if (total != size || (entry_was_compressed(file) && !entry_stream_intact(source))) {
+        error = "cannot read " + file.path + " from its source (" + std::to_string(total) + " of " +
+                std::to_string(size) + " bytes)";
+        return false;
+    }
+    return true;
+}
+
+// Deflates content into out through the entry stream, into a window of
+// twice its size. Returns false when the deflated form does not fit.
+bool deflate_into(const unsigned char* content, uint32_t size, std::vector<unsigned char>& out) {
+    uint64_t window = uint64_t(size) * 2;
+    out.resize(static_cast<size_t>(window));
+    Stream* memory = stream_open_memory(out.data(), static_cast<uint32_t>(window), 0, 0, nullptr);
+    if (!memory) {
+        return false;
+    }
+    StreamGuard memory_guard{memory};
+    Stream* range = stream_open_range(memory, 0, 0, static_cast<uint32_t>(window), 2, nullptr);
+    Stream* chain = range ? stream_open_entry(range, 0, ENTRY_MODE_DEFLATE, nullptr) : nullptr;
+    if (!chain) {
+        if (range) {
+            stream_close(range);
+        }
+        return false;
+    }
+    uint32_t written = stream_write(chain, content, size);
+    stream_flush(chain);
+    bool fits = written == size && !entry_stream_failed(chain);
+    stream_close(chain);
+    out.resize(stream_tell(memory));
+    return fits;
+}
+
+} // namespace
+
+void builder_scramble(unsigned char* data, uint32_t count, uint32_t position,
+                      const unsigned char* key) {
+    if (!key) {
+        return;
+    }
+    for (uint32_t i = 0; i < count && position + i < EPK2_SCRAMBLE_LIMIT; ++i) {
+        data[i] ^= key[(position + i) % EPK2_KEY_LENGTH];
+    }
+}
+
+bool builder_should_compress(const std::vector<std::string>& patterns, const std::string& path) {
+    return !matches_no_compression(patterns, path);
+}
+
+bool builder_prepare(const BuilderFile& file, uint8_t key_number, bool compress, bool recompress,
+                     PreparedFile& prepared) {
+    ArchiveEntryInfo info;
+    if (copyable_entry(file, compress, recompress, info)) {
+        prepared.size = info.size;
+        if (info.stored_size > BUILDER_MEMORY_LIMIT) {
+            return false;
+        }
+        Stream* raw = archive_open_stored(file.source, file.path.c_str(), nullptr);
+        if (!raw) {
+            prepared.error = "cannot open " + file.path + " in its source archive";
+            return false;
+        }
+        StreamGuard guard{raw};
+        prepared.bytes.resize(info.stored_size);
+        uint32_t total = 0;
+        while (total < info.stored_size) {
+            uint32_t n = stream_read(raw, prepared.bytes.data() + total, info.stored_size - total);
+            if (n == 0) {
+                break;
+            }
+            total += n;
+        }
+        if (total != info.stored_size) {
+            prepared.error = "cannot read " + file.path + " from its source archive";
+            return false;
+        }
+        rekey(prepared.bytes.data(), total, 0, info.key, key_number);
+        prepared.in_memory = true;
+        return true;
+    }
+
+    Stream* source = fs_open(file.source, file.path.c_str(), 0, 0, STREAM_OPEN_READ, nullptr);
+    if (!source) {
+        prepared.error = "cannot open " + file.path + " in its source";
+        return false;
+    }
+    StreamGuard guard{source};
+    uint32_t size = stream_size(source);
+    prepared.size = size;
+    if (size > BUILDER_MEMORY_LIMIT) {
+        return false;
+    }
+    std::vector<unsigned char> content(size);
+    if (!read_source(file, source, content.data(), size, prepared.error)) {
+        return false;
+    }
+    // A deflated form that does not fit twice the size, or that is exactly as
+    // long as the content (it would read back as stored), is not used.
+    if (compress && size > 0 && deflate_into(content.data(), size, prepared.bytes) &&
+        prepared.bytes.size() != size) {
+        // deflated form kept
+    } else {
+        prepared.bytes = std::move(content);
+    }
+    builder_scramble(prepared.bytes.data(), static_cast<uint32_t>(prepared.bytes.size()), 0,
+                     epk2_key(key_number));
+    prepared.in_memory = true;
+    return true;
+}

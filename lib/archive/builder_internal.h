@@ -1,0 +1,49 @@
+// Shared between the files of the archive builder.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "archive/archive_builder.h"
+
+struct Stream;
+
+// Files up to this size are prepared in memory (read, deflated, scrambled)
+// and written in one piece; larger ones stream straight into the output.
+constexpr uint32_t BUILDER_MEMORY_LIMIT = 1u << 20;
+// Copy buffer of the streaming path.
+constexpr uint32_t BUILDER_COPY_BUFFER = 1u << 20;
+// Largest offset an archive may reach: positions are 32-bit and files of
+// 2 GiB or more cannot be opened again.
+constexpr uint64_t BUILDER_MAX_ARCHIVE = 0x7FFFFFFFu;
+
+// The stored form of one file, prepared away from the output.
+struct PreparedFile {
+    bool in_memory = false; // bytes holds the stored bytes, scrambled
+    std::vector<unsigned char> bytes;
+    uint32_t size = 0; // content size
+    std::string error; // non-empty: the file could not be prepared
+};
+
+// Decides whether path is deflated.
+bool builder_should_compress(const std::vector<std::string>& patterns, const std::string& path);
+
+// Prepares a file of at most BUILDER_MEMORY_LIMIT bytes (or a raw copy of a
+// source archive's stored bytes of any size that fits memory limits) in
+// memory. Returns false when the file is to be streamed instead (prepared
+// then holds only its size), or with prepared.error set on failure.
+bool builder_prepare(const BuilderFile& file, uint8_t key_number, bool compress, bool recompress,
+                     PreparedFile& prepared);
+
+// Streams a file into output at data_offset (the output positioned there).
+// Returns the stored size through stored_size; false with error on failure.
+bool builder_stream_file(Stream* output, const BuilderFile& file, uint32_t data_offset,
+                         uint8_t key_number, bool compress, bool recompress,
+                         std::vector<unsigned char>& buffer, uint32_t& size, uint32_t& stored_size,
+                         std::string& error);
+
+// XORs bytes at stream positions [position, position + count) below the
+// scrambling limit with the key (null key: nothing).
+void builder_scramble(unsigned char* data, uint32_t count, uint32_t position,
+                      const unsigned char* key);

@@ -1,0 +1,258 @@
+// The archive's byte layout: header, table placeholder, names, data blocks in
+// file order with keys 1-4 in rotation, then the header's table fields and
+// the scrambled table written again over the placeholder.
+#include <cstring>
+
+#include "archive/archive_builder.h"
+#include "archive/builder_internal.h"
+#include "archive/epk2_format.h"
+#include "fs/filesystem.h"
+#include "platform/platform.h"
+#include "stream/stream.h"
+
+namespace {
+
+void put_u16(std::vector<unsigned char>& out, uint16_t v) {
+    out.push_back(static_cast<unsigned char>(v));
+    out.push_back(static_cast<unsigned char>(v >> 8));
+}
+
+void put_u32(std::vector<unsigned char>& out, uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        out.push_back(static_cast<unsigned char>(v >> (8 * i)));
+    }
+}
+
+void pad_to_alignment(std::vector<unsigned char>& out, uint32_t base) {
+    while ((base + out.size()) % EPK2_ALIGNMENT != 0) {
+        out.push_back(0);
+    }
+}
+
+uint32_t index_of(const BuilderDirectory* directory) {
+    return directory ? directory->index : 0;
+}
+uint32_t index_of(const BuilderFile* file) {
+    return file ? file->index : 0;
+}
+
+} // namespace
+
+// One pack: owns nothing but the output stream's position bookkeeping.
+struct PackRun {
+    ArchiveBuilder& builder;
+    Stream* output;
+    void* context;
+    ProgressCallback callback;
+    std::string& error;
+
+    bool write(const void* data, size_t size) {
+        if (stream_write(output, data, static_cast<uint32_t>(size)) != size) {
+            error = "cannot write the archive (disk full?)";
+            return false;
+        }
+        return true;
+    }
+
+    bool pad_from(uint32_t end) {
+        static const unsigned char zeros[EPK2_ALIGNMENT] = {};
+        uint32_t padding = epk2_align(end) - end;
+        stream_seek(output, static_cast<int32_t>(end), STREAM_SEEK_BEGIN);
+        return padding == 0 || write(zeros, padding);
+    }
+
+    // Header, placeholder records, names and padding; returns table_end.
+    bool write_head(uint32_t& table_end) {
+        const uint32_t dir_count = static_cast<uint32_t>(builder.directories.size());
+        const uint32_t file_count = static_cast<uint32_t>(builder.files.size());
+        std::vector<unsigned char> head;
+        put_u32(head, EPK2_MAGIC);
+        put_u16(head, EPK2_VERSION);
+        put_u16(head, 0);
+        put_u32(head, 0);
+        put_u32(head, 0);
+        put_u32(head, 0); // table_end, written at the end
+        put_u32(head, dir_count);
+        put_u32(head, file_count);
+        put_u32(head, 0);
+        const uint32_t table_start = EPK2_HEADER_SIZE;
+        head.resize(head.size() + EPK2_DIR_RECORD_SIZE * size_t(dir_count) +
+                    EPK2_FILE_RECORD_SIZE * size_t(file_count));
+        for (auto& [name, offset] : builder.names) {
+            offset = static_cast<uint32_t>(head.size() - table_start);
+            head.insert(head.end(), name.begin(), name.end());
+            head.push_back(0);
+        }
+        pad_to_alignment(head, 0);
+        if (head.size() > BUILDER_MAX_ARCHIVE) {
+            error = "the archive's table would reach 2 GiB";
+            return false;
+        }
+        table_end = static_cast<uint32_t>(head.size());
+        return write(head.data(), head.size());
+    }
+
+    bool write_files(uint32_t table_end) {
+        const uint32_t total = static_cast<uint32_t>(builder.files.size());
+        std::vector<unsigned char> buffer(BUILDER_COPY_BUFFER);
+        uint32_t offset = table_end;
+        for (uint32_t i = 0; i < total; ++i) {
+            BuilderFile& file = *builder.files[i];
+            file.data_offset = offset;
+            file.key_number = static_cast<uint8_t>(i % EPK2_KEY_COUNT + 1);
+            bool compress = builder_should_compress(builder.no_compression, file.path);
+            PreparedFile prepared;
+            if (builder_prepare(file, file.key_number, compress, builder.options.recompress,
+                                prepared)) {
+                if (offset + uint64_t(prepared.bytes.size()) > BUILDER_MAX_ARCHIVE) {
+                    error = "the archive would reach 2 GiB";
+                    return false;
+                }
+                if (!write(prepared.bytes.data(), prepared.bytes.size())) {
+                    return false;
+                }
+                file.size = prepared.size;
+                file.stored_size = static_cast<uint32_t>(prepared.bytes.size());
+            } else if (!prepared.error.empty()) {
+                error = prepared.error;
+                return false;
+            } else if (!builder_stream_file(output, file, offset, file.key_number, compress,
+                                            builder.options.recompress, buffer, file.size,
+                                            file.stored_size, error)) {
+                return false;
+            }
+            report(file, i, total);
+            uint64_t end = uint64_t(offset) + file.stored_size;
+            if (epk2_align(static_cast<uint32_t>(end)) > BUILDER_MAX_ARCHIVE) {
+                error = "the archive would reach 2 GiB";
+                return false;
+            }
+            if (!pad_from(static_cast<uint32_t>(end))) {
+                return false;
+            }
+            offset = epk2_align(static_cast<uint32_t>(end));
+        }
+        return true;
+    }
+
+    void report(const BuilderFile& file, uint32_t index, uint32_t total) {
+        if (callback) {
+            callback(context, index, total);
+        } else if (builder.options.log) {
+            std::fprintf(builder.options.log, "Packing: %s\n", file.path.c_str());
+            std::fprintf(builder.options.log, "-> offset:%u, size:%u, storage:%u\n",
+                         file.data_offset, file.size, file.stored_size);
+        }
+    }
+
+    bool write_table(uint32_t table_end) {
+        const uint32_t dir_count = static_cast<uint32_t>(builder.directories.size());
+        const uint32_t file_count = static_cast<uint32_t>(builder.files.size());
+        std::vector<unsigned char> fields;
+        put_u32(fields, table_end);
+        put_u32(fields, dir_count);
+        put_u32(fields, file_count);
+        put_u32(fields, 0);
+        stream_seek(output, static_cast<int32_t>(EPK2_OFFSET_TABLE_END), STREAM_SEEK_BEGIN);
+        if (!write(fields.data(), fields.size())) {
+            return false;
+        }
+
+        std::vector<unsigned char> table;
+        table.reserve(table_end - EPK2_HEADER_SIZE);
+        for (const BuilderDirectory* d : builder.directories) {
+            put_u32(table, builder.names.at(d->name));
+            put_u32(table, index_of(d->parent));
+            put_u32(table, d->subdirectories.empty() ? 0 : d->subdirectories.front()->index);
+            put_u32(table, d->files.empty() ? 0 : d->files.front()->index);
+            put_u32(table, index_of(d->previous));
+            put_u32(table, index_of(d->next));
+        }
+        for (const BuilderFile* f : builder.files) {
+            put_u32(table, builder.names.at(f->name));
+            put_u16(table, f->index);
+            table.push_back(f->attributes);
+            table.push_back(f->key_number);
+            put_u32(table, f->data_offset);
+            put_u32(table, f->stored_size);
+            put_u32(table, f->size);
+            put_u32(table, index_of(f->previous));
+            put_u32(table, index_of(f->next));
+        }
+        for (const auto& [name, offset] : builder.names) {
+            table.insert(table.end(), name.begin(), name.end());
+            table.push_back(0);
+        }
+        pad_to_alignment(table, EPK2_HEADER_SIZE);
+
+        Stream* window = stream_open_range(output, 0, EPK2_HEADER_SIZE,
+                                           table_end - EPK2_HEADER_SIZE, 2, nullptr);
+        Stream* scrambler = window ? stream_open_scramble(window, epk2_key(1), EPK2_KEY_LENGTH,
+                                                          EPK2_SCRAMBLE_LIMIT, nullptr)
+                                   : nullptr;
+        if (!scrambler) {
+            if (window) {
+                stream_close(window);
+            }
+            error = "out of memory";
+            return false;
+        }
+        uint32_t written =
+            stream_write(scrambler, table.data(), static_cast<uint32_t>(table.size()));
+        stream_close(scrambler);
+        if (written != table.size()) {
+            error = "cannot write the archive's table";
+            return false;
+        }
+        return true;
+    }
+};
+
+bool ArchiveBuilder::pack(const char* output_path, FileSystem* first, FileSystem* second,
+                          void* context, ProgressCallback callback) {
+    error_.clear();
+    collect_error.clear();
+    if (!first) {
+        error_ = "no source to pack";
+        return false;
+    }
+    Stream* output = stream_open_file(output_path, 0, 0, STREAM_OPEN_WRITE, nullptr);
+    if (!output) {
+        error_ = std::string("cannot create ") + output_path;
+        return false;
+    }
+
+    root = new BuilderDirectory;
+    root->index = 1;
+    directories.push_back(root);
+    names.emplace("", 0);
+    fs_enumerate(first, "/", 1, this, add_entry);
+    if (second) {
+        fs_enumerate(second, "/", 1, this, add_entry);
+    }
+    read_packing_rules(first, no_compression);
+
+    PackRun run{*this, output, context, callback, error_};
+    uint32_t table_end = 0;
+    bool ok = collect_error.empty();
+    if (!ok) {
+        error_ = collect_error;
+    }
+    ok =
+        ok && run.write_head(table_end) && run.write_files(table_end) && run.write_table(table_end);
+    stream_close(output);
+
+    if (ok && options.log) {
+        std::fprintf(options.log, "\nPacking Complete.\nDirectories:%u, Files:%u\n",
+                     static_cast<unsigned>(directories.size()),
+                     static_cast<unsigned>(files.size()));
+        std::fflush(options.log);
+    }
+    if (!ok) {
+        // A half-written archive must never be taken for a good one.
+        platform_file_delete(output_path);
+    }
+    release_nodes();
+    no_compression.clear();
+    return ok;
+}

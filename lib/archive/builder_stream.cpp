@@ -1,0 +1,184 @@
+// Files too large to prepare in memory go straight into the output through
+// the chain deflate -> scramble -> window of the output.
+#include <algorithm>
+
+#include "archive/archive_fs.h"
+#include "archive/builder_internal.h"
+#include "archive/epk2_format.h"
+#include "fs/filesystem.h"
+#include "stream/stream.h"
+
+namespace {
+
+struct StreamGuard {
+    Stream* stream;
+    ~StreamGuard() {
+        if (stream) {
+            stream_close(stream);
+        }
+    }
+};
+
+bool copy_stored(Stream* output, const BuilderFile& file, const ArchiveEntryInfo& info,
+                 uint8_t key_number, std::vector<unsigned char>& buffer, std::string& error) {
+    Stream* raw = archive_open_stored(file.source, file.path.c_str(), nullptr);
+    if (!raw) {
+        error = "cannot open " + file.path + " in its source archive";
+        return false;
+    }
+    StreamGuard guard{raw};
+    uint32_t position = 0;
+    while (position < info.stored_size) {
+        uint32_t want =
+            std::min<uint32_t>(static_cast<uint32_t>(buffer.size()), info.stored_size - position);
+        uint32_t n = stream_read(raw, buffer.data(), want);
+        if (n == 0) {
+            error = "cannot read " + file.path + " from its source archive";
+            return false;
+        }
+        if (position < EPK2_SCRAMBLE_LIMIT && info.key != key_number) {
+            builder_scramble(buffer.data(), n, position, epk2_key(info.key));
+            builder_scramble(buffer.data(), n, position, epk2_key(key_number));
+        }
+        if (stream_write(output, buffer.data(), n) != n) {
+            error = "cannot write the archive";
+            return false;
+        }
+        position += n;
+    }
+    return true;
+}
+
+// Opens the chain window -> scramble [-> deflate] over the output.
+Stream* open_chain(Stream* output, uint32_t data_offset, uint32_t window, uint8_t key_number,
+                   bool compress) {
+    Stream* range = stream_open_range(output, 0, data_offset, window, 2, nullptr);
+    if (!range) {
+        return nullptr;
+    }
+    Stream* chain = stream_open_scramble(range, epk2_key(key_number), EPK2_KEY_LENGTH,
+                                         EPK2_SCRAMBLE_LIMIT, nullptr);
+    if (!chain) {
+        stream_close(range);
+        return nullptr;
+    }
+    if (compress) {
+        Stream* deflating = stream_open_entry(chain, 0, ENTRY_MODE_DEFLATE, nullptr);
+        if (!deflating) {
+            stream_close(chain);
+            return nullptr;
+        }
+        chain = deflating;
+    }
+    return chain;
+}
+
+// Copies the source's content through a chain; false with error on a short
+// read, damaged source data or a refused write.
+bool pump(const BuilderFile& file, uint32_t size, Stream* chain, bool compress,
+          std::vector<unsigned char>& buffer, bool& window_full, std::string& error) {
+    Stream* source = fs_open(file.source, file.path.c_str(), 0, 0, STREAM_OPEN_READ, nullptr);
+    if (!source) {
+        error = "cannot open " + file.path + " in its source";
+        return false;
+    }
+    StreamGuard guard{source};
+    uint32_t total = 0;
+    window_full = false;
+    while (stream_state(source) != STREAM_STATE_END) {
+        uint32_t n = stream_read(source, buffer.data(), static_cast<uint32_t>(buffer.size()));
+        if (n == 0) {
+            break;
+        }
+        total += n;
+        if (stream_write(chain, buffer.data(), n) != n) {
+            if (compress) {
+                window_full = true; // the deflated form outgrew its window
+                return true;
+            }
+            error = "cannot write the archive";
+            return false;
+        }
+    }
+    ArchiveEntryInfo info;
+    bool damaged = archive_is_archive(file.source) &&
+                   archive_entry_info(file.source, file.path.c_str(), &info) &&
+                   info.stored_size != info.size && !entry_stream_intact(source);
+    if (total != size || damaged) {
+        error = "cannot read " + file.path + " from its source (" + std::to_string(total) + " of " +
+                std::to_string(size) + " bytes)";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool builder_stream_file(Stream* output, const BuilderFile& file, uint32_t data_offset,
+                         uint8_t key_number, bool compress, bool recompress,
+                         std::vector<unsigned char>& buffer, uint32_t& size, uint32_t& stored_size,
+                         std::string& error) {
+    ArchiveEntryInfo info;
+    if (!recompress && archive_is_archive(file.source) &&
+        archive_entry_info(file.source, file.path.c_str(), &info) &&
+        (info.stored_size != info.size) == compress) {
+        if (data_offset + uint64_t(info.stored_size) > BUILDER_MAX_ARCHIVE) {
+            error = "the archive would reach 2 GiB";
+            return false;
+        }
+        if (!copy_stored(output, file, info, key_number, buffer, error)) {
+            return false;
+        }
+        size = info.size;
+        stored_size = info.stored_size;
+        return true;
+    }
+
+    {
+        Stream* probe = fs_open(file.source, file.path.c_str(), 0, 0, STREAM_OPEN_READ, nullptr);
+        if (!probe) {
+            error = "cannot open " + file.path + " in its source";
+            return false;
+        }
+        size = stream_size(probe);
+        stream_close(probe);
+    }
+    if (data_offset + uint64_t(size) > BUILDER_MAX_ARCHIVE) {
+        error = "the archive would reach 2 GiB";
+        return false;
+    }
+    uint32_t window = static_cast<uint32_t>(
+        std::min<uint64_t>(uint64_t(size) * 2, BUILDER_MAX_ARCHIVE - data_offset));
+
+    if (compress) {
+        Stream* chain = open_chain(output, data_offset, window, key_number, true);
+        if (!chain) {
+            error = "out of memory";
+            return false;
+        }
+        bool window_full = false;
+        bool ok = pump(file, size, chain, true, buffer, window_full, error);
+        stream_flush(chain);
+        window_full = window_full || entry_stream_failed(chain);
+        stream_close(chain);
+        if (!ok) {
+            return false;
+        }
+        stored_size = stream_size(output) - data_offset;
+        if (!window_full && stored_size != size) {
+            return true;
+        }
+        // The deflated form is of no use; store the content instead.
+        stream_seek(output, static_cast<int32_t>(data_offset), STREAM_SEEK_BEGIN);
+    }
+    Stream* chain = open_chain(output, data_offset, size, key_number, false);
+    if (!chain) {
+        error = "out of memory";
+        return false;
+    }
+    bool unused = false;
+    bool ok = pump(file, size, chain, false, buffer, unused, error);
+    stream_close(chain);
+    stored_size = size;
+    return ok;
+}

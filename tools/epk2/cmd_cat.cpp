@@ -1,0 +1,40 @@
+#include "console_text.h"
+#include "entry_reader.h"
+#include "tool_support.h"
+
+int command_cat(const Arguments& args, Console& console) {
+    if (args.positional.size() != 2) {
+        print_error(console, "cat: give ARCHIVE and PATH (see epk2 cat --help)");
+        return EXIT_USAGE;
+    }
+    std::string archive_path;
+    std::string entry_path;
+    if (!argument_to_library(console, args.positional[0], archive_path) ||
+        !argument_to_library(console, args.positional[1], entry_path)) {
+        return EXIT_USAGE;
+    }
+    int status = EXIT_OK;
+    FileSystemPtr fs = open_archive_for_command(console, args.positional[0], archive_path, status);
+    if (!fs) {
+        return status;
+    }
+    EntryReadResult result = read_entry(fs.get(), entry_path, [&](const char* data, uint32_t size) {
+        return std::fwrite(data, 1, size, console.out) == size;
+    });
+    std::fflush(console.out);
+    if (result.sink_failed) {
+        print_error(console, "cat: cannot write to standard output");
+        return EXIT_USAGE;
+    }
+    if (!result.opened) {
+        print_error(console,
+                    args.positional[0] + ": " + args.positional[1] + ": " + result.problem);
+        return EXIT_USAGE;
+    }
+    if (!result.problem.empty()) {
+        print_error(console, args.positional[0] + ": " + args.positional[1] +
+                                 " is damaged: " + result.problem);
+        return EXIT_DAMAGED;
+    }
+    return EXIT_OK;
+}

@@ -1,0 +1,58 @@
+#include "archive/archive_fs.h"
+#include "console_text.h"
+#include "platform/platform.h"
+#include "tool_support.h"
+#include "version_info.h"
+
+namespace {
+uint64_t file_size(const std::string& path) {
+    PlatformFile file =
+        platform_file_open(path.c_str(), PLATFORM_ACCESS_READ, PLATFORM_OPEN_EXISTING);
+    uint32_t low = 0;
+    uint32_t high = 0;
+    if (file != PLATFORM_INVALID_FILE) {
+        platform_file_size(file, &low, &high);
+        platform_file_close(file);
+    }
+    return (uint64_t(high) << 32) | low;
+}
+} // namespace
+
+int command_info(const Arguments& args, Console& console) {
+    if (args.positional.size() != 1) {
+        print_error(console, "info: give exactly one ARCHIVE (see epk2 info --help)");
+        return EXIT_USAGE;
+    }
+    std::string path;
+    if (!argument_to_library(console, args.positional[0], path)) {
+        return EXIT_USAGE;
+    }
+    int status = EXIT_OK;
+    FileSystemPtr fs = open_archive_for_command(console, args.positional[0], path, status);
+    if (!fs) {
+        return status;
+    }
+    ArchiveHeaderInfo header{};
+    archive_header_info(fs.get(), &header);
+    std::fprintf(console.out,
+                 "archive:     %s\n"
+                 "size:        %llu bytes\n"
+                 "table end:   %u\n"
+                 "directories: %u\n"
+                 "files:       %u\n",
+                 args.positional[0].c_str(), (unsigned long long)file_size(path), header.table_end,
+                 header.dir_count, header.file_count);
+    VersionInfo info{};
+    MessageCapture quiet;
+    if (!read_version_info(fs.get(), &info)) {
+        std::fputs("info.txt:    none\n", console.out);
+        return EXIT_OK;
+    }
+    std::fprintf(console.out,
+                 "identifer:   %s\n"
+                 "version:     %s\n"
+                 "attribute:   %s\n",
+                 to_console(info.identifer).c_str(), to_console(info.version).c_str(),
+                 to_console(info.attribute).c_str());
+    return EXIT_OK;
+}

@@ -1,0 +1,77 @@
+#include <cinttypes>
+
+#include "archive/archive_fs.h"
+#include "console_text.h"
+#include "tool_support.h"
+
+namespace {
+
+void print_table(Console& console, FileSystem* fs, const std::vector<ListedEntry>& entries) {
+    std::fprintf(console.out, "%10s %10s %3s %4s  %s\n", "size", "stored", "key", "comp", "path");
+    uint64_t total_size = 0;
+    uint64_t total_stored = 0;
+    size_t files = 0;
+    for (const ListedEntry& entry : entries) {
+        std::string shown = to_console(entry.path);
+        ArchiveEntryInfo info;
+        if (entry.directory || !archive_entry_info(fs, entry.path.c_str(), &info)) {
+            std::fprintf(console.out, "%10s %10s %3s %4s  %s/\n", "-", "-", "-", "dir",
+                         shown.c_str());
+            continue;
+        }
+        ++files;
+        total_size += info.size;
+        total_stored += info.stored_size;
+        std::fprintf(console.out, "%10" PRIu32 " %10" PRIu32 " %3u %4s  %s\n", info.size,
+                     info.stored_size, info.key, info.stored_size != info.size ? "yes" : "no",
+                     shown.c_str());
+    }
+    std::fprintf(console.out, "%10" PRIu64 " %10" PRIu64 "           %zu files, %zu directories\n",
+                 total_size, total_stored, files, entries.size() - files);
+}
+
+void print_json(Console& console, FileSystem* fs, const std::vector<ListedEntry>& entries) {
+    std::fputs("[", console.out);
+    bool first = true;
+    for (const ListedEntry& entry : entries) {
+        std::fprintf(console.out, "%s\n  {\"path\": \"%s\", ", first ? "" : ",",
+                     to_json_string(entry.path).c_str());
+        first = false;
+        ArchiveEntryInfo info;
+        if (entry.directory || !archive_entry_info(fs, entry.path.c_str(), &info)) {
+            std::fputs("\"type\": \"directory\"}", console.out);
+            continue;
+        }
+        std::fprintf(console.out,
+                     "\"type\": \"file\", \"size\": %" PRIu32 ", \"stored_size\": %" PRIu32
+                     ", \"key\": %u, \"compressed\": %s}",
+                     info.size, info.stored_size, info.key,
+                     info.stored_size != info.size ? "true" : "false");
+    }
+    std::fputs(first ? "]\n" : "\n]\n", console.out);
+}
+
+} // namespace
+
+int command_list(const Arguments& args, Console& console) {
+    if (args.positional.size() != 1) {
+        print_error(console, "list: give exactly one ARCHIVE (see epk2 list --help)");
+        return EXIT_USAGE;
+    }
+    std::string path;
+    if (!argument_to_library(console, args.positional[0], path)) {
+        return EXIT_USAGE;
+    }
+    int status = EXIT_OK;
+    FileSystemPtr fs = open_archive_for_command(console, args.positional[0], path, status);
+    if (!fs) {
+        return status;
+    }
+    std::vector<ListedEntry> entries = list_archive(fs.get());
+    if (args.has("--json")) {
+        print_json(console, fs.get(), entries);
+    } else {
+        print_table(console, fs.get(), entries);
+    }
+    return std::ferror(console.out) ? EXIT_USAGE : EXIT_OK;
+}

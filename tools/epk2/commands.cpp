@@ -1,0 +1,116 @@
+#include "cli.h"
+
+// The commands and their help texts, in the order "epk2 --help" lists them.
+const std::vector<CommandSpec>& epk2_commands() {
+    static const std::vector<CommandSpec> commands = {
+        {"list",
+         "list every entry of an archive",
+         "Usage: epk2 list [--json] ARCHIVE\n"
+         "\n"
+         "Lists every entry in archive order (each directory before its contents):\n"
+         "size, stored size, scrambling key, whether it is compressed, and the path.\n"
+         "\n"
+         "  --json   one JSON array of objects {path, type, size, stored_size, key,\n"
+         "           compressed} for scripts (paths in UTF-8)\n"
+         "\n"
+         "Example: epk2 list Tessavane.dat\n",
+         {"--json"},
+         {},
+         command_list},
+        {"extract",
+         "recreate an archive's tree in a folder",
+         "Usage: epk2 extract ARCHIVE [-C DIR] [PATTERN...]\n"
+         "\n"
+         "Writes every file of the archive below DIR (default: the current folder),\n"
+         "creating folders as needed. With PATTERNs, only the files whose full path\n"
+         "(\"/data/a.txt\") matches one of them: * matches any run of characters,\n"
+         "\"/\" included, ? one character, letters match in either case.\n"
+         "\n"
+         "Entries whose names could escape DIR (\"..\", \".\", empty components,\n"
+         "backslashes, colons, device names such as CON or NUL) are refused by name\n"
+         "and the rest is extracted; the exit status is then 1.\n"
+         "\n"
+         "  -C DIR   the folder to extract into (created if missing)\n"
+         "\n"
+         "Examples: epk2 extract Patch.dat -C patch\n"
+         "          epk2 extract Tessavane.dat -C out '/_extract/*' '*.txt'\n",
+         {},
+         {"-C"},
+         command_extract},
+        {"cat",
+         "write one entry's content to standard output",
+         "Usage: epk2 cat ARCHIVE PATH\n"
+         "\n"
+         "Writes the content of the file PATH (for example info.txt or /data/a.txt)\n"
+         "to standard output, descrambled and inflated.\n"
+         "\n"
+         "Example: epk2 cat Patch.dat info.txt\n",
+         {},
+         {},
+         command_cat},
+        {"verify",
+         "read every entry and report damaged ones",
+         "Usage: epk2 verify ARCHIVE\n"
+         "\n"
+         "Checks the archive's table, then reads every file to its end and reports\n"
+         "each damaged one: wrong length, broken zlib data or a bad Adler-32\n"
+         "checksum. Exit status 0 when all is well, 1 when anything is damaged.\n"
+         "\n"
+         "Example: epk2 verify Tessavane.dat\n",
+         {},
+         {},
+         command_verify},
+        {"info",
+         "show the header figures and the version information",
+         "Usage: epk2 info ARCHIVE\n"
+         "\n"
+         "Shows the archive's size, table end, directory and file counts, and the\n"
+         "identifer, version and attribute of its info.txt.\n"
+         "\n"
+         "Example: epk2 info Patch.dat\n",
+         {},
+         {},
+         command_info},
+        {"pack",
+         "pack a folder into a new archive",
+         "Usage: epk2 pack FOLDER -o ARCHIVE [--verbose] [--recompress]\n"
+         "\n"
+         "Packs every file and folder below FOLDER into ARCHIVE. Within each folder\n"
+         "names are taken in byte order, so the same folder always gives the same\n"
+         "archive. Files are deflated unless FOLDER/_config.txt lists them under a\n"
+         "[NoCompression] line (one wildcard pattern per line, matched against the\n"
+         "full path such as /bgm/title.ogg; \"*.ogg\" matches in every folder).\n"
+         "Entries whose path contains \".svn\" are left out.\n"
+         "\n"
+         "The archive is written beside ARCHIVE and moved into place when complete;\n"
+         "on failure nothing is left at ARCHIVE.\n"
+         "\n"
+         "  -o ARCHIVE     the archive to write (replaced if it exists)\n"
+         "  --verbose      print the builder's log: each file's offset and sizes\n"
+         "  --recompress   deflate everything anew (no effect when packing a folder)\n"
+         "\n"
+         "Example: epk2 pack data -o Tessavane.dat\n",
+         {"--verbose", "--recompress"},
+         {"-o"},
+         command_pack},
+        {"merge",
+         "merge a patch archive into a base archive",
+         "Usage: epk2 merge PATCH BASE -o OUT [--verbose] [--recompress]\n"
+         "\n"
+         "Writes OUT with every entry of PATCH and the entries of BASE that PATCH\n"
+         "does not hold; where both hold a file, PATCH's wins. PATCH's _config.txt\n"
+         "decides which files stay uncompressed. Entries already stored as OUT\n"
+         "wants them are copied without inflating and deflating again.\n"
+         "\n"
+         "  -o OUT         the archive to write (may be BASE itself: it is replaced\n"
+         "                 only once the new archive is complete)\n"
+         "  --verbose      print the builder's log\n"
+         "  --recompress   inflate and deflate every entry anew\n"
+         "\n"
+         "Example: epk2 merge Patch.dat Tessavane.dat -o Tessavane.new\n",
+         {"--verbose", "--recompress"},
+         {"-o"},
+         command_merge},
+    };
+    return commands;
+}

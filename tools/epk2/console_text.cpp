@@ -1,0 +1,151 @@
+#include "console_text.h"
+
+#include <cstdio>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cerrno>
+#include <iconv.h>
+#endif
+
+namespace {
+
+std::string escape_byte(unsigned char c) {
+    char buffer[8];
+    std::snprintf(buffer, sizeof buffer, "\\x%02X", c);
+    return buffer;
+}
+
+// Length of the code page 932 character that starts at text[i]: 2 for a
+// complete double-byte character, else 1.
+size_t cp932_char_length(const std::string& text, size_t i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+    return lead && i + 1 < text.size() ? 2 : 1;
+}
+
+#ifndef _WIN32
+// Converts one character with iconv; false when it has no form.
+bool convert_char(iconv_t cd, const char* in, size_t in_length, std::string& out) {
+    char buffer[16];
+    char* source = const_cast<char*>(in);
+    char* target = buffer;
+    size_t left = sizeof buffer;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(cd, &source, &in_length, &target, &left) == static_cast<size_t>(-1) || in_length) {
+        return false;
+    }
+    out.append(buffer, target - buffer);
+    return true;
+}
+
+struct Converter {
+    iconv_t cd;
+    Converter(const char* to, const char* from) : cd(iconv_open(to, from)) {}
+    ~Converter() {
+        if (cd != reinterpret_cast<iconv_t>(-1)) {
+            iconv_close(cd);
+        }
+    }
+    bool ok() const { return cd != reinterpret_cast<iconv_t>(-1); }
+};
+#endif
+
+} // namespace
+
+std::string to_console(const std::string& cp932) {
+#ifdef _WIN32
+    return cp932;
+#else
+    static Converter converter("UTF-8", "CP932");
+    std::string out;
+    for (size_t i = 0; i < cp932.size();) {
+        unsigned char c = static_cast<unsigned char>(cp932[i]);
+        size_t n = cp932_char_length(cp932, i);
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (!converter.ok() || !convert_char(converter.cd, &cp932[i], n, out)) {
+            for (size_t k = 0; k < n; ++k) {
+                out += escape_byte(static_cast<unsigned char>(cp932[i + k]));
+            }
+        }
+        i += n;
+    }
+    return out;
+#endif
+}
+
+bool from_console(const std::string& text, std::string& cp932) {
+#ifdef _WIN32
+    cp932 = text;
+    return true;
+#else
+    static Converter converter("CP932", "UTF-8");
+    if (!converter.ok()) {
+        return false;
+    }
+    cp932.clear();
+    char buffer[4096];
+    char* source = const_cast<char*>(text.data());
+    size_t in_left = text.size();
+    iconv(converter.cd, nullptr, nullptr, nullptr, nullptr);
+    while (in_left > 0) {
+        char* target = buffer;
+        size_t out_left = sizeof buffer;
+        size_t result = iconv(converter.cd, &source, &in_left, &target, &out_left);
+        cp932.append(buffer, target - buffer);
+        if (result == static_cast<size_t>(-1) && errno != E2BIG) {
+            return false;
+        }
+    }
+    return true;
+#endif
+}
+
+std::string to_json_string(const std::string& cp932) {
+#ifdef _WIN32
+    // JSON is UTF-8 whatever the console's code page: convert through UTF-16.
+    std::string utf8;
+    if (!cp932.empty()) {
+        int units = MultiByteToWideChar(932, 0, cp932.data(), (int)cp932.size(), nullptr, 0);
+        std::wstring wide(units, L'\0');
+        MultiByteToWideChar(932, 0, cp932.data(), (int)cp932.size(), wide.data(), units);
+        int bytes =
+            WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
+        utf8.resize(bytes);
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, utf8.data(), bytes, nullptr, nullptr);
+    }
+#else
+    std::string utf8 = to_console(cp932);
+#endif
+    std::string out;
+    for (unsigned char c : utf8) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (c < 0x20) {
+                char buffer[8];
+                std::snprintf(buffer, sizeof buffer, "\\u%04X", c);
+                out += buffer;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out;
+}

@@ -1,0 +1,16 @@
+// Library text is code page 932. The terminal and the command line speak
+// UTF-8 on Linux and the ANSI code page (932 on a Japanese system) on
+// Windows, so text is converted where it enters and leaves the tool.
+#pragma once
+
+#include <string>
+
+// For display: bytes that have no form in the terminal's encoding come out as
+// \xNN escapes, so a damaged name is still shown and never garbles the line.
+std::string to_console(const std::string& cp932);
+
+// For library calls: false when the text has no code page 932 form.
+bool from_console(const std::string& text, std::string& cp932);
+
+// JSON string body (without quotes) of a code page 932 text, as UTF-8.
+std::string to_json_string(const std::string& cp932);

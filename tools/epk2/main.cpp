@@ -1,0 +1,23 @@
+#include <cstdio>
+
+#include "cli.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#define IS_TERMINAL(f) _isatty(_fileno(f))
+#else
+#include <unistd.h>
+#define IS_TERMINAL(f) isatty(fileno(f))
+#endif
+
+int main(int argc, char** argv) {
+#ifdef _WIN32
+    // Entry contents go to standard output byte for byte.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    Console console{stdout, stderr, IS_TERMINAL(stderr) != 0};
+    int status = epk2_main(argc, argv, console);
+    std::fflush(stdout);
+    return status;
+}

@@ -1,0 +1,83 @@
+#include "progress.h"
+
+#include <cstdio>
+
+#include "tool_support.h"
+
+namespace {
+constexpr int BAR_WIDTH = 24;
+
+std::string format_duration(double seconds) {
+    if (seconds < 0 || seconds > 359999) {
+        return "--:--";
+    }
+    unsigned total = static_cast<unsigned>(seconds + 0.5);
+    char buffer[16];
+    if (total >= 3600) {
+        std::snprintf(buffer, sizeof buffer, "%u:%02u:%02u", total / 3600, total / 60 % 60,
+                      total % 60);
+    } else {
+        std::snprintf(buffer, sizeof buffer, "%u:%02u", total / 60, total % 60);
+    }
+    return buffer;
+}
+} // namespace
+
+ProgressBar::ProgressBar(Console& console, std::string label, uint64_t files_total,
+                         uint64_t bytes_total)
+    : console_(console), label_(std::move(label)), enabled_(console.err_is_terminal),
+      files_total_(files_total), bytes_total_(bytes_total),
+      start_(std::chrono::steady_clock::now()), last_draw_(start_) {}
+
+ProgressBar::~ProgressBar() {
+    if (drawn_) {
+        std::fputc('\n', console_.err);
+    }
+}
+
+void ProgressBar::set_totals(uint64_t files_total, uint64_t bytes_total) {
+    files_total_ = files_total;
+    bytes_total_ = bytes_total;
+}
+
+void ProgressBar::advance(uint64_t files_done, uint64_t bytes_done) {
+    files_done_ = files_done;
+    bytes_done_ = bytes_done;
+    auto now = std::chrono::steady_clock::now();
+    if (enabled_ && now - last_draw_ >= std::chrono::milliseconds(100)) {
+        last_draw_ = now;
+        draw(false);
+    }
+}
+
+void ProgressBar::finish() {
+    if (enabled_) {
+        draw(true);
+        std::fputc('\n', console_.err);
+        drawn_ = false;
+    }
+}
+
+void ProgressBar::draw(bool final_draw) {
+    double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    double fraction = bytes_total_   ? double(bytes_done_) / double(bytes_total_)
+                      : files_total_ ? double(files_done_) / double(files_total_)
+                                     : 1.0;
+    if (fraction > 1.0) {
+        fraction = 1.0;
+    }
+    int filled = static_cast<int>(fraction * BAR_WIDTH);
+    std::string bar(filled, '#');
+    bar.append(BAR_WIDTH - filled, '.');
+    double rate = elapsed > 0 ? bytes_done_ / elapsed : 0;
+    double left = (rate > 0 && !final_draw) ? (bytes_total_ - bytes_done_) / rate : 0;
+    std::fprintf(console_.err, "\r%s [%s] %llu/%llu files  %s/%s  %s/s  %s %s   ", label_.c_str(),
+                 bar.c_str(), (unsigned long long)files_done_, (unsigned long long)files_total_,
+                 format_bytes(double(bytes_done_)).c_str(),
+                 format_bytes(double(bytes_total_)).c_str(), format_bytes(rate).c_str(),
+                 final_draw ? "took" : "left",
+                 format_duration(final_draw ? elapsed : left).c_str());
+    std::fflush(console_.err);
+    drawn_ = true;
+}

@@ -1,0 +1,128 @@
+#include "sorted_folder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "fs/disk_fs.h"
+#include "fs/filesystem.h"
+#include "tool_support.h"
+
+namespace {
+
+struct SortedFolder {
+    FileSystemHeader header;
+    FileSystem* disk;
+    std::vector<DirEntry> entries; // full walk in sorted order, names from "/"
+};
+
+int collect(void* context, FileSystem*, DirEntry* entry) {
+    static_cast<std::vector<DirEntry>*>(context)->push_back(*entry);
+    return 1;
+}
+
+bool walk(FileSystem* disk, const std::string& prefix, std::vector<DirEntry>& out,
+          std::string& error) {
+    std::vector<DirEntry> level;
+    MessageCapture capture;
+    const std::string where = prefix.empty() ? "/" : prefix;
+    if (!fs_enumerate(disk, where.c_str(), 0, &level, collect)) {
+        error = "cannot list " + where;
+        return false;
+    }
+    if (!capture.messages().empty()) {
+        error = capture.last();
+        return false;
+    }
+    std::sort(level.begin(), level.end(), [](const DirEntry& a, const DirEntry& b) {
+        return std::strcmp(a.name, b.name) < 0; // strcmp orders bytes as unsigned
+    });
+    for (DirEntry entry : level) {
+        std::string name = prefix + entry.name; // the walk's names start with "/"
+        if (name.size() >= sizeof entry.name) {
+            error = "a path is longer than 511 bytes: " + name;
+            return false;
+        }
+        std::memcpy(entry.name, name.c_str(), name.size() + 1);
+        out.push_back(entry);
+        if ((entry.attributes & DIRENTRY_DIRECTORY) && !walk(disk, name, out, error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int sorted_close(FileSystem* fs) {
+    auto* folder = reinterpret_cast<SortedFolder*>(fs);
+    fs_close(folder->disk);
+    delete folder;
+    return 1;
+}
+
+Stream* sorted_open(FileSystem* fs, const char* path, uint32_t offset, uint32_t length,
+                    uint32_t flags, Allocator* allocator) {
+    auto* folder = reinterpret_cast<SortedFolder*>(fs);
+    return fs_open(folder->disk, path, offset, length, flags, allocator);
+}
+
+int sorted_enumerate(FileSystem* fs, const char* path, int recursive, void* context,
+                     EnumCallback callback) {
+    auto* folder = reinterpret_cast<SortedFolder*>(fs);
+    std::string base = path;
+    if (!base.empty() && base[0] != '/') {
+        base = "/" + base;
+    }
+    if (base == "/") {
+        base.clear();
+    }
+    bool found = base.empty();
+    for (const DirEntry& entry : folder->entries) {
+        if (!base.empty() && base == entry.name && (entry.attributes & DIRENTRY_DIRECTORY)) {
+            found = true;
+        }
+    }
+    if (!found) {
+        return 0;
+    }
+    for (DirEntry entry : folder->entries) {
+        std::string name = entry.name;
+        if (name.size() <= base.size() || name.compare(0, base.size(), base) != 0 ||
+            name[base.size()] != '/') {
+            continue;
+        }
+        std::string relative = name.substr(base.size());
+        if (!recursive && relative.find('/', 1) != std::string::npos) {
+            continue;
+        }
+        std::memcpy(entry.name, relative.c_str(), relative.size() + 1);
+        callback(context, fs, &entry);
+    }
+    return 1;
+}
+
+const FileSystemOps sorted_folder_ops = {sorted_close, sorted_open, sorted_enumerate, nullptr,
+                                         nullptr};
+
+} // namespace
+
+FileSystem* sorted_folder_open(const std::string& root, std::string& error) {
+    FileSystem* disk = disk_fs_create(nullptr, root.c_str(), nullptr);
+    if (!disk) {
+        error = "out of memory";
+        return nullptr;
+    }
+    auto* folder = new (std::nothrow) SortedFolder{};
+    if (!folder) {
+        fs_close(disk);
+        error = "out of memory";
+        return nullptr;
+    }
+    folder->header.ops = &sorted_folder_ops;
+    folder->disk = disk;
+    if (!walk(disk, "", folder->entries, error)) {
+        sorted_close(reinterpret_cast<FileSystem*>(folder));
+        return nullptr;
+    }
+    return reinterpret_cast<FileSystem*>(folder);
+}

@@ -1,0 +1,75 @@
+// Small pieces every command uses: owning handles for library objects, the
+// capture of library messages, and error printing.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+#include "fs/filesystem.h"
+#include "stream/stream.h"
+
+struct FileSystemCloser {
+    void operator()(FileSystem* fs) const {
+        if (fs) {
+            fs_close(fs);
+        }
+    }
+};
+using FileSystemPtr = std::unique_ptr<FileSystem, FileSystemCloser>;
+
+struct StreamCloser {
+    void operator()(Stream* stream) const {
+        if (stream) {
+            stream_close(stream);
+        }
+    }
+};
+using StreamPtr = std::unique_ptr<Stream, StreamCloser>;
+
+// Collects the library's messages while it lives, so that a command can say
+// why the library refused something instead of printing them unasked.
+class MessageCapture {
+  public:
+    MessageCapture();
+    ~MessageCapture();
+    MessageCapture(const MessageCapture&) = delete;
+    MessageCapture& operator=(const MessageCapture&) = delete;
+
+    // The messages so far, without their "Error: " prefix and line feed.
+    const std::vector<std::string>& messages() const { return messages_; }
+    std::string last() const { return messages_.empty() ? std::string() : messages_.back(); }
+    void clear() { messages_.clear(); }
+
+  private:
+    static void hook(intptr_t value, const char* text);
+    std::vector<std::string> messages_;
+    MessageCapture* previous_;
+};
+
+// "epk2: " + text (code page 932 parts already converted) + line feed.
+void print_error(Console& console, const std::string& text);
+
+// Converts a command-line path to code page 932; prints an error and returns
+// false when it has no such form.
+bool argument_to_library(Console& console, const std::string& argument, std::string& path);
+
+// Opens an archive for reading; on failure prints why (naming the file) and
+// sets status to EXIT_USAGE when the file cannot be opened at all and to
+// EXIT_DAMAGED when it is not a readable archive.
+FileSystemPtr open_archive_for_command(Console& console, const std::string& display_path,
+                                       const std::string& library_path, int& status);
+
+// One archive entry as the tools list it.
+struct ListedEntry {
+    std::string path; // code page 932, absolute ("/a/b")
+    bool directory;
+    uint32_t size;
+    uint32_t attributes;
+};
+// Every entry in archive order (directories before their contents).
+std::vector<ListedEntry> list_archive(FileSystem* fs);
+
+// Human-readable byte count ("12.3 MB").
+std::string format_bytes(double bytes);
