@@ -1,0 +1,246 @@
+// The archive file system: an opened EPK2 archive seen as a read-only tree.
+// The object and the descrambled table share one allocation; the archive
+// file is not held open, each entry stream reopens it.
+#include <cstring>
+
+#include "archive/archive_fs.h"
+#include "archive/archive_table.h"
+#include "stream/stream.h"
+#include "support/memory.h"
+#include "support/messages.h"
+
+struct ArchiveFileSystem {
+    FileSystemHeader header;
+    const unsigned char* memory_base; // the caller's bytes; null for an archive file
+    uint32_t memory_size;
+    uint32_t table_end;
+    ArchiveTable table; // bytes point just behind this record
+};
+
+static int archive_fs_close(FileSystem* fs);
+static Stream* archive_fs_open(FileSystem* fs, const char* path, uint32_t offset, uint32_t length,
+                               uint32_t flags, Allocator* allocator);
+static int archive_fs_enumerate(FileSystem* fs, const char* path, int recursive, void* context,
+                                EnumCallback callback);
+
+// An archive cannot make or remove directories.
+static const FileSystemOps archive_fs_ops = {
+    archive_fs_close, archive_fs_open, archive_fs_enumerate, nullptr, nullptr,
+};
+
+// Read with size 0, never written: the backing of empty entries.
+static unsigned char archive_empty_entry[1];
+
+static ArchiveFileSystem* as_archive(FileSystem* fs) {
+    return reinterpret_cast<ArchiveFileSystem*>(fs);
+}
+
+// Parses and checks the archive in stream, which holds archive_size bytes.
+static ArchiveFileSystem* archive_load(Stream* stream, uint32_t archive_size,
+                                       Allocator* allocator) {
+    Epk2Header header;
+    if (!archive_read_header(stream, archive_size, &header)) {
+        return nullptr;
+    }
+    // table_end is at most archive_size, which is below 2 GiB: no overflow.
+    uint32_t table_size = header.table_end - EPK2_HEADER_SIZE;
+    auto* archive = static_cast<ArchiveFileSystem*>(
+        mem_alloc(allocator, uint32_t(sizeof(ArchiveFileSystem)) + table_size, 0));
+    if (!archive) {
+        report_error("Out of memory opening an EPK2 archive.");
+        return nullptr;
+    }
+    memset(archive, 0, sizeof *archive);
+    unsigned char* table = reinterpret_cast<unsigned char*>(archive + 1);
+    archive->header.ops = &archive_fs_ops;
+    archive->table_end = header.table_end;
+    archive->table = {table, table_size, header.dir_count, header.file_count};
+    if (!archive_read_table(stream, &header, table, allocator) ||
+        !archive_table_validate(&archive->table, archive_size, allocator)) {
+        mem_free(archive);
+        return nullptr;
+    }
+    return archive;
+}
+
+FileSystem* archive_open(FileSystem* parent, const char* path, Allocator* allocator) {
+    if (!path) {
+        return nullptr;
+    }
+    // Entries reopen the archive by this path, so it must be kept whole.
+    if (strlen(path) >= FS_PATH_SIZE) {
+        report_error("EPK2 archive path is too long.");
+        return nullptr;
+    }
+    Stream* stream = fs_open(parent, path, 0, 0, STREAM_OPEN_READ, allocator);
+    if (!stream) {
+        report_error("Failed to Open \"%s\".", path);
+        return nullptr;
+    }
+    ArchiveFileSystem* archive = archive_load(stream, stream_size(stream), allocator);
+    stream_close(stream);
+    if (!archive) {
+        return nullptr;
+    }
+    archive->header.parent = parent;
+    strcpy(archive->header.root_path, path);
+    return reinterpret_cast<FileSystem*>(archive);
+}
+
+FileSystem* archive_open_memory(const void* buffer, uint32_t size, Allocator* allocator) {
+    if (!buffer) {
+        report_error("Not EPK2 format.");
+        return nullptr;
+    }
+    // Only read through: the memory stream never writes unless asked to.
+    Stream* stream =
+        stream_open_memory(const_cast<void*>(buffer), size, STREAM_OPEN_READ, 0, allocator);
+    if (!stream) {
+        report_error("Out of memory opening an EPK2 archive.");
+        return nullptr;
+    }
+    ArchiveFileSystem* archive = archive_load(stream, size, allocator);
+    stream_close(stream);
+    if (!archive) {
+        return nullptr;
+    }
+    archive->memory_base = static_cast<const unsigned char*>(buffer);
+    archive->memory_size = size;
+    return reinterpret_cast<FileSystem*>(archive);
+}
+
+static int archive_fs_close(FileSystem* fs) {
+    mem_free(fs);
+    return 1;
+}
+
+static uint32_t find_file(ArchiveFileSystem* archive, const char* path) {
+    char full[FS_PATH_SIZE];
+    if (!path ||
+        !fs_resolve_path(reinterpret_cast<FileSystem*>(archive), full, sizeof full, path)) {
+        return 0;
+    }
+    return archive_find_file(&archive->table, full);
+}
+
+// The stored bytes of a record, as they lie in the archive. A disk window of
+// length 0 would run to the end of the file, so empty entries get an empty
+// memory stream instead.
+static Stream* open_stored(ArchiveFileSystem* archive, const Epk2FileRecord* record, uint32_t flags,
+                           Allocator* allocator) {
+    if (record->stored_size == 0) {
+        return stream_open_memory(archive_empty_entry, 0, flags, 0, allocator);
+    }
+    if (archive->memory_base) {
+        // Validated at open: the window lies inside the caller's buffer.
+        return stream_open_memory(const_cast<unsigned char*>(archive->memory_base) +
+                                      record->data_offset,
+                                  record->stored_size, flags, 0, allocator);
+    }
+    return fs_open(archive->header.parent, archive->header.root_path, record->data_offset,
+                   record->stored_size, flags, allocator);
+}
+
+static Stream* archive_fs_open(FileSystem* fs, const char* path, uint32_t offset, uint32_t length,
+                               uint32_t flags, Allocator* allocator) {
+    ArchiveFileSystem* archive = as_archive(fs);
+    uint32_t index = find_file(archive, path);
+    if (index == 0) {
+        report_error("Failed to open \"%s\"", path ? path : "");
+        return nullptr;
+    }
+    // Opening the archive file for writing would truncate it.
+    if (flags & STREAM_OPEN_WRITE) {
+        report_error("EPK2 entries are read-only: \"%s\"", path);
+        return nullptr;
+    }
+    Epk2FileRecord record = archive_file(&archive->table, index);
+    Stream* stream = open_stored(archive, &record, flags, allocator);
+    if (stream && record.key != 0) {
+        Stream* descrambled = stream_open_scramble(stream, epk2_key(record.key), EPK2_KEY_LENGTH,
+                                                   EPK2_SCRAMBLE_LIMIT, allocator);
+        if (!descrambled) {
+            stream_close(stream);
+        }
+        stream = descrambled;
+    }
+    if (stream && record.stored_size != record.size) {
+        Stream* inflated = stream_open_entry(stream, record.size, ENTRY_MODE_INFLATE, allocator);
+        if (!inflated) {
+            stream_close(stream);
+        }
+        stream = inflated;
+    }
+    return stream;
+}
+
+static int archive_fs_enumerate(FileSystem* fs, const char* path, int recursive, void* context,
+                                EnumCallback callback) {
+    ArchiveFileSystem* archive = as_archive(fs);
+    char full[FS_PATH_SIZE];
+    if (!path || !fs_resolve_path(fs, full, sizeof full, path)) {
+        return 0;
+    }
+    uint32_t dir = archive_find_dir(&archive->table, full);
+    if (dir == 0) {
+        return 0;
+    }
+    if (!callback) {
+        return 1;
+    }
+    // Names start with the caller's path as given; a relative one is only
+    // widened when a current directory makes it differ from the full path.
+    DirEntry entry;
+    memset(&entry, 0, sizeof entry);
+    const char* start = (path[0] == '/' || archive->header.current_dir[0]) ? full : path;
+    strcpy(entry.name, start); // not longer than full
+    archive_walk(&archive->table, dir, &entry, recursive, context, fs, callback);
+    return 1;
+}
+
+bool archive_is_archive(FileSystem* fs) {
+    return fs && fs->header.ops == &archive_fs_ops;
+}
+
+bool archive_entry_info(FileSystem* fs, const char* path, ArchiveEntryInfo* info) {
+    if (!archive_is_archive(fs)) {
+        return false;
+    }
+    ArchiveFileSystem* archive = as_archive(fs);
+    uint32_t index = find_file(archive, path);
+    if (index == 0) {
+        return false;
+    }
+    Epk2FileRecord record = archive_file(&archive->table, index);
+    info->data_offset = record.data_offset;
+    info->stored_size = record.stored_size;
+    info->size = record.size;
+    info->key = record.key;
+    info->attributes = record.attributes;
+    return true;
+}
+
+bool archive_header_info(FileSystem* fs, ArchiveHeaderInfo* info) {
+    if (!archive_is_archive(fs)) {
+        return false;
+    }
+    ArchiveFileSystem* archive = as_archive(fs);
+    info->table_end = archive->table_end;
+    info->dir_count = archive->table.dir_count;
+    info->file_count = archive->table.file_count;
+    return true;
+}
+
+Stream* archive_open_stored(FileSystem* fs, const char* path, Allocator* allocator) {
+    if (!archive_is_archive(fs)) {
+        return nullptr;
+    }
+    ArchiveFileSystem* archive = as_archive(fs);
+    uint32_t index = find_file(archive, path);
+    if (index == 0) {
+        report_error("Failed to open \"%s\"", path ? path : "");
+        return nullptr;
+    }
+    Epk2FileRecord record = archive_file(&archive->table, index);
+    return open_stored(archive, &record, STREAM_OPEN_READ, allocator);
+}
