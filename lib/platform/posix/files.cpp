@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "platform/platform.h"
+#include "platform/posix/attributes.h"
 #include "platform/posix/codepage.h"
 
 // The file functions behave as their Win32 counterparts do for the library:
@@ -14,12 +15,6 @@
 
 static int file_descriptor(PlatformFile file) {
     return static_cast<int>(file);
-}
-
-// Windows keeps a read-only attribute that refuses writes and deletion; here
-// a file that nobody may write stands for it.
-static bool file_mode_read_only(mode_t mode) {
-    return (mode & 0222) == 0;
 }
 
 PlatformFile platform_file_open(const char* path, unsigned access,
@@ -52,6 +47,13 @@ PlatformFile platform_file_open(const char* path, unsigned access,
     }
     CodepagePath native;
     if (!codepage_path(&native, path)) {
+        return PLATFORM_INVALID_FILE;
+    }
+    // CreateFileA refuses to write a read-only file, even to an administrator.
+    struct stat existing;
+    if ((access & PLATFORM_ACCESS_WRITE) && stat(native.text, &existing) == 0 &&
+        S_ISREG(existing.st_mode) && posix_mode_read_only(existing.st_mode)) {
+        errno = EACCES;
         return PLATFORM_INVALID_FILE;
     }
     int fd;
@@ -143,7 +145,7 @@ bool platform_file_delete(const char* path) {
     }
     struct stat info;
     if (lstat(native.text, &info) == 0 && S_ISREG(info.st_mode) &&
-        file_mode_read_only(info.st_mode)) {
+        posix_mode_read_only(info.st_mode)) {
         errno = EACCES; // DeleteFileA refuses read-only files
         return false;
     }
@@ -193,7 +195,7 @@ bool platform_file_replace(const char* from, const char* to) {
     }
     struct stat info;
     if (lstat(target.text, &info) == 0 && S_ISREG(info.st_mode) &&
-        file_mode_read_only(info.st_mode)) {
+        posix_mode_read_only(info.st_mode)) {
         errno = EACCES; // MoveFileExA does not replace a read-only file
         return false;
     }

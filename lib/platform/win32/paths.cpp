@@ -1,0 +1,32 @@
+#include <windows.h>
+
+#include <cstring>
+#include <shlwapi.h>
+
+#include "platform/platform.h"
+
+bool platform_module_path(char* buffer, uint32_t length) {
+    // A path that does not fit comes back cut to length, not as a failure.
+    DWORD result = GetModuleFileNameA(nullptr, buffer, length);
+    return result != 0 && result < length;
+}
+
+const char* platform_path_find_file_name(const char* path) {
+    return PathFindFileNameA(path);
+}
+
+char* platform_path_combine(char* dest, const char* folder, const char* file) {
+    // PathCombineA copies a lone part of MAX_PATH or more cut short instead
+    // of failing; refuse such parts before they can name another file.
+    if ((folder && std::strlen(folder) >= MAX_PATH) || (file && std::strlen(file) >= MAX_PATH)) {
+        if (dest) {
+            dest[0] = '\0';
+        }
+        return nullptr;
+    }
+    return PathCombineA(dest, folder, file);
+}
+
+bool platform_path_match_spec(const char* path, const char* spec) {
+    return PathMatchSpecA(path, spec) != FALSE;
+}
