@@ -1,0 +1,88 @@
+#include "archive/archive_test_support.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "common/test_support.h"
+#include "stream/stream.h"
+#include "support/messages.h"
+
+MessageCapture::MessageCapture() {
+    set_message_hook(reinterpret_cast<intptr_t>(this), &MessageCapture::hook);
+}
+
+MessageCapture::~MessageCapture() {
+    set_message_hook(0, nullptr);
+}
+
+bool MessageCapture::has(const std::string& text) const {
+    return std::find(messages_.begin(), messages_.end(), text) != messages_.end();
+}
+
+void MessageCapture::hook(intptr_t value, const char* text) {
+    reinterpret_cast<MessageCapture*>(value)->messages_.push_back(text);
+}
+
+static void* counting_allocate(Allocator* allocator, uint32_t size) {
+    void* block = std::malloc(size ? size : 1);
+    if (block) {
+        reinterpret_cast<CountingAllocator*>(allocator)->live_blocks++;
+        allocator->used += size;
+    }
+    return block;
+}
+
+static void* counting_reallocate(Allocator* allocator, void* block, uint32_t old_size,
+                                 uint32_t new_size) {
+    void* moved = block ? std::realloc(block, new_size ? new_size : 1) : nullptr;
+    if (moved) {
+        allocator->used += new_size - old_size;
+    }
+    return moved;
+}
+
+static void counting_free(Allocator* allocator, void* block, uint32_t size) {
+    reinterpret_cast<CountingAllocator*>(allocator)->live_blocks--;
+    allocator->used -= size;
+    std::free(block);
+}
+
+static const AllocatorOps counting_ops = {nullptr, counting_allocate, counting_reallocate,
+                                          counting_free};
+
+CountingAllocator::CountingAllocator() : base{&counting_ops, 0, 0}, live_blocks(0) {}
+
+std::string read_and_close(Stream* stream, uint32_t chunk, uint32_t limit) {
+    std::string out;
+    std::vector<char> buffer(chunk);
+    while (out.size() < limit) {
+        uint32_t n = stream_read(stream, buffer.data(), chunk);
+        if (n == 0) {
+            break;
+        }
+        out.append(buffer.data(), n);
+    }
+    stream_close(stream);
+    return out;
+}
+
+static int collect(void* context, FileSystem*, DirEntry* entry) {
+    static_cast<std::vector<SeenEntry>*>(context)->push_back(
+        {entry->name, entry->size, entry->attributes});
+    return 1;
+}
+
+std::vector<SeenEntry> enumerate_all(FileSystem* fs, const char* path, int recursive, int* result) {
+    std::vector<SeenEntry> seen;
+    int r = fs_enumerate(fs, path, recursive, &seen, collect);
+    if (result) {
+        *result = r;
+    }
+    return seen;
+}
+
+std::string save_archive(const TempDir& dir, const std::string& bytes, const std::string& name) {
+    std::string path = dir.file(name);
+    write_whole_file(path, bytes);
+    return path;
+}

@@ -1,0 +1,47 @@
+// Builds EPK2 archive bytes in memory for tests, laid out as the builder
+// writes them: records in creation order, distinct names sorted, table
+// padded to 32 bytes and scrambled with key 1, each data block at a 32-byte
+// boundary. Independent of the library's reader and stream code; it shares
+// only the key tables (epk2_key) and zlib.
+//
+//   TestArchive a;
+//   a.files.push_back({"/info.txt", "version=1.0\r\n"});
+//   a.files.push_back({"/_extract/readme.txt", text, 2, true}); // key 2, zlib
+//   std::string bytes = build_test_archive(a);
+//
+// To reuse it from another test folder, add a .cpp there that holds
+// #include "archive/test_archive_writer.cpp".
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct TestArchiveFile {
+    std::string path;      // "/dir/sub/name" (leading "/" optional); parents are made
+    std::string contents;  // the file's bytes after inflation
+    uint8_t key = 0;       // 0: stored plain; 1-4: scrambles the first 1024 stored bytes
+    bool compress = false; // store a zlib stream (level 5) instead of the bytes
+    uint8_t attributes = 0;
+    std::string trailing; // extra stored bytes after the zlib stream (compressed only)
+};
+
+struct TestArchive {
+    std::vector<std::string> dirs; // directories to make first, in order (e.g. empty ones)
+    std::vector<TestArchiveFile> files;
+};
+
+// Directory records: the root is 1, the others follow in the order they are
+// first named (dirs, then the parents of files). Files keep their order.
+std::string build_test_archive(const TestArchive& archive);
+
+// Damage helpers. Table positions count from offset 32 (the table's start);
+// values are plain and scrambled on the way in/out exactly as the format does.
+uint32_t test_dir_field(uint32_t dir_index, uint32_t field_offset);
+uint32_t test_file_field(uint32_t dir_count, uint32_t file_index, uint32_t field_offset);
+uint32_t test_table_get_u32(const std::string& archive, uint32_t table_position);
+void test_table_set_u32(std::string& archive, uint32_t table_position, uint32_t value);
+void test_table_set_u8(std::string& archive, uint32_t table_position, uint8_t value);
+// Plain little-endian access at an absolute offset (header fields).
+uint32_t test_get_u32(const std::string& bytes, uint32_t offset);
+void test_set_u32(std::string& bytes, uint32_t offset, uint32_t value);
