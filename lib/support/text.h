@@ -14,15 +14,22 @@ inline bool text_is_lead_byte(unsigned char c) {
 
 // Cuts text in place at every separator into at most maximum pieces.
 uint32_t split_text(char* text, char separator, char** pieces, uint32_t maximum);
-// Reads one CR LF line into buffer (at most size - 1 bytes, then a NUL).
+// Reads one CR LF line into buffer (at most size - 1 bytes, then a NUL). A
+// lone LF is part of the line, a CR before any other byte is dropped, and a
+// longer line comes back in pieces. An empty line and the end both give 0:
+// ask the stream's state to tell them apart.
 uint32_t read_line(Stream* stream, char* buffer, uint32_t size);
 // Writes text and then CR LF; returns the count of the first write.
 uint32_t write_line(Stream* stream, const char* text);
 
-// Path routines: "/" and the backslash both separate.
+// Path routines: "/" and the backslash both separate. Names and extensions
+// point into path; a destination may be path itself.
 char* path_file_name(const char* path);
+// After the last "." of the last component, or null when it has none.
 char* path_extension(const char* path);
+// Up to and including the last separator; destination needs strlen(path) + 1.
 char* path_directory(char* destination, const char* path);
+// Destination needs strlen(path) + strlen(extension) + 2 bytes.
 char* path_change_extension(char* destination, const char* path, const char* extension);
 
 // CRC-32/MPEG-2.
@@ -34,11 +41,16 @@ struct Random {
 };
 void random_seed(Random* state, uint32_t seed);
 uint32_t random_u32(Random* state);
+// [low, high); an empty range gives low.
 uint32_t random_range(Random* state, uint32_t low, uint32_t high);
+// [centre - spread, centre + spread) for 1 <= spread < 2^31; 0 gives centre.
 int32_t random_spread(Random* state, int32_t centre, int32_t spread);
 float random_range_float(Random* state, float low, float high);
 float random_spread_float(Random* state, float centre, float spread);
 
+// Both convert only what fits in capacity (bytes or units) with the NUL, and
+// return the count written before it. Surrogates are not paired; a byte that
+// cannot start a UTF-8 sequence becomes U+FFFD.
 uint32_t utf16_to_utf8(char* destination, uint32_t capacity, const uint16_t* text);
 uint32_t utf8_to_utf16(uint16_t* destination, uint32_t capacity, const char* text);
 
