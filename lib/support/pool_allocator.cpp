@@ -69,7 +69,8 @@ static void pool_free(Allocator* allocator, void* block, uint32_t) {
 
 static const AllocatorOps pool_ops = {pool_destroy, pool_allocate, pool_reallocate, pool_free};
 
-static uintptr_t pool_round_up(uintptr_t value, uintptr_t alignment) {
+// In 64 bits so that a block size near 4 GiB cannot wrap round to a small stride.
+static uint64_t pool_round_up(uint64_t value, uint64_t alignment) {
     return (value + alignment - 1) / alignment * alignment;
 }
 
@@ -83,12 +84,12 @@ PoolAllocator* pool_create(Allocator* parent, uint32_t block_size, uint32_t bloc
         return nullptr;
     // A free block holds its link; a smaller stride would let the links
     // overwrite the next block.
-    uintptr_t stride = pool_round_up(block_size, alignment);
+    uint64_t stride = pool_round_up(block_size, alignment);
     if (stride < sizeof(void*))
         stride = pool_round_up(sizeof(void*), alignment);
 
     // The whole pool, plus mem_alloc's header, has to fit a 32-bit size.
-    uint64_t capacity = static_cast<uint64_t>(block_count) * stride;
+    uint64_t capacity = block_count * stride;
     uint64_t total = capacity + alignment + POOL_HEAD_SIZE;
     if (total > UINT32_MAX - BLOCK_HEADER_SIZE)
         return nullptr;
@@ -99,14 +100,15 @@ PoolAllocator* pool_create(Allocator* parent, uint32_t block_size, uint32_t bloc
         return nullptr;
     std::memset(pool, 0, POOL_HEAD_SIZE);
 
-    unsigned char* first = reinterpret_cast<unsigned char*>(
-        pool_round_up(reinterpret_cast<uintptr_t>(pool) + POOL_HEAD_SIZE, alignment));
+    uintptr_t step = static_cast<uintptr_t>(stride);
+    unsigned char* first = reinterpret_cast<unsigned char*>(static_cast<uintptr_t>(
+        pool_round_up(reinterpret_cast<uintptr_t>(pool) + POOL_HEAD_SIZE, alignment)));
     for (uint32_t i = 0; i + 1 < block_count; ++i)
-        pool_set_link(first + i * stride, first + (i + 1) * stride);
-    pool_set_link(first + (block_count - 1) * stride, nullptr);
+        pool_set_link(first + i * step, first + (i + 1) * step);
+    pool_set_link(first + (block_count - 1) * step, nullptr);
     pool->free_head = first;
 
-    pool->stride = stride;
+    pool->stride = step;
     pool->block_count = block_count;
     if (thread_safe)
         pool->lock = lock_init(&pool->lock_storage, sizeof pool->lock_storage.storage);
