@@ -14,6 +14,8 @@ enum MessageKind {
     MESSAGE_QUESTION = 4,
 };
 
+// Every message is built in a buffer of this size and cut to fit it; a cut
+// message still ends with its line feed.
 constexpr uint32_t MESSAGE_BUFFER_SIZE = 1024;
 
 #if defined(__GNUC__)
