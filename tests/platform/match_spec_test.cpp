@@ -1,0 +1,209 @@
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "support/wildcard.h"
+
+namespace {
+
+struct MatchCase {
+    const char* path;
+    const char* spec;
+    bool expected;
+};
+
+// Answers of the shell's PathMatchSpecA; the Windows build checks the table
+// against it, and both builds against our own matcher.
+const MatchCase match_cases[] = {
+    // "*" runs over any characters, "/" and "." included.
+    {"readme.txt", "*.txt", true},
+    {"/data/sub/readme.txt", "*.txt", true},
+    {"/data/readme.txt.bak", "*.txt", false},
+    {"/_extract/movie.ogg", "/_extract/*", true},
+    {"/_extract/movie.ogg", "_extract/*", false},
+    {"/a/b/c", "/*/c", true},
+    {"anything", "*", true},
+    {"", "*", true},
+    {"abcbc", "a*bc", true},
+    {"abcbd", "a*bc", false},
+    {"a", "a**", true},
+    {"axbxcxd", "a*b*c*d", true},
+    {"axbxcx", "a*b*c*d", false},
+    // "?" is exactly one character.
+    {"abc", "a?c", true},
+    {"ac", "a?c", false},
+    {"abbc", "a?c", false},
+    {"a", "a?", false},
+    // ASCII letters ignore case, in path and pattern alike.
+    {"README.TXT", "*.txt", true},
+    {"Data.Bin", "dATA.bIN", true},
+    {"abc", "ab", false},
+    {"ab", "abc", false},
+    // "*.*" alone matches every path, even without a ".".
+    {"noextension", "*.*", true},
+    {"a.b", "*.*", true},
+    {"", "*.*", true},
+    // ";" separates patterns; leading blanks are dropped, trailing ones count.
+    {"a.txt", "*.bin;*.txt", true},
+    {"a.txt", "*.bin;   *.txt", true},
+    {"a.txt", "  a.txt", true},
+    {"a.txt", "*.txt ", false},
+    {"a.txt", "*.bin; *.dat", false},
+    {"b.dat", "a*;b*", true},
+    // An empty pattern matches nothing.
+    {"a.txt", "", false},
+    {"a.txt", ";", false},
+    {"a", "", false},
+    // Double-byte characters count as one; their trail bytes are not letters,
+    // separators or wildcards ("ソ" 83 5C, "ア" 83 41, "ヂ" 83 61).
+    {"\x83\x5C.txt", "?.txt", true},
+    {"\x83\x5C.txt", "??.txt", false},
+    {"\x83\x5C\x95\x5C.dat", "*\x95\x5C.dat", true},
+    {"x\x83\x5Cy", "x?y", true},
+    {"\x83\x41", "\x83\x61", false},
+    {"\x83\x41", "*A", false},
+    {"\x83\x41", "*a", false},
+    {"\x83\x41", "*\x83\x41", true},
+    {"/\x83\x41/a.txt", "/\x83\x41/*", true},
+    {"A\x83\x41", "a?", true},
+};
+
+} // namespace
+
+TEST(MatchSpec, TableAgreesOnBothMatchers) {
+    for (const MatchCase& c : match_cases) {
+        EXPECT_EQ(wildcard_match(c.path, c.spec), c.expected)
+            << "wildcard_match(\"" << c.path << "\", \"" << c.spec << "\")";
+        EXPECT_EQ(platform_path_match_spec(c.path, c.spec), c.expected)
+            << "platform_path_match_spec(\"" << c.path << "\", \"" << c.spec << "\")";
+    }
+    EXPECT_FALSE(wildcard_match(nullptr, "*"));
+    EXPECT_FALSE(wildcard_match("a", nullptr));
+}
+
+namespace {
+
+// One character of code page 932 text: one or two bytes.
+std::vector<std::string> characters(const std::string& text) {
+    std::vector<std::string> out;
+    for (size_t i = 0; i < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+        size_t n = lead && i + 1 < text.size() ? 2 : 1;
+        out.push_back(text.substr(i, n));
+        i += n;
+    }
+    return out;
+}
+
+bool same_character(const std::string& a, const std::string& b) {
+    if (a.size() == 1 && b.size() == 1) {
+        return std::toupper(static_cast<unsigned char>(a[0])) ==
+               std::toupper(static_cast<unsigned char>(b[0]));
+    }
+    return a == b;
+}
+
+// The plain recursive reading of one pattern: slow, but obviously right.
+bool reference_one(const std::vector<std::string>& path, size_t p,
+                   const std::vector<std::string>& pattern, size_t q) {
+    if (q == pattern.size()) {
+        return p == path.size();
+    }
+    if (pattern[q] == "*") {
+        for (size_t skip = p; skip <= path.size(); ++skip) {
+            if (reference_one(path, skip, pattern, q + 1)) {
+                return true;
+            }
+        }
+        return false;
+    }
+    if (p == path.size()) {
+        return false;
+    }
+    return (pattern[q] == "?" || same_character(path[p], pattern[q])) &&
+           reference_one(path, p + 1, pattern, q + 1);
+}
+
+bool reference_match(const std::string& path, const std::string& spec) {
+    if (spec == "*.*") {
+        return true;
+    }
+    std::vector<std::string> units = characters(spec);
+    std::vector<std::string> name = characters(path);
+    size_t i = 0;
+    while (i < units.size()) {
+        while (i < units.size() && units[i] == " ") {
+            ++i;
+        }
+        std::vector<std::string> pattern;
+        while (i < units.size() && units[i] != ";") {
+            pattern.push_back(units[i++]);
+        }
+        if (reference_one(name, 0, pattern, 0)) {
+            return true;
+        }
+        if (i < units.size()) {
+            ++i; // the ";"
+        }
+    }
+    return false;
+}
+
+std::string random_text(uint32_t* state, const std::vector<std::string>& alphabet, size_t most) {
+    auto next = [state] {
+        *state ^= *state << 13;
+        *state ^= *state >> 17;
+        *state ^= *state << 5;
+        return *state;
+    };
+    std::string out;
+    size_t length = next() % (most + 1);
+    for (size_t i = 0; i < length; ++i) {
+        out += alphabet[next() % alphabet.size()];
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(MatchSpec, RandomCasesAgreeWithSimpleReading) {
+    const std::vector<std::string> path_alphabet = {"a",        "B",        "b",        ".", "/",
+                                                    "\x83\x5C", "\x83\x41", "\x83\x61", "A"};
+    const std::vector<std::string> spec_alphabet = {"a", "b", "A", ".", "/",        "*",
+                                                    "*", "?", ";", " ", "\x83\x5C", "\x83\x41"};
+    uint32_t state = 12345;
+    int disagreements = 0;
+    for (int round = 0; round < 20000 && disagreements < 10; ++round) {
+        std::string path = random_text(&state, path_alphabet, 7);
+        std::string spec = random_text(&state, spec_alphabet, 6);
+        bool expected = reference_match(path, spec);
+        bool ours = wildcard_match(path.c_str(), spec.c_str());
+        bool platform = platform_path_match_spec(path.c_str(), spec.c_str());
+        if (ours != expected || platform != expected) {
+            ++disagreements;
+            ADD_FAILURE() << "path \"" << path << "\" spec \"" << spec << "\": reference "
+                          << expected << ", wildcard_match " << ours << ", platform " << platform;
+        }
+    }
+}
+
+TEST(MatchSpec, ManyStarsStayFast) {
+    // A backtracking matcher needs exponential time here; a fuzzer finds
+    // such patterns quickly.
+    std::string path(3000, 'a');
+    std::string spec;
+    for (int i = 0; i < 40; ++i) {
+        spec += "*a";
+    }
+    EXPECT_FALSE(wildcard_match(path.c_str(), (spec + "*b").c_str()));
+    EXPECT_TRUE(wildcard_match(path.c_str(), (spec + "*").c_str()));
+    std::string spaced(2000, 'x');
+    spaced += ".txt";
+    EXPECT_TRUE(wildcard_match(spaced.c_str(), "*x*x*x*x*x*x*x*x*x*x*x*x*.txt"));
+    EXPECT_FALSE(wildcard_match(spaced.c_str(), "*x*x*x*x*x*x*x*x*x*x*x*x*.txd"));
+}
