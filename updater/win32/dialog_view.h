@@ -1,0 +1,21 @@
+// The update logic's view of dialog 101: its fields, its action button and
+// its progress bar.
+#pragma once
+
+#include <windows.h>
+
+#include "update_logic.h"
+
+class DialogView : public UpdaterView {
+  public:
+    explicit DialogView(HWND dialog) : dialog_(dialog) {}
+
+    std::string install_folder() override;
+    void set_text(int control, const char* text) override;
+    void enable_action(bool enabled) override;
+    std::string module_path() override;
+    void progress(uint32_t index, uint32_t total) override;
+
+  private:
+    HWND dialog_;
+};
