@@ -15,9 +15,16 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct TestArchiveFile {
+    TestArchiveFile() = default;
+    TestArchiveFile(std::string path, std::string contents, uint8_t key = 0, bool compress = false,
+                    uint8_t attributes = 0, std::string trailing = {})
+        : path(std::move(path)), contents(std::move(contents)), key(key), compress(compress),
+          attributes(attributes), trailing(std::move(trailing)) {}
+
     std::string path;      // "/dir/sub/name" (leading "/" optional); parents are made
     std::string contents;  // the file's bytes after inflation
     uint8_t key = 0;       // 0: stored plain; 1-4: scrambles the first 1024 stored bytes
