@@ -4,12 +4,15 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "archive/archive_builder.h"
 
 struct FileSystem;
 struct DirEntry;
+struct Stream;
 
 // Controls of dialog 101 that the logic touches.
 constexpr int CONTROL_ACTION = 1; // the action button (its label and enabled state)
@@ -23,7 +26,7 @@ constexpr int CONTROL_STATUS = 1008;
 
 // The few dialog operations the logic needs. Texts are code page 932.
 class UpdaterView {
-public:
+  public:
     virtual ~UpdaterView() = default;
     // The install-folder field (control 1001), at most 259 bytes.
     virtual std::string install_folder() = 0;
@@ -32,9 +35,17 @@ public:
     virtual void enable_action(bool enabled) = 0;
     // The updater's own executable path (GetModuleFileNameA).
     virtual std::string module_path() = 0;
-    // Called after each file the merge writes; the dialog drives its
-    // progress bar from it.
+    // Called after each file the merge writes (index from 0, total files).
+    // The first call after run_update has reset ProgressRangeSet sets the
+    // bar's range to total and sets ProgressRangeSet to 1.
     virtual void progress(uint32_t index, uint32_t total) = 0;
+
+    // Optional. The patch archive to apply; empty (the default) means
+    // "Patch.dat" in the folder of module_path().
+    virtual std::string patch_archive() { return {}; }
+    // Optional. One line saying why a step of the update failed, for views
+    // that keep a log; the dialog shows only the status line.
+    virtual void detail(const char* text) {}
 };
 
 constexpr int ACTION_MODE_LAUNCH = 0;
@@ -45,11 +56,52 @@ extern int ActionMode;
 // 0 until the progress bar's range has been set for the running update.
 extern int ProgressRangeSet;
 
+// The steps of an update that touch the install folder's files. Tests
+// replace them to make each one fail; everyone else uses the defaults.
+struct UpdateSteps {
+    // Pushes a written file to the device before it replaces another.
+    bool (*sync_file)(const char* path);
+    // Puts from in the place of to in one step: afterwards to names either
+    // the old or the new file, never neither.
+    bool (*replace_file)(const char* from, const char* to);
+    // Creates (or truncates) a file for writing.
+    Stream* (*create_file)(const char* path);
+    // Where the archive builder's closing lines go; null for nowhere.
+    FILE* merge_log;
+};
+
+// sync_file: platform_file_sync of the file, opened for writing.
+bool update_sync_file(const char* path);
+// create_file: a disk file opened with STREAM_OPEN_WRITE.
+Stream* update_create_file(const char* path);
+// The steps the updater uses: the functions above, platform_file_replace,
+// and the builder's lines on standard output.
+UpdateSteps default_update_steps();
+
+// Reads both archives' versions and decides what the action button does.
 void refresh_versions(UpdaterView* view);
-void run_update(UpdaterView* view);
-// Builds the intermediate archive; true when a complete archive was written.
+// Merges the patch into the installed data, writes the loose files of
+// "/_extract" and replaces the installed data archive. True when the update
+// completed; on any failure the installed data archive is left as it was.
+bool run_update(UpdaterView* view);
+bool run_update(UpdaterView* view, const UpdateSteps& steps);
+
+// Builds the intermediate archive at output_path from the patch (which wins)
+// and the installed data. True when a complete archive was written; on
+// failure nothing is left at output_path and error (when given) says why.
 bool merge_archives(const char* output_path, const char* patch_path, const char* data_path,
-                    void* context, ProgressCallback callback);
+                    void* context, ProgressCallback callback, FILE* log = stdout,
+                    std::string* error = nullptr);
+
+// What extract_entry works with and what it found.
+struct ExtractionContext {
+    const char* folder; // the extraction folder, trailing separator included
+    const UpdateSteps* steps;
+    uint32_t written = 0;            // loose files written
+    std::vector<std::string> failed; // "name: why" of each entry not written
+};
+
 // EnumCallback copying one file below "/_extract" into the extraction folder
-// (context: an ExtractionContext).
+// under its last name component (context: an ExtractionContext). After the
+// first failure it writes nothing more.
 int extract_entry(void* context, FileSystem* fs, DirEntry* entry);

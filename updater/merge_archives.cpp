@@ -1,0 +1,39 @@
+#include <new>
+
+#include "archive/archive_fs.h"
+#include "platform/platform.h"
+#include "update_logic.h"
+
+bool merge_archives(const char* output_path, const char* patch_path, const char* data_path,
+                    void* context, ProgressCallback callback, FILE* log, std::string* error) {
+    // Either archive may be missing; without the patch the builder refuses.
+    FileSystem* patch = archive_open(nullptr, patch_path, nullptr);
+    FileSystem* data = archive_open(nullptr, data_path, nullptr);
+    bool merged = false;
+    std::string why;
+    try {
+        ArchiveBuilder builder;
+        builder.options.log = log;
+        merged = builder.pack(output_path, patch, data, context, callback);
+        why = builder.error();
+    } catch (const std::bad_alloc&) {
+        // The builder keeps its tree in memory; running out ends the merge,
+        // not the updater.
+        why = "out of memory";
+    }
+    if (!merged) {
+        // Whatever stopped the merge (even a missing patch, or memory running
+        // out half-way), no older or partial output may pass for its result.
+        platform_file_delete(output_path);
+        if (error) {
+            *error = why;
+        }
+    }
+    if (data) {
+        fs_close(data);
+    }
+    if (patch) {
+        fs_close(patch);
+    }
+    return merged;
+}

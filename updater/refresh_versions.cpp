@@ -1,0 +1,82 @@
+#include <cstdio>
+#include <cstring>
+
+#include "archive/archive_fs.h"
+#include "update_logic.h"
+#include "update_paths.h"
+#include "update_texts.h"
+#include "version_info.h"
+
+int ActionMode = ACTION_MODE_UPDATE;
+int ProgressRangeSet = 0;
+
+namespace {
+
+// Opens the archive at path and reads its version into info; false (and
+// nothing read) when it does not open.
+bool read_archive_version(const char* path, VersionInfo* info) {
+    FileSystem* fs = path ? archive_open(nullptr, path, nullptr) : nullptr;
+    if (!fs) {
+        return false;
+    }
+    // An archive without "info.txt" shows and compares its empty fields.
+    read_version_info(fs, info);
+    fs_close(fs);
+    return true;
+}
+
+void show_version(UpdaterView* view, int control, const VersionInfo& info) {
+    char text[2 * VERSION_FIELD_SIZE + 16];
+    std::snprintf(text, sizeof text, TEXT_VERSION_FORMAT, info.version, info.attribute);
+    view->set_text(control, text);
+}
+
+} // namespace
+
+void refresh_versions(UpdaterView* view) {
+    UpdatePaths paths;
+    const bool formed = update_paths_form(view->install_folder(), view->module_path(),
+                                          view->patch_archive(), &paths);
+    bool both_present = true;
+
+    VersionInfo installed{};
+    if (read_archive_version(formed ? paths.data : nullptr, &installed)) {
+        show_version(view, CONTROL_INSTALLED_VERSION, installed);
+    } else {
+        both_present = false;
+        view->set_text(CONTROL_INSTALLED_VERSION, TEXT_NOT_FOUND);
+        view->set_text(CONTROL_STATUS, TEXT_SPECIFY_INSTALL_FOLDER);
+    }
+
+    VersionInfo patch{};
+    if (read_archive_version(formed ? paths.patch : nullptr, &patch)) {
+        show_version(view, CONTROL_PATCH_VERSION, patch);
+    } else {
+        both_present = false;
+        view->set_text(CONTROL_PATCH_VERSION, TEXT_NOT_FOUND);
+        view->set_text(CONTROL_STATUS, TEXT_PATCH_NOT_FOUND);
+    }
+
+    ActionMode = ACTION_MODE_UPDATE;
+    view->set_text(CONTROL_ACTION, TEXT_START_UPDATE);
+    if (!both_present) {
+        view->enable_action(false);
+        return;
+    }
+    // The version decides first: data that are not older start the game,
+    // whatever kind the patch is.
+    if (parse_version(installed.version) >= parse_version(patch.version)) {
+        view->set_text(CONTROL_STATUS, TEXT_NO_UPDATE_NEEDED);
+        view->set_text(CONTROL_ACTION, TEXT_START_GAME);
+        view->enable_action(true);
+        ActionMode = ACTION_MODE_LAUNCH;
+        return;
+    }
+    if (std::strcmp(installed.attribute, patch.attribute) != 0) {
+        view->set_text(CONTROL_STATUS, TEXT_KIND_DIFFERS);
+        view->enable_action(false);
+    } else {
+        view->set_text(CONTROL_STATUS, TEXT_UPDATE_POSSIBLE);
+        view->enable_action(true);
+    }
+}

@@ -1,0 +1,42 @@
+#include "update_paths.h"
+
+#include <cstring>
+
+#include "platform/platform.h"
+
+std::string updater_folder(const std::string& module_path) {
+    const char* text = module_path.c_str();
+    const char* name = platform_path_find_file_name(text);
+    return std::string(text, name ? static_cast<size_t>(name - text) : 0);
+}
+
+bool update_paths_form(const std::string& install_folder, const std::string& module_path,
+                       const std::string& patch_archive, UpdatePaths* paths) {
+    // The dialog's field holds at most 259 bytes; a longer folder would be
+    // cut to another folder's name, so it is refused instead.
+    if (install_folder.size() >= UPDATE_PATH_SIZE || patch_archive.size() >= UPDATE_PATH_SIZE) {
+        return false;
+    }
+    const char* folder = install_folder.c_str();
+    if (!platform_path_combine(paths->data, folder, DATA_ARCHIVE_NAME) ||
+        !platform_path_combine(paths->game, folder, GAME_EXECUTABLE_NAME)) {
+        return false;
+    }
+    if (patch_archive.empty()) {
+        std::string beside = updater_folder(module_path);
+        if (beside.size() >= UPDATE_PATH_SIZE ||
+            !platform_path_combine(paths->patch, beside.c_str(), PATCH_ARCHIVE_NAME)) {
+            return false;
+        }
+    } else {
+        std::memcpy(paths->patch, patch_archive.c_str(), patch_archive.size() + 1);
+    }
+    // The extraction folder is the canonical folder the join produced, so
+    // that loose files land beside the data archive whatever the field held.
+    const char* name = platform_path_find_file_name(paths->data);
+    size_t length = static_cast<size_t>(name - paths->data);
+    std::memcpy(paths->extraction_folder, paths->data, length);
+    paths->extraction_folder[length] = '\0';
+    return platform_path_combine(paths->intermediate, paths->extraction_folder,
+                                 INTERMEDIATE_ARCHIVE_NAME) != nullptr;
+}

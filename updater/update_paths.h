@@ -1,0 +1,34 @@
+// Where the files of an update lie. Every path is a code page 932 string in
+// a 260-byte buffer, as the shell functions that join them expect.
+#pragma once
+
+#include <string>
+
+constexpr unsigned UPDATE_PATH_SIZE = 260;
+
+// File names in the install folder and beside the updater.
+inline constexpr char PATCH_ARCHIVE_NAME[] = "Patch.dat";
+inline constexpr char DATA_ARCHIVE_NAME[] = "Tessavane.dat";
+inline constexpr char INTERMEDIATE_ARCHIVE_NAME[] = "Tessavane.tmp";
+inline constexpr char GAME_EXECUTABLE_NAME[] = "Tessavane.exe";
+// A loose file is written under this name first and moved over its target
+// only once all of it is on disk.
+inline constexpr char LOOSE_PARTIAL_NAME[] = "Tessavane.part";
+
+struct UpdatePaths {
+    char patch[UPDATE_PATH_SIZE];             // the patch archive
+    char data[UPDATE_PATH_SIZE];              // the installed data archive
+    char extraction_folder[UPDATE_PATH_SIZE]; // its folder, trailing separator kept
+    char intermediate[UPDATE_PATH_SIZE];      // the merged archive before it moves into place
+    char game[UPDATE_PATH_SIZE];              // the game's executable
+};
+
+// The updater's folder: module_path cut just after its last separator.
+std::string updater_folder(const std::string& module_path);
+
+// Forms every path from the install folder (at most 259 bytes; empty means
+// the current directory) and either an explicit patch archive or, when
+// patch_archive is empty, "Patch.dat" in the updater's folder. False when a
+// path does not fit; paths is then unusable.
+bool update_paths_form(const std::string& install_folder, const std::string& module_path,
+                       const std::string& patch_archive, UpdatePaths* paths);
