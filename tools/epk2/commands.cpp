@@ -111,6 +111,36 @@ const std::vector<CommandSpec>& epk2_commands() {
          {"--verbose", "--recompress"},
          {"-o"},
          command_merge},
+        {"update",
+         "apply a patch to an installed game, as the updater does",
+         "Usage: epk2 update INSTALL_DIR [--patch PATCH] [--check]\n"
+         "\n"
+         "Does what the updater's dialog does for the game installed in INSTALL_DIR.\n"
+         "It shows the version of INSTALL_DIR/Tessavane.dat and of the patch and\n"
+         "decides, as the dialog does, whether the patch applies: the installed\n"
+         "version must be older than the patch's (versions compare as decimal\n"
+         "numbers: 1.9 is newer than 1.10) and both must have the same attribute.\n"
+         "If so, it merges the patch into the data (the patch's files win), copies\n"
+         "every file below /_extract of the result into INSTALL_DIR (sub-folders\n"
+         "are not recreated) and then replaces Tessavane.dat in one step.\n"
+         "\n"
+         "The update is safe to interrupt: Tessavane.dat is replaced only once\n"
+         "everything else has been written, so it always holds either the old or\n"
+         "the new data; running the command again finishes the job.\n"
+         "\n"
+         "  --patch PATCH  the patch archive (default: Patch.dat beside epk2,\n"
+         "                 where the dialog looks for it)\n"
+         "  --check        show the versions and the decision; change nothing\n"
+         "\n"
+         "Exit status: 0 the update completed, or none was needed; 1 the patch\n"
+         "does not apply (the status line says why: a missing archive or another\n"
+         "kind of data); 2 the update failed (nothing was replaced).\n"
+         "\n"
+         "Examples: epk2 update \"C:\\Games\\Tessavane\" --patch Patch.dat\n"
+         "          epk2 update ~/tessavane --patch Patch.dat --check\n",
+         {"--check"},
+         {"--patch"},
+         command_update},
     };
     return commands;
 }

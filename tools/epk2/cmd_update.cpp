@@ -1,0 +1,78 @@
+#include <cctype>
+
+#include "console_text.h"
+#include "terminal_view.h"
+#include "tool_support.h"
+#include "update_paths.h"
+
+namespace {
+
+void print_line(Console& console, const char* label, const std::string& cp932) {
+    std::fprintf(console.out, "%-10s %s\n", label, to_console(cp932).c_str());
+}
+
+void print_versions(Console& console, const TerminalView& view) {
+    print_line(console, "installed:", view.text(CONTROL_INSTALLED_VERSION));
+    print_line(console, "patch:", view.text(CONTROL_PATCH_VERSION));
+}
+
+// The updater writes and deletes these in the install folder; a patch of
+// that name would be destroyed by the update that reads it.
+bool is_work_file_name(const std::string& path) {
+    std::string name = path.substr(path.find_last_of("/\\") + 1);
+    for (char& c : name) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return name == "tessavane.tmp" || name == "tessavane.part";
+}
+
+} // namespace
+
+int command_update(const Arguments& args, Console& console) {
+    if (args.positional.size() != 1) {
+        print_error(console, "update: give exactly one INSTALL_DIR (see epk2 update --help)");
+        return EXIT_USAGE;
+    }
+    std::string install_folder;
+    std::string patch;
+    if (!argument_to_library(console, args.positional[0], install_folder) ||
+        (args.has("--patch") && !argument_to_library(console, args.value("--patch"), patch))) {
+        return EXIT_USAGE;
+    }
+    if (args.has("--patch") && (patch.empty() || is_work_file_name(patch))) {
+        print_error(console, "update: --patch names no usable patch archive");
+        return EXIT_USAGE;
+    }
+    if (install_folder.size() >= UPDATE_PATH_SIZE) {
+        print_error(console, "update: INSTALL_DIR is longer than 259 bytes");
+        return EXIT_USAGE;
+    }
+
+    // The archive reader's own messages are not for the user: the status
+    // line says what went wrong.
+    MessageCapture quiet;
+    TerminalView view(console, install_folder, patch);
+    refresh_versions(&view);
+    print_versions(console, view);
+    print_line(console, "status:", view.text(CONTROL_STATUS));
+    if (ActionMode == ACTION_MODE_LAUNCH) {
+        return EXIT_OK; // nothing to do: the data are up to date
+    }
+    if (!view.action_enabled()) {
+        return EXIT_DAMAGED; // refused; the status line says why
+    }
+    if (args.has("--check")) {
+        return EXIT_OK;
+    }
+
+    UpdateSteps steps = default_update_steps();
+    steps.merge_log = nullptr; // the bar shows the progress
+    bool completed = run_update(&view, steps);
+    view.finish_progress();
+    print_line(console, "status:", view.text(CONTROL_STATUS));
+    if (!completed) {
+        return EXIT_USAGE;
+    }
+    print_versions(console, view);
+    return EXIT_OK;
+}
