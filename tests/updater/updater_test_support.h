@@ -1,0 +1,98 @@
+// Helpers for the update logic's tests: a view that records what the logic
+// shows, archives packed from small trees by the real builder, and a fixture
+// with an install folder and an updater folder holding Patch.dat.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/test_support.h"
+#include "tool_support.h"
+#include "update_logic.h"
+#include "version_info.h"
+
+class RecordingView : public UpdaterView {
+  public:
+    std::string folder;
+    std::string module;
+    std::string patch; // empty: Patch.dat beside module
+    std::map<int, std::string> texts;
+    std::vector<std::string> statuses; // every status text, in order
+    bool enabled = false;
+    std::vector<std::pair<uint32_t, uint32_t>> progress_calls;
+    int ranges_set = 0; // times the bar's range was (re)set
+    std::vector<std::string> details;
+
+    std::string install_folder() override { return folder; }
+    void set_text(int control, const char* text) override;
+    void enable_action(bool on) override { enabled = on; }
+    std::string module_path() override { return module; }
+    void progress(uint32_t index, uint32_t total) override;
+    std::string patch_archive() override { return patch; }
+    void detail(const char* text) override { details.push_back(text); }
+
+    std::string status() const { return text(CONTROL_STATUS); }
+    std::string text(int control) const;
+};
+
+// Relative paths ("info.txt", "_extract/sub/a.txt"; code page 932) and their
+// contents.
+using Tree = std::vector<std::pair<std::string, std::string>>;
+
+// "info.txt" content in CR LF lines.
+std::string info_txt(const std::string& version, const std::string& attribute,
+                     const std::string& identifer = "Tessavane");
+
+// Path helpers over the platform layer, so that code page 932 names work on
+// both builds.
+std::string join(const std::string& folder, const std::string& name);
+void write_tree(const std::string& folder, const Tree& tree);
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& bytes);
+bool path_exists(const std::string& path);
+bool is_folder(const std::string& path);
+void make_folder(const std::string& path);
+
+// Packs tree into an archive at path with the real builder (entries in
+// byte order of their names, as "epk2 pack" writes them).
+void pack_tree(const Tree& tree, const std::string& path);
+// The version information of the archive at path; empty fields when the
+// archive does not open.
+VersionInfo archive_version(const std::string& path);
+// The content of one entry; "<missing>" when it cannot be opened.
+std::string archive_entry(const std::string& archive, const std::string& entry);
+// Every entry path of the archive, in archive order.
+std::vector<std::string> archive_paths(const std::string& archive);
+
+// Flips one byte in the middle of the stored data of an entry.
+void damage_entry(const std::string& archive, const std::string& entry);
+// Renames an entry in place inside the archive's scrambled table; to may be
+// shorter than from (the rest of the name's bytes become zeros).
+void rename_entry(const std::string& archive, const std::string& from, const std::string& to);
+
+// The install folder and the updater's folder of one test, in a temporary
+// folder, with library messages kept quiet.
+class UpdateFixture {
+  public:
+    UpdateFixture();
+    ~UpdateFixture();
+
+    std::string install() const { return install_; }
+    std::string data() const { return join(install_, "Tessavane.dat"); }
+    std::string intermediate() const { return join(install_, "Tessavane.tmp"); }
+    std::string patch() const { return join(updater_, "Patch.dat"); }
+    std::string root() const { return temp_.path(); }
+
+    // A view whose install folder and module path point at the fixture.
+    RecordingView view() const;
+    UpdateSteps quiet_steps() const;
+
+  private:
+    MessageCapture quiet_; // library messages are expected here
+    TempDir temp_;
+    std::string install_;
+    std::string updater_;
+};
