@@ -34,6 +34,12 @@ void on_init(HWND dialog) {
 }
 
 void on_action(HWND dialog) {
+    // A disabled button means the patch must not be applied (missing files,
+    // another kind of data). The command can still arrive, from another
+    // program or a queued key; it must not apply the patch all the same.
+    if (!IsWindowEnabled(GetDlgItem(dialog, CONTROL_ACTION))) {
+        return;
+    }
     if (ActionMode == ACTION_MODE_UPDATE) {
         run_update(view_of(dialog));
         discard_queued_input();
