@@ -30,8 +30,9 @@ enum PlatformDisposition {
     PLATFORM_OPEN_ALWAYS,   // open, or create when missing; never truncates
 };
 
-// Share mode is always read|write. Returns PLATFORM_INVALID_FILE on failure
-// (access 0 always fails).
+// Share mode is always read|write. Returns PLATFORM_INVALID_FILE on failure:
+// access 0, a folder, a missing file for OPEN_EXISTING, a read-only file for
+// writing (POSIX: a file without any write permission bit).
 PlatformFile platform_file_open(const char* path, unsigned access, PlatformDisposition disposition);
 void platform_file_close(PlatformFile file);
 // Low 32 bits of the size; the high bits go to *high when it is not null.
@@ -47,12 +48,15 @@ uint32_t platform_file_write(PlatformFile file, const void* buffer, uint32_t cou
 bool platform_file_sync(PlatformFile file);
 
 bool platform_file_delete(const char* path);
-// Renames; fails when the target exists (MoveFileA).
+// Renames; fails when the target exists (MoveFileA). POSIX renames within
+// one file system only.
 bool platform_file_move(const char* from, const char* to);
 // Replaces the target atomically and makes the rename durable
 // (MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-// rename and fsync of the folder on POSIX).
+// rename and fsync of the folder on POSIX, false only when the rename fails
+// or that fsync reports an I/O error). A read-only target is not replaced.
 bool platform_file_replace(const char* from, const char* to);
+// True for an existing file or folder.
 bool platform_file_exists(const char* path);
 
 // ---------------------------------------------------------------------------
@@ -86,16 +90,17 @@ bool platform_remove_dir(const char* path);
 
 // One entry of a folder listing.
 struct PlatformFindData {
-    char name[260];      // the entry's own name, code page 932
-    uint32_t size_low;   // nFileSizeLow
-    uint32_t attributes; // PLATFORM_ATTRIBUTE_* bits
+    char name[260];          // the entry's own name, code page 932
+    uint32_t size_low;       // nFileSizeLow
+    uint32_t attributes;     // PLATFORM_ATTRIBUTE_* bits
     bool name_unconvertible; // POSIX: the name has no code page 932 form; name holds its raw bytes
 };
 typedef intptr_t PlatformFind;
 constexpr PlatformFind PLATFORM_INVALID_FIND = -1;
 
 // pattern is a folder path followed by a separator and "*". The listing
-// includes the "." and ".." entries, as FindFirstFileA does.
+// includes the "." and ".." entries, as FindFirstFileA does (POSIX lists them
+// first). Fails when the folder cannot be listed.
 PlatformFind platform_find_first(const char* pattern, PlatformFindData* data);
 bool platform_find_next(PlatformFind find, PlatformFindData* data);
 void platform_find_close(PlatformFind find);
@@ -106,11 +111,15 @@ void platform_find_close(PlatformFind find);
 
 // The running executable's full path; false when it does not fit.
 bool platform_module_path(char* buffer, uint32_t length);
-// The position after the last separator ("\\" or "/"), double-byte aware.
+// The position after the last separator ("\\" or "/") that has a name after
+// it, so "a\\b\\" gives "b\\" (PathFindFileNameA); double-byte aware: a
+// trail byte 0x5C is no separator.
 const char* platform_path_find_file_name(const char* path);
 // PathCombineA: joins folder and file into dest (260 bytes) with exactly one
 // separator between them, "." and ".." resolved; an empty folder yields the
-// file alone. Returns dest, or null when the result does not fit.
+// file alone, an empty file the folder alone, an absolute file itself.
+// Returns dest, or null (and dest empty) when the joined text does not fit;
+// a part is never cut short.
 char* platform_path_combine(char* dest, const char* folder, const char* file);
 // PathMatchSpecA: MS-DOS wildcard match, ";"-separated patterns.
 bool platform_path_match_spec(const char* path, const char* spec);
