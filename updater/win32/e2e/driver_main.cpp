@@ -161,6 +161,9 @@ class Driver {
                 return (error = "needs ID TEXT SECONDS", false);
             }
             if (!wait_for_text(updater_.dialog, static_cast<int>(number), a, seconds * 1000)) {
+                if (!IsWindow(updater_.dialog)) {
+                    return (error = "the dialog has ended", false);
+                }
                 return (error = "control " + std::to_string(number) + " shows \"" +
                                 escape_line(to_utf8(window_text(
                                     GetDlgItem(updater_.dialog, static_cast<int>(number))))) +

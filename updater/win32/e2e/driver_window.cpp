@@ -164,10 +164,27 @@ bool post_click(HWND dialog, int id) {
 
 bool click_twice_queued(HWND dialog, int id) {
     HWND button = GetDlgItem(dialog, id);
+    if (!button) {
+        return false;
+    }
+    // The dialog's thread is held while the three messages are queued, so
+    // that the second click is waiting before the first one is handled,
+    // however the two processes happen to be scheduled.
+    HANDLE thread =
+        OpenThread(THREAD_SUSPEND_RESUME, FALSE, GetWindowThreadProcessId(dialog, nullptr));
+    if (!thread) {
+        return false;
+    }
+    bool held = SuspendThread(thread) != static_cast<DWORD>(-1);
     LPARAM inside = MAKELPARAM(4, 4);
-    return button && PostMessageW(button, BM_CLICK, 0, 0) &&
-           PostMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, inside) &&
-           PostMessageW(button, WM_LBUTTONUP, 0, inside);
+    bool posted = PostMessageW(button, BM_CLICK, 0, 0) &&
+                  PostMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, inside) &&
+                  PostMessageW(button, WM_LBUTTONUP, 0, inside);
+    if (held) {
+        ResumeThread(thread);
+    }
+    CloseHandle(thread);
+    return held && posted;
 }
 
 bool send_command(HWND dialog, int id, DWORD timeout_ms) {
