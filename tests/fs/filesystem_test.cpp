@@ -65,27 +65,6 @@ TEST(FsCurrentDir, KeepsTheOldDirectoryWhenTheNewOneDoesNotFit) {
     EXPECT_EQ(out, longest);
 }
 
-TEST(FsCalls, ForwardArgumentsAndResultsThroughTheTable) {
-    FakeFs fake(&fake_full_ops);
-    Allocator* allocator = reinterpret_cast<Allocator*>(&fake);
-    EXPECT_EQ(fs_open(fake.fs(), "/a.bin", 3, 9, STREAM_OPEN_READ, allocator), fake.stream);
-    EXPECT_EQ(fake.last_path, "/a.bin");
-    EXPECT_EQ(fake.last_offset, 3u);
-    EXPECT_EQ(fake.last_length, 9u);
-    EXPECT_EQ(fake.last_flags, STREAM_OPEN_READ);
-    EXPECT_EQ(fake.last_allocator, allocator);
-    EntryLog log;
-    EXPECT_EQ(fs_enumerate(fake.fs(), "/d", 1, &log, EntryLog::record), 7);
-    EXPECT_EQ(fake.last_recursive, 1);
-    EXPECT_EQ(fake.last_context, &log);
-    fake.result = 0;
-    EXPECT_EQ(fs_make_dir(fake.fs(), "m"), 0);
-    EXPECT_EQ(fs_remove_dir(fake.fs(), "r"), 0);
-    EXPECT_EQ(fs_close(fake.fs()), 0);
-    EXPECT_EQ(fake.calls,
-              (std::vector<std::string>{"open", "enumerate", "make_dir", "remove_dir", "close"}));
-}
-
 TEST(FsCalls, MissingOperationsGiveFixedResultsWithoutACall) {
     // The shape of a read-only kind: only close, open and enumerate.
     static const FileSystemOps read_only = {FakeFs::close, FakeFs::open, FakeFs::enumerate, nullptr,
