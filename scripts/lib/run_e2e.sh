@@ -57,7 +57,7 @@ e2e_expect() { # report, key, expected value
     local got
     got=$(e2e_value "$1" "$2")
     if [ "$got" != "$3" ]; then
-        e2e_problem "$2: got '$got', want '$3'"
+        e2e_problem "$2: got '${got:0:160}', want '$3'"
     fi
 }
 
@@ -253,6 +253,24 @@ e2e_case_registry_absent() {
     e2e_expect "$report" start.1001 "$(e2e_winpath "$dir/dl")\\"
     e2e_expect "$report" start.1004 "Ver.1.0 (full)"
     e2e_expect "$report" start.1007 "Ver.1.1 (full)"
+    e2e_expect "$report" start.1008 "アップデートできます。"
+    e2e_expect "$report" exit 0
+}
+
+# An entry whose value is no text (here 512 bytes without a terminator)
+# names no folder: the updater's own folder is taken, as with no entry.
+e2e_case_registry_not_text() {
+    local dir=$1 report=$1/report.txt
+    e2e_layout "$dir" 1.1 full
+    mv "$dir/game/Tessavane.dat" "$dir/dl/"
+    e2e_registry_clear
+    local bytes
+    bytes=$(printf '41%.0s' $(seq 512))
+    e2e_wine 60 reg add "$e2e_uninstall_key" /v InstallLocation /t REG_BINARY /d "$bytes" /f \
+        >>"$e2e_log" 2>&1 || e2e_problem "could not write the uninstall entry"
+    e2e_drive "$report" start "$(e2e_winpath "$dir/dl/TessavaneUpdater.exe")" dump start \
+        click 2 wait-exit 30 || return
+    e2e_expect "$report" start.1001 "$(e2e_winpath "$dir/dl")\\"
     e2e_expect "$report" start.1008 "アップデートできます。"
     e2e_expect "$report" exit 0
 }
@@ -516,8 +534,8 @@ run_e2e_tests() { # Windows build folder
     fi
     e2e_prepare_prefix
     local name
-    for name in resources registry_present registry_absent update attributes_differ \
-        patch_missing launch second_update click_during_update; do
+    for name in resources registry_present registry_absent registry_not_text update \
+        attributes_differ patch_missing launch second_update click_during_update; do
         e2e_run_case $name
     done
     e2e_registry_clear >/dev/null
