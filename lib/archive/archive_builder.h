@@ -8,9 +8,12 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 struct FileSystem;
+struct Stream;
 struct DirEntry;
 
 // (context, index from 0, total) after each file written; the result is
@@ -28,6 +31,10 @@ struct BuilderDirectory {
     BuilderDirectory* next = nullptr;
     std::vector<BuilderDirectory*> subdirectories;
     std::vector<BuilderFile*> files;
+    // Lookups by name, so that a folder of many thousand entries is not
+    // scanned once per entry.
+    std::unordered_map<std::string, BuilderDirectory*> subdirectory_by_name;
+    std::unordered_set<std::string> file_names;
 };
 
 struct BuilderFile {
@@ -56,6 +63,10 @@ struct BuilderOptions {
     // Worker threads that deflate files while the writer keeps file order;
     // 0 chooses by the machine, 1 deflates on the calling thread.
     unsigned threads = 1;
+    // Opens the output file for writing; null opens it on disk. Tests put a
+    // stream here that refuses writes.
+    Stream* (*open_output)(const char* path, void* context) = nullptr;
+    void* open_output_context = nullptr;
 };
 
 class ArchiveBuilder {

@@ -216,7 +216,9 @@ bool ArchiveBuilder::pack(const char* output_path, FileSystem* first, FileSystem
         error_ = "no source to pack";
         return false;
     }
-    Stream* output = stream_open_file(output_path, 0, 0, STREAM_OPEN_WRITE, nullptr);
+    Stream* output = options.open_output
+                         ? options.open_output(output_path, options.open_output_context)
+                         : stream_open_file(output_path, 0, 0, STREAM_OPEN_WRITE, nullptr);
     if (!output) {
         error_ = std::string("cannot create ") + output_path;
         return false;

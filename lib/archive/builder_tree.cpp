@@ -14,17 +14,12 @@ constexpr uint32_t BUILDER_MAX_PIECES = 64;
 constexpr uint32_t BUILDER_MAX_COMPONENTS = BUILDER_MAX_PIECES - 1;
 
 BuilderDirectory* find_subdirectory(BuilderDirectory* directory, const char* name) {
-    for (BuilderDirectory* child : directory->subdirectories) {
-        if (child->name == name) {
-            return child;
-        }
-    }
-    return nullptr;
+    auto found = directory->subdirectory_by_name.find(name);
+    return found == directory->subdirectory_by_name.end() ? nullptr : found->second;
 }
 
 bool has_file(BuilderDirectory* directory, const char* name) {
-    return std::any_of(directory->files.begin(), directory->files.end(),
-                       [&](BuilderFile* file) { return file->name == name; });
+    return directory->file_names.count(name) != 0;
 }
 
 void note_error(ArchiveBuilder* builder, const std::string& text) {
@@ -91,6 +86,7 @@ int add_entry(void* context, FileSystem* fs, DirEntry* entry) {
             created->previous->next = created;
         }
         directory->subdirectories.push_back(created);
+        directory->subdirectory_by_name.emplace(name, created);
         builder->directories.push_back(created);
         builder->names.emplace(name, 0);
         return 1;
@@ -115,6 +111,7 @@ int add_entry(void* context, FileSystem* fs, DirEntry* entry) {
         file->previous->next = file;
     }
     directory->files.push_back(file);
+    directory->file_names.insert(name);
     builder->files.push_back(file);
     builder->names.emplace(name, 0);
     return 1;

@@ -1,0 +1,159 @@
+// A pack that cannot complete says so and leaves no file at the output
+// path, so that nobody takes a half-written archive for a good one.
+#include <gtest/gtest.h>
+
+#include "archive/builder_test_support.h"
+#include "common/test_support.h"
+#include "stream/stream.h"
+#include "support/memory.h"
+
+namespace {
+
+// A disk stream that accepts only a budget of bytes, then writes short.
+struct FailingStream {
+    const StreamOps* ops;
+    Stream* inner;
+    uint32_t budget;
+};
+
+void failing_close(Stream* s) {
+    auto* self = reinterpret_cast<FailingStream*>(s);
+    stream_close(self->inner);
+    delete self;
+}
+uint32_t failing_read(Stream* s, void* b, uint32_t n) {
+    return stream_read(reinterpret_cast<FailingStream*>(s)->inner, b, n);
+}
+uint32_t failing_write(Stream* s, const void* b, uint32_t n) {
+    auto* self = reinterpret_cast<FailingStream*>(s);
+    uint32_t allowed = n < self->budget ? n : self->budget;
+    uint32_t written = stream_write(self->inner, b, allowed);
+    self->budget -= written;
+    return written;
+}
+void failing_flush(Stream* s) {
+    stream_flush(reinterpret_cast<FailingStream*>(s)->inner);
+}
+uint32_t failing_seek(Stream* s, int32_t o, int origin) {
+    return stream_seek(reinterpret_cast<FailingStream*>(s)->inner, o, origin);
+}
+uint32_t failing_tell(Stream* s) {
+    return stream_tell(reinterpret_cast<FailingStream*>(s)->inner);
+}
+uint32_t failing_size(Stream* s) {
+    return stream_size(reinterpret_cast<FailingStream*>(s)->inner);
+}
+uint32_t failing_state(Stream* s) {
+    return stream_state(reinterpret_cast<FailingStream*>(s)->inner);
+}
+const StreamOps failing_ops = {failing_close, failing_read, failing_write, failing_flush,
+                               failing_seek,  failing_tell, failing_size,  failing_state};
+
+Stream* open_failing(const char* path, void* context) {
+    Stream* disk = stream_open_file(path, 0, 0, STREAM_OPEN_WRITE, nullptr);
+    if (!disk) {
+        return nullptr;
+    }
+    return reinterpret_cast<Stream*>(
+        new FailingStream{&failing_ops, disk, *static_cast<uint32_t*>(context)});
+}
+
+MemoryFsSpec sample_spec() {
+    MemoryFsSpec spec;
+    spec.entries = {{"/info.txt", "version=1"},
+                    {"/data/", ""},
+                    {"/data/text", make_bytes(40000, 2)},
+                    {"/data/big", make_bytes(2 * 1024 * 1024 + 5, 4, false)},
+                    {"/z", make_bytes(3000, 9)}};
+    return spec;
+}
+
+} // namespace
+
+TEST(BuilderFailures, AnOutputThatCannotBeCreatedFailsThePack) {
+    TempDir dir;
+    FsPtr source(memory_fs_create(sample_spec()));
+    ArchiveBuilder builder;
+    builder.options.log = nullptr;
+    std::string out = dir.file("missing-folder") + "/out.dat";
+    EXPECT_FALSE(builder.pack(out.c_str(), source.get(), nullptr, nullptr, nullptr));
+    EXPECT_NE(builder.error().find("cannot create"), std::string::npos) << builder.error();
+    EXPECT_FALSE(file_exists(out));
+
+    ArchiveBuilder no_source;
+    EXPECT_FALSE(no_source.pack(dir.file("x.dat").c_str(), nullptr, nullptr, nullptr, nullptr));
+    EXPECT_FALSE(file_exists(dir.file("x.dat")));
+}
+
+TEST(BuilderFailures, ASourceEntryThatCannotBeOpenedOrReadFailsThePack) {
+    for (const char* broken : {"/z", "/data/text", "/data/big"}) {
+        TempDir dir;
+        MemoryFsSpec unopenable = sample_spec();
+        unopenable.unopenable.insert(broken);
+        FsPtr source(memory_fs_create(unopenable));
+        PackResult result = pack_sources(dir, source.get(), nullptr);
+        EXPECT_FALSE(result.ok) << broken;
+        EXPECT_NE(result.error.find(broken), std::string::npos) << result.error;
+        EXPECT_FALSE(file_exists(dir.file("out.dat"))) << broken;
+
+        MemoryFsSpec short_read = sample_spec();
+        short_read.short_by[broken] = 1;
+        FsPtr shorter(memory_fs_create(short_read));
+        result = pack_sources(dir, shorter.get(), nullptr);
+        EXPECT_FALSE(result.ok) << broken;
+        EXPECT_NE(result.error.find(broken), std::string::npos) << result.error;
+        EXPECT_FALSE(file_exists(dir.file("out.dat"))) << broken;
+    }
+}
+
+TEST(BuilderFailures, AWriteThatComesUpShortAnywhereFailsThePack) {
+    TempDir complete_dir;
+    FsPtr complete_source(memory_fs_create(sample_spec()));
+    PackResult complete = pack_sources(complete_dir, complete_source.get(), nullptr);
+    ASSERT_TRUE(complete.ok) << complete.error;
+    const uint32_t total = static_cast<uint32_t>(complete.bytes.size());
+
+    // Budgets inside the header, the names, each data block and the final
+    // table rewrite (which writes past the end of all data last).
+    for (uint32_t budget : {0u, 10u, 40u, 200u, 5000u, 30000u, total / 2, total - 1, total + 40}) {
+        TempDir dir;
+        FsPtr source(memory_fs_create(sample_spec()));
+        BuilderOptions options;
+        options.open_output = open_failing;
+        options.open_output_context = &budget;
+        PackResult result = pack_sources(dir, source.get(), nullptr, options);
+        EXPECT_FALSE(result.ok) << "budget " << budget;
+        EXPECT_FALSE(file_exists(dir.file("out.dat"))) << "budget " << budget;
+        EXPECT_EQ(result.log.find("Packing Complete."), std::string::npos);
+    }
+}
+
+TEST(BuilderFailures, LimitsOfTheFormatAreRefusedWithAMessage) {
+    TempDir dir;
+    MemoryFsSpec many;
+    for (uint32_t i = 0; i <= 65535; ++i) {
+        many.entries.push_back({"/f" + std::to_string(i), ""});
+    }
+    FsPtr many_source(memory_fs_create(many));
+    PackResult result = pack_sources(dir, many_source.get(), nullptr);
+    EXPECT_FALSE(result.ok);
+    EXPECT_NE(result.error.find("65,535"), std::string::npos) << result.error;
+    EXPECT_FALSE(file_exists(dir.file("out.dat")));
+
+    // 63 components below the root fit; 64 do not.
+    for (int depth : {63, 64}) {
+        MemoryFsSpec deep;
+        std::string path;
+        for (int i = 1; i < depth; ++i) {
+            path += "/d";
+            deep.entries.push_back({path + "/", ""});
+        }
+        deep.entries.push_back({path + "/leaf", "x"});
+        FsPtr deep_source(memory_fs_create(deep));
+        result = pack_sources(dir, deep_source.get(), nullptr);
+        EXPECT_EQ(result.ok, depth == 63) << depth << " " << result.error;
+        if (depth == 64) {
+            EXPECT_NE(result.error.find("63"), std::string::npos) << result.error;
+        }
+    }
+}
