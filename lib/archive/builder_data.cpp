@@ -114,11 +114,11 @@ bool builder_should_compress(const std::vector<std::string>& patterns, const std
 }
 
 bool builder_prepare(const BuilderFile& file, uint8_t key_number, bool compress, bool recompress,
-                     PreparedFile& prepared) {
+                     PreparedFile& prepared, uint32_t memory_limit) {
     ArchiveEntryInfo info;
     if (copyable_entry(file, compress, recompress, info)) {
         prepared.size = info.size;
-        if (info.stored_size > BUILDER_MEMORY_LIMIT) {
+        if (info.stored_size > memory_limit) {
             return false;
         }
         Stream* raw = archive_open_stored(file.source, file.path.c_str(), nullptr);
@@ -153,7 +153,7 @@ bool builder_prepare(const BuilderFile& file, uint8_t key_number, bool compress,
     StreamGuard guard{source};
     uint32_t size = stream_size(source);
     prepared.size = size;
-    if (size > BUILDER_MEMORY_LIMIT) {
+    if (size > memory_limit) {
         return false;
     }
     std::vector<unsigned char> content(size);

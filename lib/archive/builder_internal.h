@@ -29,12 +29,12 @@ struct PreparedFile {
 // Decides whether path is deflated.
 bool builder_should_compress(const std::vector<std::string>& patterns, const std::string& path);
 
-// Prepares a file of at most BUILDER_MEMORY_LIMIT bytes (or a raw copy of a
+// Prepares a file of at most memory_limit bytes (or a raw copy of a
 // source archive's stored bytes of any size that fits memory limits) in
 // memory. Returns false when the file is to be streamed instead (prepared
 // then holds only its size), or with prepared.error set on failure.
 bool builder_prepare(const BuilderFile& file, uint8_t key_number, bool compress, bool recompress,
-                     PreparedFile& prepared);
+                     PreparedFile& prepared, uint32_t memory_limit = BUILDER_MEMORY_LIMIT);
 
 // Streams a file into output at data_offset (the output positioned there).
 // Returns the stored size through stored_size; false with error on failure.

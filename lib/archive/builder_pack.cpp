@@ -1,10 +1,14 @@
 // The archive's byte layout: header, table placeholder, names, data blocks in
 // file order with keys 1-4 in rotation, then the header's table fields and
 // the scrambled table written again over the placeholder.
+#include <algorithm>
 #include <cstring>
+#include <optional>
+#include <thread>
 
 #include "archive/archive_builder.h"
 #include "archive/builder_internal.h"
+#include "archive/builder_pipeline.h"
 #include "archive/epk2_format.h"
 #include "fs/filesystem.h"
 #include "platform/platform.h"
@@ -92,9 +96,22 @@ struct PackRun {
         return write(head.data(), head.size());
     }
 
+    static unsigned worker_count(unsigned requested, size_t files) {
+        unsigned workers = requested;
+        if (workers == 0) {
+            workers = std::min(8u, std::max(1u, std::thread::hardware_concurrency()));
+        }
+        return files > 1 && workers > 1 ? workers : 0;
+    }
+
     bool write_files(uint32_t table_end) {
         const uint32_t total = static_cast<uint32_t>(builder.files.size());
         std::vector<unsigned char> buffer(BUILDER_COPY_BUFFER);
+        std::optional<PreparePipeline> pipeline;
+        if (unsigned workers = worker_count(builder.options.threads, total)) {
+            pipeline.emplace(builder.files, builder.no_compression, builder.options.recompress,
+                             workers);
+        }
         uint32_t offset = table_end;
         for (uint32_t i = 0; i < total; ++i) {
             BuilderFile& file = *builder.files[i];
@@ -102,8 +119,10 @@ struct PackRun {
             file.key_number = static_cast<uint8_t>(i % EPK2_KEY_COUNT + 1);
             bool compress = builder_should_compress(builder.no_compression, file.path);
             PreparedFile prepared;
-            if (builder_prepare(file, file.key_number, compress, builder.options.recompress,
-                                prepared)) {
+            bool in_memory = pipeline ? (prepared = pipeline->take(i)).in_memory
+                                      : builder_prepare(file, file.key_number, compress,
+                                                        builder.options.recompress, prepared);
+            if (in_memory) {
                 if (offset + uint64_t(prepared.bytes.size()) > BUILDER_MAX_ARCHIVE) {
                     error = "the archive would reach 2 GiB";
                     return false;
