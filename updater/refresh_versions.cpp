@@ -34,13 +34,16 @@ void show_version(UpdaterView* view, int control, const VersionInfo& info) {
 } // namespace
 
 void refresh_versions(UpdaterView* view) {
+    // Each archive is looked for on its own: a folder too long to use does
+    // not hide the patch.
     UpdatePaths paths;
-    const bool formed = update_paths_form(view->install_folder(), view->module_path(),
-                                          view->patch_archive(), &paths);
+    const bool install_formed = update_install_paths(view->install_folder(), &paths);
+    const bool patch_formed =
+        update_patch_path(view->module_path(), view->patch_archive(), paths.patch);
     bool both_present = true;
 
     VersionInfo installed{};
-    if (read_archive_version(formed ? paths.data : nullptr, &installed)) {
+    if (read_archive_version(install_formed ? paths.data : nullptr, &installed)) {
         show_version(view, CONTROL_INSTALLED_VERSION, installed);
     } else {
         both_present = false;
@@ -49,7 +52,7 @@ void refresh_versions(UpdaterView* view) {
     }
 
     VersionInfo patch{};
-    if (read_archive_version(formed ? paths.patch : nullptr, &patch)) {
+    if (read_archive_version(patch_formed ? paths.patch : nullptr, &patch)) {
         show_version(view, CONTROL_PATCH_VERSION, patch);
     } else {
         both_present = false;

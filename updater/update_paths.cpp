@@ -10,26 +10,30 @@ std::string updater_folder(const std::string& module_path) {
     return std::string(text, name ? static_cast<size_t>(name - text) : 0);
 }
 
-bool update_paths_form(const std::string& install_folder, const std::string& module_path,
-                       const std::string& patch_archive, UpdatePaths* paths) {
+bool update_patch_path(const std::string& module_path, const std::string& patch_archive,
+                       char* patch) {
+    if (!patch_archive.empty()) {
+        if (patch_archive.size() >= UPDATE_PATH_SIZE) {
+            return false;
+        }
+        std::memcpy(patch, patch_archive.c_str(), patch_archive.size() + 1);
+        return true;
+    }
+    std::string beside = updater_folder(module_path);
+    return beside.size() < UPDATE_PATH_SIZE &&
+           platform_path_combine(patch, beside.c_str(), PATCH_ARCHIVE_NAME) != nullptr;
+}
+
+bool update_install_paths(const std::string& install_folder, UpdatePaths* paths) {
     // The dialog's field holds at most 259 bytes; a longer folder would be
     // cut to another folder's name, so it is refused instead.
-    if (install_folder.size() >= UPDATE_PATH_SIZE || patch_archive.size() >= UPDATE_PATH_SIZE) {
+    if (install_folder.size() >= UPDATE_PATH_SIZE) {
         return false;
     }
     const char* folder = install_folder.c_str();
     if (!platform_path_combine(paths->data, folder, DATA_ARCHIVE_NAME) ||
         !platform_path_combine(paths->game, folder, GAME_EXECUTABLE_NAME)) {
         return false;
-    }
-    if (patch_archive.empty()) {
-        std::string beside = updater_folder(module_path);
-        if (beside.size() >= UPDATE_PATH_SIZE ||
-            !platform_path_combine(paths->patch, beside.c_str(), PATCH_ARCHIVE_NAME)) {
-            return false;
-        }
-    } else {
-        std::memcpy(paths->patch, patch_archive.c_str(), patch_archive.size() + 1);
     }
     // The extraction folder is the canonical folder the join produced, so
     // that loose files land beside the data archive whatever the field held.
@@ -39,4 +43,10 @@ bool update_paths_form(const std::string& install_folder, const std::string& mod
     paths->extraction_folder[length] = '\0';
     return platform_path_combine(paths->intermediate, paths->extraction_folder,
                                  INTERMEDIATE_ARCHIVE_NAME) != nullptr;
+}
+
+bool update_paths_form(const std::string& install_folder, const std::string& module_path,
+                       const std::string& patch_archive, UpdatePaths* paths) {
+    return update_install_paths(install_folder, paths) &&
+           update_patch_path(module_path, patch_archive, paths->patch);
 }

@@ -26,9 +26,16 @@ struct UpdatePaths {
 // The updater's folder: module_path cut just after its last separator.
 std::string updater_folder(const std::string& module_path);
 
-// Forms every path from the install folder (at most 259 bytes; empty means
-// the current directory) and either an explicit patch archive or, when
-// patch_archive is empty, "Patch.dat" in the updater's folder. False when a
-// path does not fit; paths is then unusable.
+// The patch archive: patch_archive as given, or, when it is empty,
+// "Patch.dat" in the updater's folder. False when it does not fit.
+bool update_patch_path(const std::string& module_path, const std::string& patch_archive,
+                       char* patch);
+
+// Forms every path but the patch's from the install folder (at most 259
+// bytes; empty means the current directory). False when a path does not fit.
+bool update_install_paths(const std::string& install_folder, UpdatePaths* paths);
+
+// Both of the above; false when any path does not fit (paths is then
+// unusable).
 bool update_paths_form(const std::string& install_folder, const std::string& module_path,
                        const std::string& patch_archive, UpdatePaths* paths);

@@ -145,6 +145,8 @@ TEST_F(DecisionTest, InstallFolderFieldForms) {
     shown.folder = install() + std::string(300, 'x');
     refresh_versions(&shown);
     EXPECT_EQ(shown.text(CONTROL_INSTALLED_VERSION), TEXT_NOT_FOUND);
+    EXPECT_EQ(shown.text(CONTROL_PATCH_VERSION), "Ver.1.1 (full)");
+    EXPECT_EQ(shown.status(), TEXT_SPECIFY_INSTALL_FOLDER);
     EXPECT_FALSE(shown.enabled);
 
     // An explicit patch path takes the place of Patch.dat beside the updater.
