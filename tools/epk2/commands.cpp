@@ -134,7 +134,8 @@ const std::vector<CommandSpec>& epk2_commands() {
          "\n"
          "Exit status: 0 the update completed, or none was needed; 1 the patch\n"
          "does not apply (the status line says why: a missing archive or another\n"
-         "kind of data); 2 the update failed (nothing was replaced).\n"
+         "kind of data); 2 the update failed (Tessavane.dat is left as it was),\n"
+         "or the command line is wrong.\n"
          "\n"
          "Examples: epk2 update \"C:\\Games\\Tessavane\" --patch Patch.dat\n"
          "          epk2 update ~/tessavane --patch Patch.dat --check\n",
