@@ -1,0 +1,176 @@
+// The packing rules of "_config.txt" and the wildcard matcher that applies
+// them. Input: the "_config.txt" bytes up to the first "\0\0", then paths
+// separated by NUL bytes. Every pattern read from the rules, and every path
+// taken as a pattern too, is matched against every path, and each answer is
+// compared with a plain dynamic-programming matcher.
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "archive/archive_builder.h"
+#include "fs/filesystem.h"
+#include "fuzz_support.h"
+#include "support/text.h"
+#include "support/wildcard.h"
+
+namespace {
+
+constexpr size_t MAX_ITEMS = 64;
+// Budget of path length times pattern length for the reference matcher; the
+// matcher under test runs on every pair regardless.
+constexpr uint64_t REFERENCE_BUDGET = 2u << 20;
+
+// The text cut into characters: a code page 932 lead byte and the byte after
+// it form one, unless that byte is the end. A single-byte character is its
+// byte with ASCII letters folded to capitals; a double-byte one is marked
+// by a bit above the byte range and never folded.
+using Characters = std::vector<uint32_t>;
+constexpr uint32_t DOUBLE_BYTE = 0x10000;
+
+Characters characters(const std::string& text) {
+    Characters out;
+    for (size_t i = 0; i < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (text_is_lead_byte(c) && i + 1 < text.size()) {
+            out.push_back(DOUBLE_BYTE | c << 8 | static_cast<unsigned char>(text[i + 1]));
+            i += 2;
+        } else {
+            out.push_back(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+            i += 1;
+        }
+    }
+    return out;
+}
+
+// Whole-path match of one pattern, by a table over (path position, pattern
+// position), computed from the ends.
+bool reference_match_one(const Characters& path, const Characters& pattern) {
+    size_t n = path.size(), m = pattern.size();
+    std::vector<char> next(m + 1), current(m + 1);
+    // Row for the path's end: only trailing stars match nothing.
+    next[m] = 1;
+    for (size_t j = m; j-- > 0;) {
+        next[j] = pattern[j] == '*' && next[j + 1];
+    }
+    for (size_t i = n; i-- > 0;) {
+        current[m] = 0;
+        for (size_t j = m; j-- > 0;) {
+            if (pattern[j] == '*') {
+                current[j] = current[j + 1] || next[j];
+            } else {
+                current[j] = (pattern[j] == '?' || pattern[j] == path[i]) && next[j + 1];
+            }
+        }
+        std::swap(current, next);
+    }
+    return next[0];
+}
+
+bool reference_match(const Characters& path, const std::string& spec) {
+    if (spec == "*.*") {
+        return true;
+    }
+    std::vector<Characters> patterns(1);
+    for (uint32_t c : characters(spec)) {
+        if (c == ';') {
+            patterns.emplace_back();
+        } else {
+            patterns.back().push_back(c);
+        }
+    }
+    // The piece after a final ";" (or of an empty spec) is never tried.
+    if (patterns.back().empty()) {
+        patterns.pop_back();
+    }
+    for (Characters& pattern : patterns) {
+        size_t blanks = 0;
+        while (blanks < pattern.size() && pattern[blanks] == ' ') {
+            ++blanks;
+        }
+        pattern.erase(pattern.begin(), pattern.begin() + long(blanks));
+        if (reference_match_one(path, pattern)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<std::string> reference_rules(const std::string& config) {
+    std::vector<std::string> patterns;
+    bool collecting = false;
+    for (std::string line : reference_lines(config, 1024)) {
+        line = line.substr(0, line.find('\0'));
+        if (!line.empty() && line[0] == '[') {
+            collecting = collecting || line == "[NoCompression]";
+        } else if (collecting) {
+            patterns.push_back(line);
+        }
+    }
+    return patterns;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    fuzz_quiet_messages();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::string input(reinterpret_cast<const char*>(data), size);
+    size_t split = input.find(std::string("\0\0", 2));
+    std::string config = input.substr(0, split);
+    std::vector<std::string> paths;
+    if (split != std::string::npos) {
+        std::string rest = input.substr(split + 2);
+        for (size_t start = 0; start <= rest.size() && paths.size() < MAX_ITEMS;) {
+            size_t end = rest.find('\0', start);
+            if (end == std::string::npos) {
+                end = rest.size();
+            }
+            paths.push_back(rest.substr(start, end - start));
+            start = end + 1;
+        }
+    }
+
+    FileSystem* fs = memory_fs_open({{"/_config.txt", config, false}});
+    std::vector<std::string> patterns;
+    read_packing_rules(fs, patterns);
+    fs_close(fs);
+    if (patterns != reference_rules(config)) {
+        fuzz_fail("%zu patterns read, %zu expected (or different ones)", patterns.size(),
+                  reference_rules(config).size());
+    }
+    if (patterns.size() > MAX_ITEMS) {
+        patterns.resize(MAX_ITEMS);
+    }
+
+    std::vector<std::string> specs = patterns;
+    specs.insert(specs.end(), paths.begin(), paths.end());
+    uint64_t budget = REFERENCE_BUDGET;
+    for (const std::string& path : paths) {
+        Characters path_characters = characters(path);
+        bool any_rule = false;
+        for (size_t i = 0; i < specs.size(); ++i) {
+            bool got = wildcard_match(path.c_str(), specs[i].c_str());
+            if (i < patterns.size()) {
+                any_rule = any_rule || got;
+            }
+            uint64_t cost = uint64_t(path.size() + 1) * (specs[i].size() + 1);
+            if (cost > budget) {
+                continue;
+            }
+            budget -= cost;
+            if (got != reference_match(path_characters, specs[i])) {
+                fuzz_fail("wildcard_match(\"%s\", \"%s\") = %d", path.c_str(), specs[i].c_str(),
+                          int(got));
+            }
+        }
+        if (matches_no_compression(patterns, path) != any_rule) {
+            fuzz_fail("matches_no_compression disagrees with the patterns for \"%s\"",
+                      path.c_str());
+        }
+    }
+    return 0;
+}
