@@ -70,7 +70,10 @@ int add_entry(void* context, FileSystem* fs, DirEntry* entry) {
         return 1;
     }
     std::string full_name(entry->name, length);
-    std::string name = path_file_name(full_name.c_str());
+    // The name is the leaf as cut at "/" above. path_file_name would also
+    // cut at a backslash and step over a "/" after a code page 932 lead byte,
+    // neither of which separates archive path components.
+    std::string name = leaf;
 
     if (entry->attributes & DIRENTRY_DIRECTORY) {
         if (find_subdirectory(directory, leaf)) {
