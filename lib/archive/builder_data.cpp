@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "archive/archive_fs.h"
+#include "archive/builder_check.h"
 #include "archive/builder_internal.h"
 #include "archive/epk2_format.h"
 #include "fs/filesystem.h"
@@ -42,6 +43,21 @@ void rekey(unsigned char* data, uint32_t count, uint32_t position, uint8_t old_k
     }
     builder_scramble(data, count, position, epk2_key(old_key));
     builder_scramble(data, count, position, epk2_key(new_key));
+}
+
+// A copied compressed entry is inflated once, only to check it.
+bool copy_is_intact(const std::vector<unsigned char>& stored, const ArchiveEntryInfo& info) {
+    if (info.stored_size == info.size) {
+        return true; // stored content has no checksum
+    }
+    uint32_t head = std::min<uint32_t>(EPK2_SCRAMBLE_LIMIT, info.stored_size);
+    unsigned char plain[EPK2_SCRAMBLE_LIMIT];
+    std::memcpy(plain, stored.data(), head);
+    builder_scramble(plain, head, 0, epk2_key(info.key));
+    DeflateChecker checker(info.size);
+    checker.feed(plain, head);
+    checker.feed(stored.data() + head, info.stored_size - head);
+    return checker.intact();
 }
 
 bool entry_was_compressed(const BuilderFile& file) {
@@ -138,6 +154,10 @@ bool builder_prepare(const BuilderFile& file, uint8_t key_number, bool compress,
         }
         if (total != info.stored_size) {
             prepared.error = "cannot read " + file.path + " from its source archive";
+            return false;
+        }
+        if (!copy_is_intact(prepared.bytes, info)) {
+            prepared.error = file.path + " is damaged in its source archive";
             return false;
         }
         rekey(prepared.bytes.data(), total, 0, info.key, key_number);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "archive/archive_fs.h"
+#include "archive/builder_check.h"
 #include "archive/builder_internal.h"
 #include "archive/epk2_format.h"
 #include "fs/filesystem.h"
@@ -27,6 +28,8 @@ bool copy_stored(Stream* output, const BuilderFile& file, const ArchiveEntryInfo
         return false;
     }
     StreamGuard guard{raw};
+    const bool compressed = info.stored_size != info.size;
+    DeflateChecker checker(info.size);
     uint32_t position = 0;
     while (position < info.stored_size) {
         uint32_t want =
@@ -36,8 +39,13 @@ bool copy_stored(Stream* output, const BuilderFile& file, const ArchiveEntryInfo
             error = "cannot read " + file.path + " from its source archive";
             return false;
         }
-        if (position < EPK2_SCRAMBLE_LIMIT && info.key != key_number) {
+        if (position < EPK2_SCRAMBLE_LIMIT) {
             builder_scramble(buffer.data(), n, position, epk2_key(info.key));
+        }
+        if (compressed) {
+            checker.feed(buffer.data(), n);
+        }
+        if (position < EPK2_SCRAMBLE_LIMIT) {
             builder_scramble(buffer.data(), n, position, epk2_key(key_number));
         }
         if (stream_write(output, buffer.data(), n) != n) {
@@ -45,6 +53,10 @@ bool copy_stored(Stream* output, const BuilderFile& file, const ArchiveEntryInfo
             return false;
         }
         position += n;
+    }
+    if (compressed && !checker.intact()) {
+        error = file.path + " is damaged in its source archive";
+        return false;
     }
     return true;
 }

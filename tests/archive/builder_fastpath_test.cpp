@@ -160,3 +160,37 @@ TEST(BuilderFastPaths, AChangedCompressionDecisionIsNotCopied) {
     }
     EXPECT_EQ(read_back(merged).files.size(), read_back(base_path).files.size() + 1);
 }
+
+TEST(BuilderFastPaths, ADamagedSourceEntryIsNotCopiedIntoTheNewArchive) {
+    for (const char* victim : {"/b/text.txt", "/b/large.txt"}) { // prepared, streamed
+        for (unsigned threads : {1u, 4u}) {
+            TempDir dir;
+            FsPtr base_tree(memory_fs_create(varied_tree(4)));
+            std::string base_path =
+                pack_to(dir, "base.dat", base_tree.get(), nullptr, with(1, false));
+            RecordView damaged{};
+            for (const RecordView& record : file_records(base_path)) {
+                if (record.path == victim) {
+                    damaged = record;
+                }
+            }
+            ASSERT_NE(damaged.stored_size, damaged.size) << victim << " must be compressed";
+            std::string bytes = read_whole_file(base_path);
+            bytes[damaged.data_offset + damaged.stored_size / 2] ^= 0x40;
+            write_whole_file(base_path, bytes);
+
+            MemoryFsSpec patch_spec;
+            patch_spec.entries = {{"/new.txt", "new"}};
+            FsPtr patch(memory_fs_create(patch_spec));
+            FsPtr base(archive_open(nullptr, base_path.c_str(), nullptr));
+            ArchiveBuilder builder;
+            builder.options.log = nullptr;
+            builder.options.threads = threads;
+            const std::string out = dir.file("merged.dat");
+            EXPECT_FALSE(builder.pack(out.c_str(), patch.get(), base.get(), nullptr, nullptr))
+                << victim << " with " << threads << " threads";
+            EXPECT_NE(builder.error().find(victim), std::string::npos) << builder.error();
+            EXPECT_FALSE(file_exists(out));
+        }
+    }
+}

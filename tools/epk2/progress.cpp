@@ -72,12 +72,20 @@ void ProgressBar::draw(bool final_draw) {
     bar.append(BAR_WIDTH - filled, '.');
     double rate = elapsed > 0 ? bytes_done_ / elapsed : 0;
     double left = (rate > 0 && !final_draw) ? (bytes_total_ - bytes_done_) / rate : 0;
-    std::fprintf(console_.err, "\r%s [%s] %llu/%llu files  %s/%s  %s/s  %s %s   ", label_.c_str(),
-                 bar.c_str(), (unsigned long long)files_done_, (unsigned long long)files_total_,
-                 format_bytes(double(bytes_done_)).c_str(),
-                 format_bytes(double(bytes_total_)).c_str(), format_bytes(rate).c_str(),
-                 final_draw ? "took" : "left",
-                 format_duration(final_draw ? elapsed : left).c_str());
+    std::string amounts;
+    if (bytes_total_ > 0) {
+        // Byte figures only when they are known; an update counts files alone.
+        amounts = "  " + format_bytes(double(bytes_done_)) + "/" +
+                  format_bytes(double(bytes_total_)) + "  " + format_bytes(rate) + "/s";
+    }
+    double files_left = (files_done_ && !final_draw && files_total_ > files_done_)
+                            ? elapsed / files_done_ * (files_total_ - files_done_)
+                            : 0;
+    std::fprintf(
+        console_.err, "\r%s [%s] %llu/%llu files%s  %s %s   ", label_.c_str(), bar.c_str(),
+        (unsigned long long)files_done_, (unsigned long long)files_total_, amounts.c_str(),
+        final_draw ? "took" : "left",
+        format_duration(final_draw ? elapsed : (bytes_total_ ? left : files_left)).c_str());
     std::fflush(console_.err);
     drawn_ = true;
 }

@@ -1,0 +1,25 @@
+// Checks the deflated data of an entry that the builder copies as stored
+// bytes: the copy skips the builder's own inflate, so a damaged source
+// entry would otherwise pass into the new archive unnoticed.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+class DeflateChecker {
+  public:
+    explicit DeflateChecker(uint32_t size);
+    ~DeflateChecker();
+    DeflateChecker(const DeflateChecker&) = delete;
+    DeflateChecker& operator=(const DeflateChecker&) = delete;
+
+    // Feeds the next unscrambled stored bytes.
+    void feed(const unsigned char* data, uint32_t count);
+    // True when the zlib stream ended, its Adler-32 matched, and it gave
+    // exactly size bytes.
+    bool intact() const;
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
