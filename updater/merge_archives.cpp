@@ -14,6 +14,8 @@ bool merge_archives(const char* output_path, const char* patch_path, const char*
     try {
         ArchiveBuilder builder;
         builder.options.log = log;
+        // Deflate on every core; the callback still runs on this thread.
+        builder.options.threads = 0;
         merged = builder.pack(output_path, patch, data, context, callback);
         why = builder.error();
     } catch (const std::bad_alloc&) {
