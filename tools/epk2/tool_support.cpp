@@ -1,6 +1,7 @@
 #include "tool_support.h"
 
 #include <cstdio>
+#include <set>
 
 #include "archive/archive_fs.h"
 #include "console_text.h"
@@ -20,6 +21,10 @@ std::string strip_message(const char* text) {
         message.erase(0, prefix.size());
     }
     return message;
+}
+
+int ignore_entry(void*, FileSystem*, DirEntry*) {
+    return 1;
 }
 
 int collect_entry(void* context, FileSystem*, DirEntry* entry) {
@@ -82,6 +87,24 @@ FileSystemPtr open_archive_for_command(Console& console, const std::string& disp
 std::vector<ListedEntry> list_archive(FileSystem* fs) {
     std::vector<ListedEntry> entries;
     fs_enumerate(fs, "/", 1, &entries, collect_entry);
+    // Enumeration hands a file's attribute byte on as it is stored, so a
+    // file whose byte has the directory bit would pass for a directory and
+    // be skipped by verify and extract. Ask the table instead. A directory
+    // is reported before a file of the same name in the same folder.
+    std::set<std::string> directories;
+    for (ListedEntry& entry : entries) {
+        if (!entry.directory) {
+            continue;
+        }
+        ArchiveEntryInfo info;
+        bool is_file = archive_entry_info(fs, entry.path.c_str(), &info);
+        bool is_folder = fs_enumerate(fs, entry.path.c_str(), 0, nullptr, ignore_entry) != 0;
+        if (is_file && (!is_folder || directories.count(entry.path))) {
+            entry.directory = false;
+        } else {
+            directories.insert(entry.path);
+        }
+    }
     return entries;
 }
 

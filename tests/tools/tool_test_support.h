@@ -1,0 +1,84 @@
+// Helpers for the epk2 tool's tests: running the tool in-process with its
+// output captured, the command-line form of code page 932 names, files and
+// folders over the platform layer (so Japanese names work on both builds),
+// folder snapshots, and a small JSON reader for "list --json".
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "archive/test_archive_writer.h"
+
+namespace tooltest {
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs "epk2 WORDS..." with temporary files as standard output and error.
+ToolRun run_tool(const std::vector<std::string>& words, bool err_is_terminal = false);
+
+// The form in which the command line and the terminal carry a code page 932
+// text: UTF-8 on Linux, the bytes themselves on Windows.
+std::string arg(const std::string& cp932);
+
+// UTF-8 form of a code page 932 text, on both builds (JSON output is UTF-8).
+std::string utf8(const std::string& cp932);
+
+// Joins with the platform separator; "/" inside name becomes the separator
+// too ("/" is never a trail byte in code page 932).
+std::string join(const std::string& folder, const std::string& name);
+
+// Files and folders by code page 932 paths.
+void write_file(const std::string& path, const std::string& bytes);
+std::string read_file(const std::string& path); // "<missing>" when it cannot be read
+bool path_exists(const std::string& path);
+bool is_folder(const std::string& path);
+void make_folder(const std::string& path);
+// Makes each folder of relative (separated by "/") below root, then writes
+// the file at its end.
+void write_tree_file(const std::string& root, const std::string& relative,
+                     const std::string& bytes);
+
+// Everything below a folder: relative path ("a/b.txt", code page 932) to the
+// file's bytes; folders appear as "a/" with the value "<folder>".
+using Snapshot = std::map<std::string, std::string>;
+Snapshot snapshot(const std::string& folder);
+
+// Writes an archive built by the test archive writer; returns its bytes.
+std::string save_archive(const std::string& path, const TestArchive& archive);
+
+// Table positions (from offset 32) of the records of an archive whose
+// directory count is dir_count.
+uint32_t dir_field(uint32_t dir_index, uint32_t field_offset);
+uint32_t file_field(uint32_t dir_count, uint32_t file_index, uint32_t field_offset);
+
+// Lines of a text, without their line ends.
+std::vector<std::string> lines_of(const std::string& text);
+// Whitespace-separated words of a line.
+std::vector<std::string> words_of(const std::string& line);
+bool contains(const std::string& text, const std::string& part);
+
+// A JSON value, as read by parse_json.
+struct Json {
+    enum Kind { NUL, BOOLEAN, NUMBER, STRING, ARRAY, OBJECT } kind = NUL;
+    bool boolean = false;
+    double number = 0;
+    std::string text; // STRING: UTF-8
+    std::vector<Json> items;
+    std::vector<std::pair<std::string, Json>> members;
+
+    // The member of that name; null when absent or not an object.
+    const Json* get(const std::string& name) const;
+};
+
+// Strict JSON (RFC 8259): one value with blanks around it, strings valid
+// UTF-8 with \u escapes decoded. False with error set otherwise.
+bool parse_json(const std::string& text, Json& value, std::string& error);
+
+} // namespace tooltest
