@@ -38,7 +38,10 @@ static void report_files(const ArchiveTable* table, uint32_t dir, DirEntry* entr
         Epk2FileRecord record = archive_file(table, f);
         if (append_name(entry, length, archive_name(table, record.name_offset))) {
             entry->size = record.size;
-            entry->attributes = record.attributes;
+            // The stored byte is passed on, except the directory bit: a file
+            // record is never a directory, and callers that trusted the bit
+            // would drop the file's content.
+            entry->attributes = record.attributes & ~DIRENTRY_DIRECTORY;
             callback(context, fs, entry);
             entry->name[length] = 0;
         }

@@ -111,3 +111,17 @@ TEST(ArchiveEnumerate, TheDeepestTreeThatFitsIsWalkedWithoutRecursion) {
     ArchiveEntryInfo info{};
     EXPECT_TRUE(archive_entry_info(fs.get(), (path + "/f").c_str(), &info));
 }
+
+TEST(ArchiveEnumerate, AFileRecordNeverClaimsToBeADirectory) {
+    // Attribute bytes are handed on as stored, but a file whose byte carries
+    // the directory bit would otherwise be skipped or turned into a folder
+    // by callers, and its content lost.
+    TestArchive a;
+    a.files.push_back({"/flagged.bin", "content", 1, true, 0x81});
+    a.files.push_back({"/plain.txt", "x", 0, false, 0x01});
+    TempDir dir;
+    FsPtr fs(archive_open(nullptr, save_archive(dir, build_test_archive(a)).c_str(), nullptr));
+    ASSERT_TRUE(fs);
+    std::vector<SeenEntry> seen = enumerate_all(fs.get(), "/", 1);
+    EXPECT_EQ(seen, (std::vector<SeenEntry>{{"/flagged.bin", 7, 0x01}, {"/plain.txt", 1, 0x01}}));
+}

@@ -113,11 +113,11 @@ TEST_F(UpdateFailureTest, LooseFileFailures) {
     expect_untouched(v, TEXT_OVERWRITE_FAILED);
     EXPECT_EQ(read_file(join(install(), "readme.txt")), "old readme");
 
-    // A damaged compressed entry passes the merge as stored bytes; its copy
-    // fails its checksum and the old loose file stays.
+    // A damaged compressed entry fails its checksum when the merge copies it,
+    // so no intermediate archive is made and the old loose file stays.
     damage_entry(patch(), "/_extract/readme.txt");
     v = run();
-    expect_untouched(v, TEXT_OVERWRITE_FAILED);
+    expect_untouched(v, TEXT_INTERMEDIATE_FAILED);
     EXPECT_EQ(read_file(join(install(), "readme.txt")), "old readme");
 }
 
