@@ -17,6 +17,10 @@ count_gtest() {
         total_failed=$((total_failed + failed))
         grep -E '^\[  FAILED  \] [A-Za-z_]' "$log" | sed 's/^/    /' | sort -u
         failures+=("$label: $failed failed")
+    elif grep -qE '^(WARNING|ERROR): (Thread|Address|Leak)Sanitizer|runtime error:' "$log"; then
+        # A sanitizer report fails the run even where the tests themselves passed.
+        note_failure "$label: sanitizer report"
+        grep -m3 -E 'Sanitizer|runtime error:' "$log" | sed 's/^/    /'
     elif [ "$status" -ne 0 ]; then
         # Crashed or a sanitizer stopped it: the run counts as one failure.
         note_failure "$label exited with $status"
