@@ -168,6 +168,15 @@ void roundtrip_seeds() {
         mixed += char(i * 37 + 11);
     }
     inputs.push_back(mixed);
+    // A long one, so that inputs describing bigger trees are tried from the
+    // start.
+    std::string long_input;
+    uint32_t state = 12345;
+    for (int i = 0; i < 4096; ++i) {
+        state = state * 1103515245u + 12345u;
+        long_input += char(state >> 24);
+    }
+    inputs.push_back(long_input);
     for (size_t i = 0; i < inputs.size(); ++i) {
         write_seed("roundtrip", "seed" + std::to_string(i), inputs[i]);
     }
