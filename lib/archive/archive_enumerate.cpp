@@ -33,7 +33,8 @@ static uint32_t append_name(DirEntry* entry, uint32_t length, const char* name) 
 }
 
 static void report_files(const ArchiveTable* table, uint32_t dir, DirEntry* entry, uint32_t length,
-                         void* context, FileSystem* fs, EnumCallback callback) {
+                         void* context, FileSystem* fs, EnumCallback callback,
+                         uint32_t* file_index) {
     for (uint32_t f = archive_dir(table, dir).first_file; f != 0;) {
         Epk2FileRecord record = archive_file(table, f);
         if (append_name(entry, length, archive_name(table, record.name_offset))) {
@@ -42,6 +43,9 @@ static void report_files(const ArchiveTable* table, uint32_t dir, DirEntry* entr
             // record is never a directory, and callers that trusted the bit
             // would drop the file's content.
             entry->attributes = record.attributes & ~DIRENTRY_DIRECTORY;
+            if (file_index) {
+                *file_index = f;
+            }
             callback(context, fs, entry);
             entry->name[length] = 0;
         }
@@ -50,7 +54,7 @@ static void report_files(const ArchiveTable* table, uint32_t dir, DirEntry* entr
 }
 
 void archive_walk(const ArchiveTable* table, uint32_t dir, DirEntry* entry, int recursive,
-                  void* context, FileSystem* fs, EnumCallback callback) {
+                  void* context, FileSystem* fs, EnumCallback callback, uint32_t* file_index) {
     EnumFrame frames[ARCHIVE_MAX_DEPTH];
     uint32_t depth = 0;
     uint32_t start_length = uint32_t(strnlen(entry->name, FS_PATH_SIZE - 1));
@@ -70,6 +74,9 @@ void archive_walk(const ArchiveTable* table, uint32_t dir, DirEntry* entry, int 
             }
             entry->size = 0;
             entry->attributes = DIRENTRY_DIRECTORY;
+            if (file_index) {
+                *file_index = 0;
+            }
             callback(context, fs, entry);
             if (recursive && depth < ARCHIVE_MAX_DEPTH) {
                 frames[depth++] = {child, record.first_child, length};
@@ -78,7 +85,7 @@ void archive_walk(const ArchiveTable* table, uint32_t dir, DirEntry* entry, int 
             }
             continue;
         }
-        report_files(table, top->dir, entry, top->length, context, fs, callback);
+        report_files(table, top->dir, entry, top->length, context, fs, callback, file_index);
         --depth;
         if (depth > 0) {
             entry->name[frames[depth - 1].length] = 0;

@@ -141,20 +141,10 @@ static Stream* open_stored(ArchiveFileSystem* archive, const Epk2FileRecord* rec
                    record->stored_size, flags, allocator);
 }
 
-static Stream* archive_fs_open(FileSystem* fs, const char* path, uint32_t offset, uint32_t length,
-                               uint32_t flags, Allocator* allocator) {
-    ArchiveFileSystem* archive = as_archive(fs);
-    uint32_t index = find_file(archive, path);
-    if (index == 0) {
-        report_error("Failed to open \"%s\"", path ? path : "");
-        return nullptr;
-    }
-    // Opening the archive file for writing would truncate it.
-    if (flags & STREAM_OPEN_WRITE) {
-        report_error("EPK2 entries are read-only: \"%s\"", path);
-        return nullptr;
-    }
-    Epk2FileRecord record = archive_file(&archive->table, index);
+// The chain that serves a record's content: stored bytes, descrambled,
+// inflated.
+static Stream* open_record(ArchiveFileSystem* archive, const Epk2FileRecord& record, uint32_t flags,
+                           Allocator* allocator) {
     Stream* stream = open_stored(archive, &record, flags, allocator);
     if (stream && record.key != 0) {
         Stream* descrambled = stream_open_scramble(stream, epk2_key(record.key), EPK2_KEY_LENGTH,
@@ -174,8 +164,25 @@ static Stream* archive_fs_open(FileSystem* fs, const char* path, uint32_t offset
     return stream;
 }
 
-static int archive_fs_enumerate(FileSystem* fs, const char* path, int recursive, void* context,
-                                EnumCallback callback) {
+static Stream* archive_fs_open(FileSystem* fs, const char* path, uint32_t offset, uint32_t length,
+                               uint32_t flags, Allocator* allocator) {
+    ArchiveFileSystem* archive = as_archive(fs);
+    uint32_t index = find_file(archive, path);
+    if (index == 0) {
+        report_error("Failed to open \"%s\"", path ? path : "");
+        return nullptr;
+    }
+    // Opening the archive file for writing would truncate it.
+    if (flags & STREAM_OPEN_WRITE) {
+        report_error("EPK2 entries are read-only: \"%s\"", path);
+        return nullptr;
+    }
+    Epk2FileRecord record = archive_file(&archive->table, index);
+    return open_record(archive, record, flags, allocator);
+}
+
+static int archive_walk_path(FileSystem* fs, const char* path, int recursive, void* context,
+                             EnumCallback callback, uint32_t* file_index) {
     ArchiveFileSystem* archive = as_archive(fs);
     char full[FS_PATH_SIZE];
     if (!path || !fs_resolve_path(fs, full, sizeof full, path)) {
@@ -194,8 +201,70 @@ static int archive_fs_enumerate(FileSystem* fs, const char* path, int recursive,
     memset(&entry, 0, sizeof entry);
     const char* start = (path[0] == '/' || archive->header.current_dir[0]) ? full : path;
     strcpy(entry.name, start); // not longer than full
-    archive_walk(&archive->table, dir, &entry, recursive, context, fs, callback);
+    archive_walk(&archive->table, dir, &entry, recursive, context, fs, callback, file_index);
     return 1;
+}
+
+static int archive_fs_enumerate(FileSystem* fs, const char* path, int recursive, void* context,
+                                EnumCallback callback) {
+    return archive_walk_path(fs, path, recursive, context, callback, nullptr);
+}
+
+namespace {
+struct RecordWalk {
+    ArchiveFileSystem* archive;
+    uint32_t file_index;
+    void* context;
+    ArchiveRecordCallback callback;
+};
+
+void fill_info(const Epk2FileRecord& record, ArchiveEntryInfo* info) {
+    info->data_offset = record.data_offset;
+    info->stored_size = record.stored_size;
+    info->size = record.size;
+    info->key = record.key;
+    info->attributes = record.attributes;
+}
+
+void fill_info_at(const ArchiveTable* table, uint32_t index, ArchiveEntryInfo* info) {
+    fill_info(archive_file(table, index), info);
+    info->file_index = index;
+}
+
+int forward_record(void* context, FileSystem*, DirEntry* entry) {
+    auto* walk = static_cast<RecordWalk*>(context);
+    if (walk->file_index == 0) {
+        walk->callback(walk->context, entry, nullptr);
+        return 1;
+    }
+    ArchiveEntryInfo info;
+    fill_info_at(&walk->archive->table, walk->file_index, &info);
+    walk->callback(walk->context, entry, &info);
+    return 1;
+}
+} // namespace
+
+Stream* archive_open_entry_at(FileSystem* fs, const ArchiveEntryInfo* info, Allocator* allocator) {
+    if (!archive_is_archive(fs) || !info) {
+        return nullptr;
+    }
+    ArchiveFileSystem* archive = as_archive(fs);
+    // Only records of this archive are served: the one at the index the
+    // walk handed out must still say what the caller holds.
+    if (info->file_index == 0 || info->file_index > archive->table.file_count) {
+        return nullptr;
+    }
+    Epk2FileRecord record = archive_file(&archive->table, info->file_index);
+    return open_record(archive, record, STREAM_OPEN_READ, allocator);
+}
+
+int archive_enumerate_records(FileSystem* fs, const char* path, int recursive, void* context,
+                              ArchiveRecordCallback callback) {
+    if (!archive_is_archive(fs) || !callback) {
+        return 0;
+    }
+    RecordWalk walk{as_archive(fs), 0, context, callback};
+    return archive_walk_path(fs, path, recursive, &walk, forward_record, &walk.file_index);
 }
 
 bool archive_is_archive(FileSystem* fs) {
@@ -211,12 +280,7 @@ bool archive_entry_info(FileSystem* fs, const char* path, ArchiveEntryInfo* info
     if (index == 0) {
         return false;
     }
-    Epk2FileRecord record = archive_file(&archive->table, index);
-    info->data_offset = record.data_offset;
-    info->stored_size = record.stored_size;
-    info->size = record.size;
-    info->key = record.key;
-    info->attributes = record.attributes;
+    fill_info_at(&archive->table, index, info);
     return true;
 }
 

@@ -65,5 +65,8 @@ uint32_t archive_find_file(const ArchiveTable* table, const char* path);
 // level the subdirectories (each followed by its contents when recursive)
 // and then the files. entry->name holds the starting name, which is extended
 // and cut back in place; entries whose name would not fit are left out.
+// When file_index is not null it holds, during each file's callback, that
+// file's record index (0 during a directory's).
 void archive_walk(const ArchiveTable* table, uint32_t dir, DirEntry* entry, int recursive,
-                  void* context, FileSystem* fs, EnumCallback callback);
+                  void* context, FileSystem* fs, EnumCallback callback,
+                  uint32_t* file_index = nullptr);

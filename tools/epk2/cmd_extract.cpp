@@ -127,7 +127,7 @@ int command_extract(const Arguments& args, Console& console) {
             continue;
         }
         EntryReadResult result =
-            read_entry(fs.get(), entry.path, [&](const char* data, uint32_t size) {
+            read_entry(fs.get(), entry.info, [&](const char* data, uint32_t size) {
                 return stream_write(out.get(), data, size) == size;
             });
         if (result.sink_failed) {

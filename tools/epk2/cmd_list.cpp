@@ -13,12 +13,12 @@ void print_table(Console& console, FileSystem* fs, const std::vector<ListedEntry
     size_t files = 0;
     for (const ListedEntry& entry : entries) {
         std::string shown = to_console(entry.path);
-        ArchiveEntryInfo info;
-        if (entry.directory || !archive_entry_info(fs, entry.path.c_str(), &info)) {
+        if (entry.directory) {
             std::fprintf(console.out, "%10s %10s %3s %4s  %s/\n", "-", "-", "-", "dir",
                          shown.c_str());
             continue;
         }
+        const ArchiveEntryInfo& info = entry.info;
         ++files;
         total_size += info.size;
         total_stored += info.stored_size;
@@ -37,11 +37,11 @@ void print_json(Console& console, FileSystem* fs, const std::vector<ListedEntry>
         std::fprintf(console.out, "%s\n  {\"path\": \"%s\", ", first ? "" : ",",
                      to_json_string(entry.path).c_str());
         first = false;
-        ArchiveEntryInfo info;
-        if (entry.directory || !archive_entry_info(fs, entry.path.c_str(), &info)) {
+        if (entry.directory) {
             std::fputs("\"type\": \"directory\"}", console.out);
             continue;
         }
+        const ArchiveEntryInfo& info = entry.info;
         std::fprintf(console.out,
                      "\"type\": \"file\", \"size\": %" PRIu32 ", \"stored_size\": %" PRIu32
                      ", \"key\": %u, \"compressed\": %s}",

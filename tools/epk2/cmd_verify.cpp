@@ -34,7 +34,7 @@ int command_verify(const Arguments& args, Console& console) {
         if (entry.directory) {
             continue;
         }
-        EntryReadResult result = read_entry(fs.get(), entry.path, nullptr);
+        EntryReadResult result = read_entry(fs.get(), entry.info, nullptr);
         if (!result.problem.empty()) {
             ++damaged;
             std::fprintf(console.out, "DAMAGED %s: %s\n", to_console(entry.path).c_str(),

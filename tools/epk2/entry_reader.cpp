@@ -7,14 +7,19 @@
 #include "tool_support.h"
 
 EntryReadResult read_entry(FileSystem* fs, const std::string& path, const EntrySink& sink) {
-    EntryReadResult result;
     ArchiveEntryInfo info;
     if (!archive_entry_info(fs, path.c_str(), &info)) {
+        EntryReadResult result;
         result.problem = "not in the archive";
         return result;
     }
+    return read_entry(fs, info, sink);
+}
+
+EntryReadResult read_entry(FileSystem* fs, const ArchiveEntryInfo& info, const EntrySink& sink) {
+    EntryReadResult result;
     MessageCapture quiet; // a missing archive file is reported by the caller
-    StreamPtr entry(fs_open(fs, path.c_str(), 0, 0, STREAM_OPEN_READ, nullptr));
+    StreamPtr entry(archive_open_entry_at(fs, &info, nullptr));
     if (!entry) {
         result.problem = "cannot be opened";
         return result;

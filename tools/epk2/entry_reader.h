@@ -18,3 +18,6 @@ struct EntryReadResult {
 using EntrySink = std::function<bool(const char* data, uint32_t size)>;
 
 EntryReadResult read_entry(FileSystem* fs, const std::string& path, const EntrySink& sink);
+// The same for an entry whose record a listing already holds.
+struct ArchiveEntryInfo;
+EntryReadResult read_entry(FileSystem* fs, const ArchiveEntryInfo& info, const EntrySink& sink);

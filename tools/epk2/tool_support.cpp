@@ -1,7 +1,6 @@
 #include "tool_support.h"
 
 #include <cstdio>
-#include <set>
 
 #include "archive/archive_fs.h"
 #include "console_text.h"
@@ -23,15 +22,13 @@ std::string strip_message(const char* text) {
     return message;
 }
 
-int ignore_entry(void*, FileSystem*, DirEntry*) {
-    return 1;
-}
-
-int collect_entry(void* context, FileSystem*, DirEntry* entry) {
+void collect_record(void* context, const DirEntry* entry, const ArchiveEntryInfo* info) {
     auto* entries = static_cast<std::vector<ListedEntry>*>(context);
-    entries->push_back({entry->name, (entry->attributes & DIRENTRY_DIRECTORY) != 0, entry->size,
-                        entry->attributes});
-    return 1;
+    ListedEntry listed{entry->name, info == nullptr, entry->size, entry->attributes, {}};
+    if (info) {
+        listed.info = *info;
+    }
+    entries->push_back(std::move(listed));
 }
 } // namespace
 
@@ -85,26 +82,11 @@ FileSystemPtr open_archive_for_command(Console& console, const std::string& disp
 }
 
 std::vector<ListedEntry> list_archive(FileSystem* fs) {
+    // The walk hands each file's record along, so whether an entry is a
+    // file never depends on its stored attribute byte, and listing needs no
+    // lookup per entry.
     std::vector<ListedEntry> entries;
-    fs_enumerate(fs, "/", 1, &entries, collect_entry);
-    // Enumeration hands a file's attribute byte on as it is stored, so a
-    // file whose byte has the directory bit would pass for a directory and
-    // be skipped by verify and extract. Ask the table instead. A directory
-    // is reported before a file of the same name in the same folder.
-    std::set<std::string> directories;
-    for (ListedEntry& entry : entries) {
-        if (!entry.directory) {
-            continue;
-        }
-        ArchiveEntryInfo info;
-        bool is_file = archive_entry_info(fs, entry.path.c_str(), &info);
-        bool is_folder = fs_enumerate(fs, entry.path.c_str(), 0, nullptr, ignore_entry) != 0;
-        if (is_file && (!is_folder || directories.count(entry.path))) {
-            entry.directory = false;
-        } else {
-            directories.insert(entry.path);
-        }
-    }
+    archive_enumerate_records(fs, "/", 1, &entries, collect_record);
     return entries;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/archive_fs.h"
 #include "cli.h"
 #include "fs/filesystem.h"
 #include "stream/stream.h"
@@ -67,6 +68,7 @@ struct ListedEntry {
     bool directory;
     uint32_t size;
     uint32_t attributes;
+    ArchiveEntryInfo info; // the file's record; unset for a directory
 };
 // Every entry in archive order (directories before their contents).
 std::vector<ListedEntry> list_archive(FileSystem* fs);
