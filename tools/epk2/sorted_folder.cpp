@@ -11,10 +11,18 @@
 
 namespace {
 
+// Only what enumeration reports, not whole DirEntry records: a folder of
+// 65,535 files would otherwise hold 34 MB of mostly empty name buffers.
+struct WalkedEntry {
+    std::string name; // from "/"
+    uint32_t size;
+    uint32_t attributes;
+};
+
 struct SortedFolder {
     FileSystemHeader header;
     FileSystem* disk;
-    std::vector<DirEntry> entries; // full walk in sorted order, names from "/"
+    std::vector<WalkedEntry> entries; // full walk in sorted order
 };
 
 int collect(void* context, FileSystem*, DirEntry* entry) {
@@ -22,7 +30,7 @@ int collect(void* context, FileSystem*, DirEntry* entry) {
     return 1;
 }
 
-bool walk(FileSystem* disk, const std::string& prefix, std::vector<DirEntry>& out,
+bool walk(FileSystem* disk, const std::string& prefix, std::vector<WalkedEntry>& out,
           std::string& error) {
     std::vector<DirEntry> level;
     MessageCapture capture;
@@ -38,14 +46,13 @@ bool walk(FileSystem* disk, const std::string& prefix, std::vector<DirEntry>& ou
     std::sort(level.begin(), level.end(), [](const DirEntry& a, const DirEntry& b) {
         return std::strcmp(a.name, b.name) < 0; // strcmp orders bytes as unsigned
     });
-    for (DirEntry entry : level) {
+    for (const DirEntry& entry : level) {
         std::string name = prefix + entry.name; // the walk's names start with "/"
         if (name.size() >= sizeof entry.name) {
             error = "a path is longer than 511 bytes: " + name;
             return false;
         }
-        std::memcpy(entry.name, name.c_str(), name.size() + 1);
-        out.push_back(entry);
+        out.push_back({name, entry.size, entry.attributes});
         if ((entry.attributes & DIRENTRY_DIRECTORY) && !walk(disk, name, out, error)) {
             return false;
         }
@@ -77,7 +84,7 @@ int sorted_enumerate(FileSystem* fs, const char* path, int recursive, void* cont
         base.clear();
     }
     bool found = base.empty();
-    for (const DirEntry& entry : folder->entries) {
+    for (const WalkedEntry& entry : folder->entries) {
         if (!base.empty() && base == entry.name && (entry.attributes & DIRENTRY_DIRECTORY)) {
             found = true;
         }
@@ -85,17 +92,19 @@ int sorted_enumerate(FileSystem* fs, const char* path, int recursive, void* cont
     if (!found) {
         return 0;
     }
-    for (DirEntry entry : folder->entries) {
-        std::string name = entry.name;
+    DirEntry entry;
+    for (const WalkedEntry& walked : folder->entries) {
+        const std::string& name = walked.name;
         if (name.size() <= base.size() || name.compare(0, base.size(), base) != 0 ||
             name[base.size()] != '/') {
             continue;
         }
-        std::string relative = name.substr(base.size());
-        if (!recursive && relative.find('/', 1) != std::string::npos) {
+        if (!recursive && name.find('/', base.size() + 1) != std::string::npos) {
             continue;
         }
-        std::memcpy(entry.name, relative.c_str(), relative.size() + 1);
+        std::memcpy(entry.name, name.c_str() + base.size(), name.size() - base.size() + 1);
+        entry.size = walked.size;
+        entry.attributes = walked.attributes;
         callback(context, fs, &entry);
     }
     return 1;
