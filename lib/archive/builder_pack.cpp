@@ -119,6 +119,7 @@ struct PackRun {
             file.key_number = static_cast<uint8_t>(i % EPK2_KEY_COUNT + 1);
             bool compress = builder_should_compress(builder.no_compression, file.path);
             PreparedFile prepared;
+            bool padded = false;
             bool in_memory = pipeline ? (prepared = pipeline->take(i)).in_memory
                                       : builder_prepare(file, file.key_number, compress,
                                                         builder.options.recompress, prepared);
@@ -127,11 +128,14 @@ struct PackRun {
                     error = "the archive would reach 2 GiB";
                     return false;
                 }
+                file.size = prepared.size;
+                file.stored_size = static_cast<uint32_t>(prepared.bytes.size());
+                // Data and padding in one write.
+                prepared.bytes.resize(epk2_align(file.stored_size), 0);
                 if (!write(prepared.bytes.data(), prepared.bytes.size())) {
                     return false;
                 }
-                file.size = prepared.size;
-                file.stored_size = static_cast<uint32_t>(prepared.bytes.size());
+                padded = true;
             } else if (!prepared.error.empty()) {
                 error = prepared.error;
                 return false;
@@ -146,7 +150,7 @@ struct PackRun {
                 error = "the archive would reach 2 GiB";
                 return false;
             }
-            if (!pad_from(static_cast<uint32_t>(end))) {
+            if (!padded && !pad_from(static_cast<uint32_t>(end))) {
                 return false;
             }
             offset = epk2_align(static_cast<uint32_t>(end));

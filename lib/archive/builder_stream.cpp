@@ -8,6 +8,7 @@
 #include "archive/epk2_format.h"
 #include "fs/filesystem.h"
 #include "stream/stream.h"
+#include "support/threads.h"
 
 namespace {
 
@@ -20,6 +21,38 @@ struct StreamGuard {
     }
 };
 
+// Inflates a copied entry's stored bytes on a thread of its own while the
+// writer copies them, so the check costs the writer no time.
+struct CopyCheck {
+    const BuilderFile* file;
+    ArchiveEntryInfo info;
+    bool intact = false;
+
+    void run() {
+        Stream* raw = archive_open_stored(file->source, file->path.c_str(), nullptr);
+        if (!raw) {
+            return;
+        }
+        DeflateChecker checker(info.size);
+        std::vector<unsigned char> chunk(256 * 1024);
+        uint32_t position = 0;
+        while (position < info.stored_size) {
+            uint32_t n = stream_read(raw, chunk.data(), static_cast<uint32_t>(chunk.size()));
+            if (n == 0) {
+                break;
+            }
+            if (position < EPK2_SCRAMBLE_LIMIT) {
+                builder_scramble(chunk.data(), n, position, epk2_key(info.key));
+            }
+            checker.feed(chunk.data(), n);
+            position += n;
+        }
+        stream_close(raw);
+        intact = position == info.stored_size && checker.intact();
+    }
+    static void entry(void* self) { static_cast<CopyCheck*>(self)->run(); }
+};
+
 bool copy_stored(Stream* output, const BuilderFile& file, const ArchiveEntryInfo& info,
                  uint8_t key_number, std::vector<unsigned char>& buffer, std::string& error) {
     Stream* raw = archive_open_stored(file.source, file.path.c_str(), nullptr);
@@ -28,8 +61,16 @@ bool copy_stored(Stream* output, const BuilderFile& file, const ArchiveEntryInfo
         return false;
     }
     StreamGuard guard{raw};
+    CopyCheck check{&file, info};
+    Thread checker{};
     const bool compressed = info.stored_size != info.size;
-    DeflateChecker checker(info.size);
+    if (compressed) {
+        thread_start(&checker, nullptr, CopyCheck::entry, &check, 0);
+        if (!checker.handle) {
+            check.run(); // no thread to be had: check before copying
+        }
+    }
+    bool copied = true;
     uint32_t position = 0;
     while (position < info.stored_size) {
         uint32_t want =
@@ -37,28 +78,28 @@ bool copy_stored(Stream* output, const BuilderFile& file, const ArchiveEntryInfo
         uint32_t n = stream_read(raw, buffer.data(), want);
         if (n == 0) {
             error = "cannot read " + file.path + " from its source archive";
-            return false;
+            copied = false;
+            break;
         }
-        if (position < EPK2_SCRAMBLE_LIMIT) {
+        if (position < EPK2_SCRAMBLE_LIMIT && info.key != key_number) {
             builder_scramble(buffer.data(), n, position, epk2_key(info.key));
-        }
-        if (compressed) {
-            checker.feed(buffer.data(), n);
-        }
-        if (position < EPK2_SCRAMBLE_LIMIT) {
             builder_scramble(buffer.data(), n, position, epk2_key(key_number));
         }
         if (stream_write(output, buffer.data(), n) != n) {
             error = "cannot write the archive";
-            return false;
+            copied = false;
+            break;
         }
         position += n;
     }
-    if (compressed && !checker.intact()) {
+    if (checker.handle) {
+        thread_join(&checker);
+    }
+    if (copied && compressed && !check.intact) {
         error = file.path + " is damaged in its source archive";
         return false;
     }
-    return true;
+    return copied;
 }
 
 // Opens the chain window -> scramble [-> deflate] over the output.
