@@ -194,12 +194,13 @@ EOF
 # One file to ship: nothing but Windows' own DLLs may be imported.
 e2e_case_imports() {
     local exe=$e2e_bin/TessavaneUpdater.exe dump dll
-    dump=$(i686-w64-mingw32-objdump -p "$exe" 2>&1) || {
+    # objdump speaks the locale's language, and the Wine runs set a Japanese one.
+    dump=$(LC_ALL=C i686-w64-mingw32-objdump -p "$exe" 2>&1) || {
         e2e_problem "objdump cannot read the executable"
         return
     }
-    grep -q 'Subsystem.*(Windows GUI)' <<<"$dump" || e2e_problem "not a GUI program"
-    grep -q 'file format pei-i386' <<<"$dump" || e2e_problem "not a 32-bit program"
+    [[ $dump == *"(Windows GUI)"* ]] || e2e_problem "not a GUI program"
+    [[ $dump == *"file format pei-i386"* ]] || e2e_problem "not a 32-bit program"
     local dlls
     dlls=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$dump" | tr '[:lower:]' '[:upper:]')
     [ -n "$dlls" ] || e2e_problem "no imports found"

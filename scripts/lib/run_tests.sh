@@ -45,9 +45,10 @@ wine_env() {
     export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix}
     export WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml="
-    export LC_ALL=ja_JP.UTF-8
+    # Code page 932 comes from a Japanese locale, set only for Wine itself:
+    # other tools would answer in Japanese too.
     if [ ! -d "$WINEPREFIX" ]; then
-        wineboot -i >/dev/null 2>&1
+        LC_ALL=ja_JP.UTF-8 wineboot -i >/dev/null 2>&1
         wineserver -w
     fi
 }
@@ -58,7 +59,7 @@ run_wine_tests() { # build dir
     wine_env
     for exe in "$dir"/*_tests.exe; do
         [ -f "$exe" ] || continue
-        (cd "$dir" && timeout 900 wine "./$(basename "$exe")" --gtest_color=no) >"$exe.log" 2>&1
+        (cd "$dir" && LC_ALL=ja_JP.UTF-8 timeout 900 wine "./$(basename "$exe")" --gtest_color=no) >"$exe.log" 2>&1
         status=$?
         count_gtest "wine $(basename "$exe")" "$exe.log" $status
     done
