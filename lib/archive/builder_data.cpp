@@ -13,15 +13,6 @@
 
 namespace {
 
-struct StreamGuard {
-    Stream* stream;
-    ~StreamGuard() {
-        if (stream) {
-            stream_close(stream);
-        }
-    }
-};
-
 // A source archive's entry can be copied as stored when its stored form is
 // what this archive would write: compressed stays compressed, stored stays
 // stored.
@@ -114,6 +105,12 @@ bool deflate_into(const unsigned char* content, uint32_t size, std::vector<unsig
 }
 
 } // namespace
+
+StreamGuard::~StreamGuard() {
+    if (stream) {
+        stream_close(stream);
+    }
+}
 
 void builder_scramble(unsigned char* data, uint32_t count, uint32_t position,
                       const unsigned char* key) {

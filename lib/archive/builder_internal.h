@@ -18,6 +18,12 @@ constexpr uint32_t BUILDER_COPY_BUFFER = 1u << 20;
 // 2 GiB or more cannot be opened again.
 constexpr uint64_t BUILDER_MAX_ARCHIVE = 0x7FFFFFFFu;
 
+// Closes a stream when it goes out of scope.
+struct StreamGuard {
+    Stream* stream;
+    ~StreamGuard();
+};
+
 // The stored form of one file, prepared away from the output.
 struct PreparedFile {
     bool in_memory = false; // bytes holds the stored bytes, scrambled

@@ -12,15 +12,6 @@
 
 namespace {
 
-struct StreamGuard {
-    Stream* stream;
-    ~StreamGuard() {
-        if (stream) {
-            stream_close(stream);
-        }
-    }
-};
-
 // Inflates a copied entry's stored bytes on a thread of its own while the
 // writer copies them, so the check costs the writer no time.
 struct CopyCheck {

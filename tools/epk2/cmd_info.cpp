@@ -19,16 +19,8 @@ uint64_t file_size(const std::string& path) {
 } // namespace
 
 int command_info(const Arguments& args, Console& console) {
-    if (args.positional.size() != 1) {
-        print_error(console, "info: give exactly one ARCHIVE (see epk2 info --help)");
-        return EXIT_USAGE;
-    }
-    std::string path;
-    if (!argument_to_library(console, args.positional[0], path)) {
-        return EXIT_USAGE;
-    }
     int status = EXIT_OK;
-    FileSystemPtr fs = open_archive_for_command(console, args.positional[0], path, status);
+    FileSystemPtr fs = open_sole_archive(args, console, "info", status);
     if (!fs) {
         return status;
     }
@@ -40,8 +32,8 @@ int command_info(const Arguments& args, Console& console) {
                  "table end:   %u\n"
                  "directories: %u\n"
                  "files:       %u\n",
-                 args.positional[0].c_str(), (unsigned long long)file_size(path), header.table_end,
-                 header.dir_count, header.file_count);
+                 args.positional[0].c_str(), (unsigned long long)file_size(fs->header.root_path),
+                 header.table_end, header.dir_count, header.file_count);
     VersionInfo info{};
     MessageCapture quiet;
     if (!read_version_info(fs.get(), &info)) {

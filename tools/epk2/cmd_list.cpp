@@ -54,16 +54,8 @@ void print_json(Console& console, FileSystem* fs, const std::vector<ListedEntry>
 } // namespace
 
 int command_list(const Arguments& args, Console& console) {
-    if (args.positional.size() != 1) {
-        print_error(console, "list: give exactly one ARCHIVE (see epk2 list --help)");
-        return EXIT_USAGE;
-    }
-    std::string path;
-    if (!argument_to_library(console, args.positional[0], path)) {
-        return EXIT_USAGE;
-    }
     int status = EXIT_OK;
-    FileSystemPtr fs = open_archive_for_command(console, args.positional[0], path, status);
+    FileSystemPtr fs = open_sole_archive(args, console, "list", status);
     if (!fs) {
         return status;
     }

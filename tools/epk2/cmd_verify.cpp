@@ -4,16 +4,8 @@
 #include "tool_support.h"
 
 int command_verify(const Arguments& args, Console& console) {
-    if (args.positional.size() != 1) {
-        print_error(console, "verify: give exactly one ARCHIVE (see epk2 verify --help)");
-        return EXIT_USAGE;
-    }
-    std::string path;
-    if (!argument_to_library(console, args.positional[0], path)) {
-        return EXIT_USAGE;
-    }
     int status = EXIT_OK;
-    FileSystemPtr fs = open_archive_for_command(console, args.positional[0], path, status);
+    FileSystemPtr fs = open_sole_archive(args, console, "verify", status);
     if (!fs) {
         return status;
     }

@@ -81,6 +81,22 @@ FileSystemPtr open_archive_for_command(Console& console, const std::string& disp
     return fs;
 }
 
+FileSystemPtr open_sole_archive(const Arguments& args, Console& console, const char* command,
+                                int& status) {
+    status = EXIT_USAGE;
+    if (args.positional.size() != 1) {
+        print_error(console, std::string(command) + ": give exactly one ARCHIVE (see epk2 " +
+                                 command + " --help)");
+        return nullptr;
+    }
+    std::string path;
+    if (!argument_to_library(console, args.positional[0], path)) {
+        return nullptr;
+    }
+    status = EXIT_OK;
+    return open_archive_for_command(console, args.positional[0], path, status);
+}
+
 std::vector<ListedEntry> list_archive(FileSystem* fs) {
     // The walk hands each file's record along, so whether an entry is a
     // file never depends on its stored attribute byte, and listing needs no

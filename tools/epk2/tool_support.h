@@ -62,6 +62,12 @@ bool argument_to_library(Console& console, const std::string& argument, std::str
 FileSystemPtr open_archive_for_command(Console& console, const std::string& display_path,
                                        const std::string& library_path, int& status);
 
+// For the commands that take exactly one ARCHIVE: checks the argument count,
+// converts the name and opens the archive. On failure, prints why and sets
+// status (EXIT_USAGE or EXIT_DAMAGED).
+FileSystemPtr open_sole_archive(const Arguments& args, Console& console, const char* command,
+                                int& status);
+
 // One archive entry as the tools list it.
 struct ListedEntry {
     std::string path; // code page 932, absolute ("/a/b")
