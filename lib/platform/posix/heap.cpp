@@ -9,10 +9,14 @@ PlatformHeap platform_process_heap() {
     return &heap_token;
 }
 
-void* platform_heap_alloc(PlatformHeap, size_t size) { return std::malloc(size ? size : 1); }
+void* platform_heap_alloc(PlatformHeap, size_t size) {
+    return std::malloc(size ? size : 1);
+}
 
 void* platform_heap_realloc(PlatformHeap, void* block, size_t size) {
     return std::realloc(block, size ? size : 1);
 }
 
-void platform_heap_free(PlatformHeap, void* block) { std::free(block); }
+void platform_heap_free(PlatformHeap, void* block) {
+    std::free(block);
+}
