@@ -16,6 +16,10 @@ bool merge_archives(const char* output_path, const char* patch_path, const char*
         builder.options.log = log;
         // Deflate on every core; the callback still runs on this thread.
         builder.options.threads = 0;
+        // The installed data are carried over as they lie: checking them
+        // would cost a full inflate, and damage already there stays as it
+        // was. The patch's entries are always checked.
+        builder.options.check_second_source_copies = false;
         merged = builder.pack(output_path, patch, data, context, callback);
         why = builder.error();
     } catch (const std::bad_alloc&) {

@@ -50,6 +50,8 @@ struct BuilderFile {
     BuilderFile* previous = nullptr;
     BuilderFile* next = nullptr;
     FileSystem* source = nullptr;
+    // Inflate a copied compressed entry once to check it (see BuilderOptions).
+    bool check_copy = true;
 };
 
 // How pack goes about its work; none of these change what the archive holds.
@@ -60,6 +62,13 @@ struct BuilderOptions {
     // Deflate every file anew even where a source archive already holds the
     // entry compressed (or stored) as this archive would.
     bool recompress = false;
+    // Entries copied as stored bytes skip the inflate that would notice
+    // damage, so copied compressed entries are inflated once to check them.
+    // The first source's always are: a patch comes from outside. The second
+    // source's (the installed data an update carries over) may be copied
+    // exactly as they lie by setting this to false; damage already there
+    // then stays as it was instead of failing the merge.
+    bool check_second_source_copies = true;
     // Worker threads that deflate files while the writer keeps file order;
     // 0 chooses by the machine, 1 deflates on the calling thread.
     unsigned threads = 1;

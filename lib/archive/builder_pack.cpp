@@ -256,6 +256,9 @@ bool ArchiveBuilder::pack(const char* output_path, FileSystem* first, FileSystem
         fs_enumerate(second, "/", 1, this, add_entry);
     }
     read_packing_rules(first, no_compression);
+    for (BuilderFile* file : files) {
+        file->check_copy = file->source == first || options.check_second_source_copies;
+    }
 
     PackRun run{*this, output, context, callback, error_};
     uint32_t table_end = 0;

@@ -54,8 +54,8 @@ bool copy_stored(Stream* output, const BuilderFile& file, const ArchiveEntryInfo
     StreamGuard guard{raw};
     CopyCheck check{&file, info};
     Thread checker{};
-    const bool compressed = info.stored_size != info.size;
-    if (compressed) {
+    const bool checked = info.stored_size != info.size && file.check_copy;
+    if (checked) {
         thread_start(&checker, nullptr, CopyCheck::entry, &check, 0);
         if (!checker.handle) {
             check.run(); // no thread to be had: check before copying
@@ -86,7 +86,7 @@ bool copy_stored(Stream* output, const BuilderFile& file, const ArchiveEntryInfo
     if (checker.handle) {
         thread_join(&checker);
     }
-    if (copied && compressed && !check.intact) {
+    if (copied && checked && !check.intact) {
         error = file.path + " is damaged in its source archive";
         return false;
     }

@@ -194,3 +194,47 @@ TEST(BuilderFastPaths, ADamagedSourceEntryIsNotCopiedIntoTheNewArchive) {
         }
     }
 }
+
+TEST(BuilderFastPaths, SecondSourceCopiesCanBeCarriedOverUncheckedButFirstSourceOnesNever) {
+    TempDir dir;
+    FsPtr tree(memory_fs_create(varied_tree(5)));
+    std::string damaged_path = pack_to(dir, "damaged.dat", tree.get(), nullptr, with(1, false));
+    RecordView victim{};
+    for (const RecordView& record : file_records(damaged_path)) {
+        if (record.path == "/b/text.txt") {
+            victim = record;
+        }
+    }
+    ASSERT_NE(victim.stored_size, victim.size);
+    std::string bytes = read_whole_file(damaged_path);
+    bytes[victim.data_offset + victim.stored_size / 2] ^= 0x40;
+    write_whole_file(damaged_path, bytes);
+
+    MemoryFsSpec patch_spec;
+    patch_spec.entries = {{"/_config.txt", "[NoCompression]\r\n*.raw\r\n"}, {"/new.txt", "new"}};
+    FsPtr patch(memory_fs_create(patch_spec));
+    FsPtr damaged(archive_open(nullptr, damaged_path.c_str(), nullptr));
+    BuilderOptions unchecked = with(4, false);
+    unchecked.check_second_source_copies = false;
+    std::string merged = pack_to(dir, "merged.dat", patch.get(), damaged.get(), unchecked);
+    // The damaged entry is carried over byte for byte (apart from its key),
+    // so it is exactly as damaged as before and no worse.
+    RecordView copied{};
+    for (const RecordView& record : file_records(merged)) {
+        if (record.path == victim.path) {
+            copied = record;
+        }
+    }
+    ASSERT_EQ(copied.stored_size, victim.stored_size);
+    std::string merged_bytes = read_whole_file(merged);
+    EXPECT_EQ(merged_bytes.substr(copied.data_offset + 1024, copied.stored_size - 1024),
+              bytes.substr(victim.data_offset + 1024, victim.stored_size - 1024));
+
+    // As the first source, the same archive fails the merge.
+    ArchiveBuilder builder;
+    builder.options = unchecked;
+    builder.options.log = nullptr;
+    std::string out = dir.file("refused.dat");
+    EXPECT_FALSE(builder.pack(out.c_str(), damaged.get(), patch.get(), nullptr, nullptr));
+    EXPECT_NE(builder.error().find(victim.path), std::string::npos) << builder.error();
+}

@@ -49,6 +49,7 @@ int run_builder(Console& console, const Arguments& args, const std::string& outp
     builder.options.log = verbose ? console.out : nullptr;
     builder.options.recompress = args.has("--recompress");
     builder.options.threads = 0;
+    builder.options.check_second_source_copies = args.has("--check-base");
 
     ProgressBar bar(console, label, 0, 0);
     ProgressContext progress{&builder, &bar, 0, 0};

@@ -95,17 +95,20 @@ const std::vector<CommandSpec>& epk2_commands() {
          command_pack},
         {"merge",
          "merge a patch archive into a base archive",
-         "Usage: epk2 merge PATCH BASE -o OUT [--verbose] [--recompress]\n"
+         "Usage: epk2 merge PATCH BASE -o OUT [--verbose] [--recompress] [--check-base]\n"
          "\n"
          "Writes OUT with every entry of PATCH and the entries of BASE that PATCH\n"
          "does not hold; where both hold a file, PATCH's wins. PATCH's _config.txt\n"
          "decides which files stay uncompressed. Entries already stored as OUT\n"
-         "wants them are copied without inflating and deflating again.\n"
+         "wants them are copied without inflating and deflating again; PATCH's\n"
+         "copied entries are still inflated once to check them, BASE's are copied\n"
+         "exactly as they lie (check them with --check-base, or epk2 verify).\n"
          "\n"
          "  -o OUT         the archive to write (may be BASE itself: it is replaced\n"
          "                 only once the new archive is complete)\n"
          "  --verbose      print the builder's log\n"
          "  --recompress   inflate and deflate every entry anew\n"
+         "  --check-base   also check BASE's copied entries; a damaged one fails the merge\n"
          "\n"
          "Example: epk2 merge Patch.dat Tessavane.dat -o Tessavane.new\n",
          {"--verbose", "--recompress"},
