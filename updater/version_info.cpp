@@ -41,6 +41,38 @@ bool is_digit(char c) {
     return c >= '0' && c <= '9';
 }
 
+// For a number beyond what a double holds: true when its magnitude lies
+// below 1 (it underflows), false when above (it overflows). That is the
+// decimal position of its first significant digit plus its exponent; zeros
+// after the point count as much as a negative exponent does.
+bool below_one(const std::string& number) {
+    size_t e = number.find_first_of("eE");
+    long long exponent = 0;
+    if (e != std::string::npos) {
+        size_t at = e + 1;
+        bool negative = number[at] == '-';
+        if (number[at] == '+' || number[at] == '-') {
+            ++at;
+        }
+        for (; at < number.size() && exponent < 1000000000000LL; ++at) {
+            exponent = exponent * 10 + (number[at] - '0');
+        }
+        exponent = negative ? -exponent : exponent;
+    }
+    std::string mantissa = number.substr(0, e);
+    size_t point = mantissa.find('.');
+    if (point == std::string::npos) {
+        point = mantissa.size();
+    }
+    size_t first = mantissa.find_first_of("123456789");
+    if (first == std::string::npos) {
+        return true;
+    }
+    long long position = first < point ? static_cast<long long>(point - first) - 1
+                                       : -static_cast<long long>(first - point);
+    return position + exponent < 0;
+}
+
 } // namespace
 
 bool read_version_info(FileSystem* fs, VersionInfo* info) {
@@ -101,12 +133,14 @@ double parse_version(const char* text) {
     double value = 0.0;
     auto result = std::from_chars(begin, number.c_str() + number.size(), value);
     if (result.ec == std::errc::result_out_of_range) {
-        // Like atof: huge magnitudes become infinity, tiny ones zero.
+        // Like atof: huge magnitudes become infinity, tiny ones a zero of
+        // the number's sign.
         bool negative = *begin == '-';
-        bool tiny =
-            number.find_first_of("123456789") != std::string::npos &&
-            (number.find("e-") != std::string::npos || number.find("E-") != std::string::npos);
-        value = tiny ? 0.0 : (negative ? -HUGE_VAL : HUGE_VAL);
+        if (below_one(number)) {
+            value = negative ? -0.0 : 0.0;
+        } else {
+            value = negative ? -HUGE_VAL : HUGE_VAL;
+        }
     }
     return value;
 }
