@@ -255,6 +255,10 @@ Stream* archive_open_entry_at(FileSystem* fs, const ArchiveEntryInfo* info, Allo
         return nullptr;
     }
     Epk2FileRecord record = archive_file(&archive->table, info->file_index);
+    if (record.data_offset != info->data_offset || record.stored_size != info->stored_size ||
+        record.size != info->size || record.key != info->key) {
+        return nullptr;
+    }
     return open_record(archive, record, STREAM_OPEN_READ, allocator);
 }
 

@@ -63,14 +63,23 @@ bool entry_was_compressed(const BuilderFile& file) {
 bool read_source(const BuilderFile& file, Stream* source, unsigned char* buffer, uint32_t size,
                  std::string& error) {
     uint32_t total = 0;
-    while (total < size && stream_state(source) != STREAM_STATE_END) {
-        uint32_t n = stream_read(source, buffer + total, size - total);
+    bool too_long = false;
+    // Read on until the source says it has ended: an inflating entry checks
+    // its end (and Adler-32) only when asked for more, even when it is empty.
+    while (stream_state(source) != STREAM_STATE_END) {
+        unsigned char extra;
+        uint32_t n = total < size ? stream_read(source, buffer + total, size - total)
+                                  : stream_read(source, &extra, 1);
         if (n == 0) {
             break;
         }
-        total += n;
+        too_long = total >= size;
+        total += too_long ? 0 : n;
+        if (too_long) {
+            break;
+        }
     }
-    if (total != size || (entry_was_compressed(file) && !entry_stream_intact(source))) {
+    if (total != size || too_long || (entry_was_compressed(file) && !entry_stream_intact(source))) {
         error = "cannot read " + file.path + " from its source (" + std::to_string(total) + " of " +
                 std::to_string(size) + " bytes)";
         return false;

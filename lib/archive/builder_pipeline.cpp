@@ -1,5 +1,7 @@
 #include "archive/builder_pipeline.h"
 
+#include <new>
+
 #include "archive/epk2_format.h"
 #include "support/threads.h"
 
@@ -67,7 +69,13 @@ struct PreparePipeline::State {
             lock_leave(&lock);
 
             PreparedFile result;
-            prepare(job, result);
+            try {
+                prepare(job, result);
+            } catch (const std::bad_alloc&) {
+                // Out of memory on a worker fails the pack, not the process.
+                result = PreparedFile();
+                result.error = "out of memory";
+            }
 
             lock_enter(&lock);
             slots[job].result = std::move(result);

@@ -187,7 +187,10 @@ bool builder_stream_file(Stream* output, const BuilderFile& file, uint32_t data_
         size = stream_size(probe);
         stream_close(probe);
     }
-    if (data_offset + uint64_t(size) > BUILDER_MAX_ARCHIVE) {
+    // A deflated form may be far smaller than the content: its window is
+    // clamped to the limit and the writer checks the real end. Only content
+    // stored as it is must fit as a whole.
+    if (!compress && data_offset + uint64_t(size) > BUILDER_MAX_ARCHIVE) {
         error = "the archive would reach 2 GiB";
         return false;
     }
@@ -213,6 +216,10 @@ bool builder_stream_file(Stream* output, const BuilderFile& file, uint32_t data_
             return true;
         }
         // The deflated form is of no use; store the content instead.
+        if (data_offset + uint64_t(size) > BUILDER_MAX_ARCHIVE) {
+            error = "the archive would reach 2 GiB";
+            return false;
+        }
         stream_seek(output, static_cast<int32_t>(data_offset), STREAM_SEEK_BEGIN);
     }
     Stream* chain = open_chain(output, data_offset, size, key_number, false);

@@ -5,6 +5,7 @@
 
 #include "archive/archive_fs.h"
 #include "archive/builder_test_support.h"
+#include "archive/test_archive_writer.h"
 #include "common/test_support.h"
 #include "stream/stream.h"
 
@@ -237,4 +238,23 @@ TEST(BuilderFastPaths, SecondSourceCopiesCanBeCarriedOverUncheckedButFirstSource
     std::string out = dir.file("refused.dat");
     EXPECT_FALSE(builder.pack(out.c_str(), damaged.get(), patch.get(), nullptr, nullptr));
     EXPECT_NE(builder.error().find(victim.path), std::string::npos) << builder.error();
+}
+
+TEST(BuilderFastPaths, AnEmptyEntryStoredAsAZlibStreamIsRecompressed) {
+    // Another writer may store an empty file as a (tiny) zlib stream; its
+    // end is only confirmed by asking for more, which must still happen.
+    TestArchive a;
+    a.files.push_back({"/empty.txt", "", 2, true});
+    a.files.push_back({"/text.txt", make_bytes(500, 1), 3, true});
+    TempDir dir;
+    std::string source_path = save_archive(dir, build_test_archive(a), "source.dat");
+    FsPtr source(archive_open(nullptr, source_path.c_str(), nullptr));
+    ASSERT_TRUE(source);
+    for (bool recompress : {false, true}) {
+        std::string out = pack_to(dir, "out.dat", source.get(), nullptr, with(1, recompress));
+        ReadBack back = read_back(out);
+        ASSERT_EQ(back.files.size(), 2u) << recompress;
+        EXPECT_EQ(back.files[0].second, "");
+        EXPECT_EQ(back.files[1].second, make_bytes(500, 1));
+    }
 }

@@ -70,7 +70,15 @@ int run_builder(Console& console, const Arguments& args, const std::string& outp
                     output_display + ": " + label + " failed: " + to_console(builder.error()));
         return EXIT_USAGE;
     }
-    if (!platform_file_replace(partial.c_str(), output_path.c_str())) {
+    // On the disk before it takes the output's name, so that a crash never
+    // leaves a replaced archive empty.
+    PlatformFile written_file = platform_file_open(
+        partial.c_str(), PLATFORM_ACCESS_READ | PLATFORM_ACCESS_WRITE, PLATFORM_OPEN_EXISTING);
+    bool synced = written_file != PLATFORM_INVALID_FILE && platform_file_sync(written_file);
+    if (written_file != PLATFORM_INVALID_FILE) {
+        platform_file_close(written_file);
+    }
+    if (!synced || !platform_file_replace(partial.c_str(), output_path.c_str())) {
         platform_file_delete(partial.c_str());
         print_error(console, output_display + ": cannot move the new archive into place");
         return EXIT_USAGE;

@@ -1,6 +1,7 @@
 #include "tool_support.h"
 
 #include <cstdio>
+#include <mutex>
 
 #include "archive/archive_fs.h"
 #include "console_text.h"
@@ -43,6 +44,9 @@ MessageCapture::~MessageCapture() {
 }
 
 void MessageCapture::hook(intptr_t, const char* text) {
+    // The builder's worker threads may report at the same time.
+    static std::mutex mutex;
+    std::lock_guard<std::mutex> guard(mutex);
     if (active_capture) {
         active_capture->messages_.push_back(strip_message(text));
     }
