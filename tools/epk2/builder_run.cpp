@@ -70,15 +70,23 @@ int run_builder(Console& console, const Arguments& args, const std::string& outp
                     output_display + ": " + label + " failed: " + to_console(builder.error()));
         return EXIT_USAGE;
     }
-    // On the disk before it takes the output's name, so that a crash never
-    // leaves a replaced archive empty.
-    PlatformFile written_file = platform_file_open(
-        partial.c_str(), PLATFORM_ACCESS_READ | PLATFORM_ACCESS_WRITE, PLATFORM_OPEN_EXISTING);
-    bool synced = written_file != PLATFORM_INVALID_FILE && platform_file_sync(written_file);
-    if (written_file != PLATFORM_INVALID_FILE) {
-        platform_file_close(written_file);
+    // Replacing an archive: the new one is on the disk before it takes the
+    // old one's name, so that a crash never leaves the output empty. A new
+    // output replaces nothing and is simply renamed.
+    bool replacing = platform_attributes(output_path.c_str()) != PLATFORM_ATTRIBUTES_INVALID;
+    bool moved = false;
+    if (replacing) {
+        PlatformFile written_file = platform_file_open(
+            partial.c_str(), PLATFORM_ACCESS_READ | PLATFORM_ACCESS_WRITE, PLATFORM_OPEN_EXISTING);
+        bool synced = written_file != PLATFORM_INVALID_FILE && platform_file_sync(written_file);
+        if (written_file != PLATFORM_INVALID_FILE) {
+            platform_file_close(written_file);
+        }
+        moved = synced && platform_file_replace(partial.c_str(), output_path.c_str());
+    } else {
+        moved = platform_file_move(partial.c_str(), output_path.c_str());
     }
-    if (!synced || !platform_file_replace(partial.c_str(), output_path.c_str())) {
+    if (!moved) {
         platform_file_delete(partial.c_str());
         print_error(console, output_display + ": cannot move the new archive into place");
         return EXIT_USAGE;
