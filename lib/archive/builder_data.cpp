@@ -41,6 +41,9 @@ bool copy_is_intact(const std::vector<unsigned char>& stored, const ArchiveEntry
     if (info.stored_size == info.size) {
         return true; // stored content has no checksum
     }
+    if (info.stored_size == 0) {
+        return false; // content claimed, but no zlib data to give it
+    }
     uint32_t head = std::min<uint32_t>(EPK2_SCRAMBLE_LIMIT, info.stored_size);
     unsigned char plain[EPK2_SCRAMBLE_LIMIT];
     std::memcpy(plain, stored.data(), head);
