@@ -278,9 +278,10 @@ Snapshot explore(FileSystem* fs, const uint8_t* data, size_t size) {
     for (size_t i = 0; i < dirs.size() && i < MAX_DIRS_LISTED; ++i) {
         std::vector<Listed> listed;
         if (fs_enumerate(fs, dirs[i].c_str(), 0, &listed, collect) != 1) {
-            // File records hand their attribute byte to the listing as it is,
-            // so a file may carry the directory bit (and hide behind an
-            // earlier file of the same name); nothing else may fail.
+            // A directory may share its path with a file that the lookup
+            // finds first (a file record with the directory bit is listed as
+            // a file, yet its name can shadow a real directory); nothing
+            // else may fail.
             ArchiveEntryInfo info{};
             if (archive_entry_info(fs, dirs[i].c_str(), &info)) {
                 continue;
