@@ -32,11 +32,10 @@ static EntryStream* entry_of(Stream* s) {
     return reinterpret_cast<EntryStream*>(s);
 }
 
-static bool entry_refill(EntryStream* e) {
+static void entry_refill(EntryStream* e) {
     uint32_t count = stream_read(e->inner, e->buffer, ENTRY_BUFFER_SIZE);
     e->zstream.next_in = e->buffer;
     e->zstream.avail_in = count;
-    return count != 0;
 }
 
 // Once `size` bytes are out, the zlib stream must end right there for the
@@ -46,8 +45,8 @@ static bool entry_refill(EntryStream* e) {
 static void entry_confirm_end(EntryStream* e) {
     unsigned char extra;
     for (;;) {
-        if (e->zstream.avail_in == 0 && !entry_refill(e)) {
-            break;
+        if (e->zstream.avail_in == 0) {
+            entry_refill(e);
         }
         e->zstream.next_out = &extra;
         e->zstream.avail_out = 1;
@@ -81,10 +80,13 @@ static uint32_t entry_read(Stream* s, void* buffer, uint32_t n) {
     e->zstream.next_out = static_cast<Bytef*>(buffer);
     e->zstream.avail_out = want;
     int result = Z_OK;
+    // zlib may hold output it owes from input it has already taken (the rest
+    // of a match), so it is asked even when no input is left; with nothing
+    // to give and nothing to take it answers Z_BUF_ERROR, which ends the
+    // stream.
     while (e->zstream.avail_out > 0) {
-        if (e->zstream.avail_in == 0 && !entry_refill(e)) {
-            result = Z_BUF_ERROR;
-            break;
+        if (e->zstream.avail_in == 0) {
+            entry_refill(e);
         }
         result = inflate(&e->zstream, Z_NO_FLUSH);
         if (result != Z_OK) {

@@ -172,6 +172,40 @@ TEST(EntryStream, DamagedDataEndsEarlyAndIsNotIntact) {
     EXPECT_FALSE(nothing.intact);
 }
 
+// What zlib gives from `stored` in a single call, at most `limit` bytes.
+std::string inflate_at_once(const std::string& stored, uint32_t limit) {
+    z_stream z{};
+    EXPECT_EQ(inflateInit(&z), Z_OK);
+    std::string out(limit, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(stored.data()));
+    z.avail_in = uInt(stored.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = uInt(out.size());
+    inflate(&z, Z_NO_FLUSH);
+    out.resize(z.total_out);
+    inflateEnd(&z);
+    return out;
+}
+
+// A cut-short stream may end inside a long match: zlib has then taken all
+// the input but still owes output, which must be delivered whatever the
+// sizes of the reads.
+TEST(EntryStream, TruncatedDataGivesTheSameBytesForAnyReadSize) {
+    std::string data = "header line\r\n" + std::string(3000, 'x') + "tail" +
+                       std::string(2000, 'y') + make_bytes(300, 9, false);
+    std::string stored = deflate_entry(data, uint32_t(data.size()), true);
+    uint32_t size = uint32_t(data.size());
+    for (size_t cut = 0; cut < stored.size(); ++cut) {
+        std::string part = stored.substr(0, cut);
+        std::string expected = inflate_at_once(part, size);
+        for (uint32_t chunk : {1u, 7u, 100u, 612u, 4096u}) {
+            Inflated got = inflate_entry(part, size, chunk);
+            ASSERT_EQ(got.bytes, expected) << "cut " << cut << ", reads of " << chunk;
+            EXPECT_FALSE(got.intact);
+        }
+    }
+}
+
 TEST(EntryStream, ScrambledChainRoundTrip) {
     std::string data = make_bytes(9000, 5);
     std::string stored(20000, '\0');
