@@ -67,19 +67,19 @@ bool reference_match_one(const Characters& path, const Characters& pattern) {
     return next[0];
 }
 
-bool reference_match(const Characters& path, const std::string& spec) {
-    if (spec == "*.*") {
+bool reference_match(const Characters& path, const std::string& pattern_list) {
+    if (pattern_list == "*.*") {
         return true;
     }
     std::vector<Characters> patterns(1);
-    for (uint32_t c : characters(spec)) {
+    for (uint32_t c : characters(pattern_list)) {
         if (c == ';') {
             patterns.emplace_back();
         } else {
             patterns.back().push_back(c);
         }
     }
-    // The piece after a final ";" (or of an empty spec) is never tried.
+    // The piece after a final ";" (or of an empty list) is never tried.
     if (patterns.back().empty()) {
         patterns.pop_back();
     }
@@ -146,24 +146,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         patterns.resize(MAX_ITEMS);
     }
 
-    std::vector<std::string> specs = patterns;
-    specs.insert(specs.end(), paths.begin(), paths.end());
+    std::vector<std::string> tried = patterns;
+    tried.insert(tried.end(), paths.begin(), paths.end());
     uint64_t budget = REFERENCE_BUDGET;
     for (const std::string& path : paths) {
         Characters path_characters = characters(path);
         bool any_rule = false;
-        for (size_t i = 0; i < specs.size(); ++i) {
-            bool got = wildcard_match(path.c_str(), specs[i].c_str());
+        for (size_t i = 0; i < tried.size(); ++i) {
+            bool got = wildcard_match(path.c_str(), tried[i].c_str());
             if (i < patterns.size()) {
                 any_rule = any_rule || got;
             }
-            uint64_t cost = uint64_t(path.size() + 1) * (specs[i].size() + 1);
+            uint64_t cost = uint64_t(path.size() + 1) * (tried[i].size() + 1);
             if (cost > budget) {
                 continue;
             }
             budget -= cost;
-            if (got != reference_match(path_characters, specs[i])) {
-                fuzz_fail("wildcard_match(\"%s\", \"%s\") = %d", path.c_str(), specs[i].c_str(),
+            if (got != reference_match(path_characters, tried[i])) {
+                fuzz_fail("wildcard_match(\"%s\", \"%s\") = %d", path.c_str(), tried[i].c_str(),
                           int(got));
             }
         }

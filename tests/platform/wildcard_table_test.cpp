@@ -12,7 +12,7 @@ namespace {
 
 struct MatchCase {
     const char* path;
-    const char* spec;
+    const char* pattern;
     bool expected;
 };
 
@@ -74,12 +74,12 @@ const MatchCase match_cases[] = {
 
 } // namespace
 
-TEST(MatchSpec, TableAgreesOnBothMatchers) {
+TEST(WildcardTable, TableAgreesOnBothMatchers) {
     for (const MatchCase& c : match_cases) {
-        EXPECT_EQ(wildcard_match(c.path, c.spec), c.expected)
-            << "wildcard_match(\"" << c.path << "\", \"" << c.spec << "\")";
-        EXPECT_EQ(platform_path_match_spec(c.path, c.spec), c.expected)
-            << "platform_path_match_spec(\"" << c.path << "\", \"" << c.spec << "\")";
+        EXPECT_EQ(wildcard_match(c.path, c.pattern), c.expected)
+            << "wildcard_match(\"" << c.path << "\", \"" << c.pattern << "\")";
+        EXPECT_EQ(platform_path_match_spec(c.path, c.pattern), c.expected)
+            << "platform_path_match_spec(\"" << c.path << "\", \"" << c.pattern << "\")";
     }
     EXPECT_FALSE(wildcard_match(nullptr, "*"));
     EXPECT_FALSE(wildcard_match("a", nullptr));
@@ -129,11 +129,11 @@ bool reference_one(const std::vector<std::string>& path, size_t p,
            reference_one(path, p + 1, pattern, q + 1);
 }
 
-bool reference_match(const std::string& path, const std::string& spec) {
-    if (spec == "*.*") {
+bool reference_match(const std::string& path, const std::string& pattern_list) {
+    if (pattern_list == "*.*") {
         return true;
     }
-    std::vector<std::string> units = characters(spec);
+    std::vector<std::string> units = characters(pattern_list);
     std::vector<std::string> name = characters(path);
     size_t i = 0;
     while (i < units.size()) {
@@ -171,37 +171,37 @@ std::string random_text(uint32_t* state, const std::vector<std::string>& alphabe
 
 } // namespace
 
-TEST(MatchSpec, RandomCasesAgreeWithSimpleReading) {
+TEST(WildcardTable, RandomCasesAgreeWithSimpleReading) {
     const std::vector<std::string> path_alphabet = {"a",        "B",        "b",        ".", "/",
                                                     "\x83\x5C", "\x83\x41", "\x83\x61", "A"};
-    const std::vector<std::string> spec_alphabet = {"a", "b", "A", ".", "/",        "*",
-                                                    "*", "?", ";", " ", "\x83\x5C", "\x83\x41"};
+    const std::vector<std::string> pattern_alphabet = {"a", "b", "A", ".", "/",        "*",
+                                                       "*", "?", ";", " ", "\x83\x5C", "\x83\x41"};
     uint32_t state = 12345;
     int disagreements = 0;
     for (int round = 0; round < 20000 && disagreements < 10; ++round) {
         std::string path = random_text(&state, path_alphabet, 7);
-        std::string spec = random_text(&state, spec_alphabet, 6);
-        bool expected = reference_match(path, spec);
-        bool ours = wildcard_match(path.c_str(), spec.c_str());
-        bool platform = platform_path_match_spec(path.c_str(), spec.c_str());
+        std::string pattern = random_text(&state, pattern_alphabet, 6);
+        bool expected = reference_match(path, pattern);
+        bool ours = wildcard_match(path.c_str(), pattern.c_str());
+        bool platform = platform_path_match_spec(path.c_str(), pattern.c_str());
         if (ours != expected || platform != expected) {
             ++disagreements;
-            ADD_FAILURE() << "path \"" << path << "\" spec \"" << spec << "\": reference "
+            ADD_FAILURE() << "path \"" << path << "\" pattern \"" << pattern << "\": reference "
                           << expected << ", wildcard_match " << ours << ", platform " << platform;
         }
     }
 }
 
-TEST(MatchSpec, ManyStarsStayFast) {
+TEST(WildcardTable, ManyStarsStayFast) {
     // A backtracking matcher needs exponential time here; a fuzzer finds
     // such patterns quickly.
     std::string path(3000, 'a');
-    std::string spec;
+    std::string pattern;
     for (int i = 0; i < 40; ++i) {
-        spec += "*a";
+        pattern += "*a";
     }
-    EXPECT_FALSE(wildcard_match(path.c_str(), (spec + "*b").c_str()));
-    EXPECT_TRUE(wildcard_match(path.c_str(), (spec + "*").c_str()));
+    EXPECT_FALSE(wildcard_match(path.c_str(), (pattern + "*b").c_str()));
+    EXPECT_TRUE(wildcard_match(path.c_str(), (pattern + "*").c_str()));
     std::string spaced(2000, 'x');
     spaced += ".txt";
     EXPECT_TRUE(wildcard_match(spaced.c_str(), "*x*x*x*x*x*x*x*x*x*x*x*x*.txt"));
