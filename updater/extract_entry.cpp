@@ -5,6 +5,7 @@
 #include "loose_names.h"
 #include "platform/platform.h"
 #include "stream/stream.h"
+#include "stream/work_file.h"
 #include "support/text.h"
 #include "update_logic.h"
 #include "update_paths.h"
@@ -55,34 +56,34 @@ bool copy_entry(FileSystem* fs, const DirEntry& entry, Stream* target, std::stri
     return true;
 }
 
-// Writes the entry to a partial file beside target and moves it over target
-// once it is complete, so that a failure leaves the old file in place.
+// Writes the entry to the partial file beside target and moves it over
+// target once it is complete, so that a failure leaves the old file in
+// place. A link at target is replaced, never written through.
 bool write_loose_file(ExtractionContext& context, FileSystem* fs, const DirEntry& entry,
                       const char* target, std::string& why) {
-    char partial[UPDATE_PATH_SIZE];
-    if (!platform_path_combine(partial, context.folder, LOOSE_PARTIAL_NAME)) {
-        why = "the path is too long";
+    WorkFile work;
+    if (!work_file_create(&work, target, context.partial_path)) {
+        why = "cannot create the file";
         return false;
     }
     const UpdateSteps& steps = *context.steps;
-    Stream* out = steps.create_file(partial);
+    Stream* out = steps.create_file(&work);
     if (!out) {
+        work_file_discard(&work);
         why = "cannot create the file";
         return false;
     }
     bool copied = copy_entry(fs, entry, out, why);
     stream_close(out);
-    if (copied && !steps.sync_file(partial)) {
+    if (copied && !steps.sync_file(&work)) {
         why = "cannot flush the file to disk";
         copied = false;
     }
-    if (copied && !steps.replace_file(partial, target)) {
+    if (copied && !steps.replace_file(&work)) {
         why = "cannot replace the file";
         copied = false;
     }
-    if (!copied) {
-        platform_file_delete(partial);
-    }
+    work_file_discard(&work); // nothing left to do after a replacement
     return copied;
 }
 

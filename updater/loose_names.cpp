@@ -24,7 +24,8 @@ bool loose_name_allowed(const std::string& name, std::string& why) {
     // Windows compares names without regard to letter case, and the short
     // names of "Tessavane.*" begin with "TESSAV~".
     const std::string key = upper(name);
-    for (const char* own : {DATA_ARCHIVE_NAME, INTERMEDIATE_ARCHIVE_NAME, LOOSE_PARTIAL_NAME}) {
+    for (const char* own :
+         {DATA_ARCHIVE_NAME, INTERMEDIATE_ARCHIVE_NAME, LOOSE_PARTIAL_NAME, UPDATE_LOCK_NAME}) {
         if (key == upper(own)) {
             why = "the updater's own file";
             return false;

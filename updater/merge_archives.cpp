@@ -2,11 +2,14 @@
 
 #include "archive/archive_fs.h"
 #include "platform/platform.h"
+#include "stream/stream.h"
+#include "stream/work_file.h"
 #include "update_logic.h"
 
-bool merge_archives(const char* output_path, const char* patch_path, const char* data_path,
-                    void* context, ProgressCallback callback, FILE* log, std::string* error) {
+bool merge_archives_into(Stream* output, const char* patch_path, const char* data_path,
+                         void* context, ProgressCallback callback, FILE* log, std::string* error) {
     // Either archive may be missing; without the patch the builder refuses.
+    // From here on both are read only through the handles opened now.
     FileSystem* patch = archive_open(nullptr, patch_path, nullptr);
     FileSystem* data = archive_open(nullptr, data_path, nullptr);
     bool merged = false;
@@ -20,26 +23,50 @@ bool merge_archives(const char* output_path, const char* patch_path, const char*
         // would cost a full inflate, and damage already there stays as it
         // was. The patch's entries are always checked.
         builder.options.check_second_source_copies = false;
-        merged = builder.pack(output_path, patch, data, context, callback);
+        merged = builder.pack_into(output, patch, data, context, callback);
         why = builder.error();
     } catch (const std::bad_alloc&) {
         // The builder keeps its tree in memory; running out ends the merge,
         // not the updater.
         why = "out of memory";
     }
-    if (!merged) {
-        // Whatever stopped the merge (even a missing patch, or memory running
-        // out half-way), no older or partial output may pass for its result.
-        platform_file_delete(output_path);
-        if (error) {
-            *error = why;
-        }
+    if (!merged && error) {
+        *error = why;
     }
     if (data) {
         fs_close(data);
     }
     if (patch) {
         fs_close(patch);
+    }
+    return merged;
+}
+
+bool merge_archives(const char* output_path, const char* patch_path, const char* data_path,
+                    void* context, ProgressCallback callback, FILE* log, std::string* error) {
+    WorkFile work;
+    Stream* output = nullptr;
+    if (!work_file_create(&work, output_path) || !(output = work_file_stream(&work, nullptr))) {
+        work_file_discard(&work);
+        platform_file_delete(output_path);
+        if (error) {
+            *error = std::string("cannot create a file beside ") + output_path;
+        }
+        return false;
+    }
+    bool merged = merge_archives_into(output, patch_path, data_path, context, callback, log, error);
+    stream_close(output);
+    if (merged && !work_file_commit(&work)) {
+        merged = false;
+        if (error) {
+            *error = std::string("cannot move the merged archive to ") + output_path;
+        }
+    }
+    if (!merged) {
+        work_file_discard(&work);
+        // Whatever stopped the merge (even a missing patch, or memory running
+        // out half-way), no older or partial output may pass for its result.
+        platform_file_delete(output_path);
     }
     return merged;
 }

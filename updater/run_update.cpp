@@ -1,5 +1,8 @@
 #include "archive/archive_fs.h"
 #include "platform/platform.h"
+#include "stream/file_handles.h"
+#include "stream/stream.h"
+#include "stream/work_file.h"
 #include "update_logic.h"
 #include "update_paths.h"
 #include "update_texts.h"
@@ -11,17 +14,44 @@ int on_merge_progress(void* context, uint32_t index, uint32_t total) {
     return 1;
 }
 
-// Ends a failed update: the intermediate archive is of no further use, and
-// the installed data archive has not been touched.
-bool fail(UpdaterView* view, const char* intermediate, const char* status, const std::string& why) {
-    if (intermediate) {
-        platform_file_delete(intermediate);
+// Ends a failed update: the merged archive, if any, is of no further use,
+// and the installed data archive has not been touched.
+bool fail(UpdaterView* view, WorkFile* merged, const char* status, const std::string& why) {
+    if (merged) {
+        work_file_discard(merged);
     }
     if (!why.empty()) {
         view->detail(why.c_str());
     }
     view->set_text(CONTROL_STATUS, status);
     return false;
+}
+
+// Holds the install folder's update lock for one run.
+class UpdateLock {
+  public:
+    explicit UpdateLock(const char* path) : path_(path) {
+        lock_ = platform_lock_file_acquire(path, UPDATE_LOCK_WAIT_MS, &busy_);
+    }
+    ~UpdateLock() { platform_lock_file_release(lock_, path_); }
+    UpdateLock(const UpdateLock&) = delete;
+    UpdateLock& operator=(const UpdateLock&) = delete;
+
+    bool held() const { return lock_ != PLATFORM_INVALID_FILE; }
+    bool busy() const { return busy_; }
+
+  private:
+    const char* path_;
+    PlatformFile lock_;
+    bool busy_ = false;
+};
+
+// Opens the merged archive through the handle that wrote it.
+FileSystem* open_merged(WorkFile* merged) {
+    SharedFile* file = shared_file_adopt(merged->file, false, nullptr);
+    FileSystem* fs = file ? archive_open_shared(file, merged->path, nullptr) : nullptr;
+    shared_file_release(file);
+    return fs;
 }
 
 } // namespace
@@ -38,39 +68,59 @@ bool run_update(UpdaterView* view, const UpdateSteps& steps) {
         return fail(view, nullptr, TEXT_SPECIFY_INSTALL_FOLDER, "a path is too long");
     }
 
+    // Two updates in one folder would write the same work files.
+    UpdateLock lock(paths.lock);
+    if (!lock.held()) {
+        return fail(view, nullptr, TEXT_OVERWRITE_FAILED,
+                    lock.busy() ? "another update is running in this install folder"
+                                : std::string("cannot create the lock file ") + paths.lock);
+    }
+
+    // The merged archive is written as the intermediate archive; one left
+    // behind by a crashed run (or planted) is removed, never written through.
+    WorkFile merged;
+    if (!work_file_create(&merged, paths.data, paths.intermediate)) {
+        return fail(view, nullptr, TEXT_INTERMEDIATE_FAILED,
+                    std::string("cannot create ") + paths.intermediate);
+    }
     ProgressRangeSet = 0;
     std::string why;
-    if (!merge_archives(paths.intermediate, paths.patch, paths.data, view, on_merge_progress,
-                        steps.merge_log, &why)) {
-        return fail(view, paths.intermediate, TEXT_INTERMEDIATE_FAILED, "merge failed: " + why);
+    Stream* output = work_file_stream(&merged, nullptr);
+    bool built = output && merge_archives_into(output, paths.patch, paths.data, view,
+                                               on_merge_progress, steps.merge_log, &why);
+    if (output) {
+        stream_close(output);
     }
-    FileSystem* merged = archive_open(nullptr, paths.intermediate, nullptr);
-    if (!merged) {
-        return fail(view, paths.intermediate, TEXT_INTERMEDIATE_FAILED,
+    if (!built) {
+        return fail(view, &merged, TEXT_INTERMEDIATE_FAILED,
+                    "merge failed: " + (output ? why : std::string("out of memory")));
+    }
+    FileSystem* archive = open_merged(&merged);
+    if (!archive) {
+        return fail(view, &merged, TEXT_INTERMEDIATE_FAILED,
                     "the merged archive cannot be read back");
     }
 
     // Loose files come from the merged archive and are all written before
     // the data archive is replaced; one that cannot be written stops the
     // update, so the data never claim a version whose files are missing.
-    ExtractionContext extraction{paths.extraction_folder, &steps, 0, {}};
-    fs_enumerate(merged, "/_extract", 1, &extraction, extract_entry);
-    fs_close(merged);
+    ExtractionContext extraction{paths.extraction_folder, paths.loose_partial, &steps, 0, {}};
+    fs_enumerate(archive, "/_extract", 1, &extraction, extract_entry);
+    fs_close(archive);
     if (!extraction.failed.empty()) {
-        return fail(view, paths.intermediate, TEXT_OVERWRITE_FAILED,
+        return fail(view, &merged, TEXT_OVERWRITE_FAILED,
                     "loose file not written: " + extraction.failed.front());
     }
 
     // The merged archive must be on the device before its name replaces the
     // installed one, and the replacement is a single step: whatever happens,
     // the install folder keeps a readable data archive, old or new.
-    if (!steps.sync_file(paths.intermediate)) {
-        return fail(view, paths.intermediate, TEXT_OVERWRITE_FAILED,
+    if (!steps.sync_file(&merged)) {
+        return fail(view, &merged, TEXT_OVERWRITE_FAILED,
                     "the merged archive cannot be flushed to disk");
     }
-    if (!steps.replace_file(paths.intermediate, paths.data)) {
-        return fail(view, paths.intermediate, TEXT_OVERWRITE_FAILED,
-                    "the data archive cannot be replaced");
+    if (!steps.replace_file(&merged)) {
+        return fail(view, &merged, TEXT_OVERWRITE_FAILED, "the data archive cannot be replaced");
     }
     refresh_versions(view);
     view->set_text(CONTROL_STATUS, TEXT_UPDATE_COMPLETE);

@@ -13,6 +13,7 @@
 struct FileSystem;
 struct DirEntry;
 struct Stream;
+struct WorkFile;
 
 // Controls of dialog 101 that the logic touches.
 constexpr int CONTROL_ACTION = 1; // the action button (its label and enabled state)
@@ -56,26 +57,28 @@ extern int ActionMode;
 // 0 until the progress bar's range has been set for the running update.
 extern int ProgressRangeSet;
 
-// The steps of an update that touch the install folder's files. Tests
-// replace them to make each one fail; everyone else uses the defaults.
+// How long a second update in the same install folder waits for the first.
+constexpr uint32_t UPDATE_LOCK_WAIT_MS = 2000;
+
+// The steps of an update that touch the install folder's files, each on a
+// work file (see stream/work_file.h): the merged archive, written as
+// "Tessavane.tmp" for "Tessavane.dat", and each loose file, written as
+// "Tessavane.part". Tests replace them to make each one fail; everyone else
+// uses the defaults.
 struct UpdateSteps {
-    // Pushes a written file to the device before it replaces another.
-    bool (*sync_file)(const char* path);
-    // Puts from in the place of to in one step: afterwards to names either
-    // the old or the new file, never neither.
-    bool (*replace_file)(const char* from, const char* to);
-    // Creates (or truncates) a file for writing.
-    Stream* (*create_file)(const char* path);
+    // Pushes a written work file to the device before it replaces another.
+    bool (*sync_file)(WorkFile* work);
+    // Puts the work file in its destination's place in one step: afterwards
+    // the destination names either the old or the new file, never neither.
+    bool (*replace_file)(WorkFile* work);
+    // The stream a loose file is written through.
+    Stream* (*create_file)(WorkFile* work);
     // Where the archive builder's closing lines go; null for nowhere.
     FILE* merge_log;
 };
 
-// sync_file: platform_file_sync of the file, opened for writing.
-bool update_sync_file(const char* path);
-// create_file: a disk file opened with STREAM_OPEN_WRITE.
-Stream* update_create_file(const char* path);
-// The steps the updater uses: the functions above, platform_file_replace,
-// and the builder's lines on standard output.
+// The steps the updater uses: work_file_sync, work_file_commit and
+// work_file_stream, and the builder's lines on standard output.
 UpdateSteps default_update_steps();
 
 // Reads both archives' versions and decides what the action button does.
@@ -92,10 +95,16 @@ bool run_update(UpdaterView* view, const UpdateSteps& steps);
 bool merge_archives(const char* output_path, const char* patch_path, const char* data_path,
                     void* context, ProgressCallback callback, FILE* log = stdout,
                     std::string* error = nullptr);
+// The same into output (an empty stream that stays the caller's). Both
+// archives are opened once, here, and read only through those handles until
+// the merge ends; one whose size changes meanwhile fails the merge.
+bool merge_archives_into(Stream* output, const char* patch_path, const char* data_path,
+                         void* context, ProgressCallback callback, FILE* log, std::string* error);
 
 // What extract_entry works with and what it found.
 struct ExtractionContext {
-    const char* folder; // the extraction folder, trailing separator included
+    const char* folder;       // the extraction folder, trailing separator included
+    const char* partial_path; // where a loose file is written before it moves
     const UpdateSteps* steps;
     uint32_t written = 0;            // loose files written
     std::vector<std::string> failed; // "name: why" of each entry not written

@@ -41,8 +41,10 @@ bool update_install_paths(const std::string& install_folder, UpdatePaths* paths)
     size_t length = static_cast<size_t>(name - paths->data);
     std::memcpy(paths->extraction_folder, paths->data, length);
     paths->extraction_folder[length] = '\0';
-    return platform_path_combine(paths->intermediate, paths->extraction_folder,
-                                 INTERMEDIATE_ARCHIVE_NAME) != nullptr;
+    const char* extraction = paths->extraction_folder;
+    return platform_path_combine(paths->intermediate, extraction, INTERMEDIATE_ARCHIVE_NAME) &&
+           platform_path_combine(paths->loose_partial, extraction, LOOSE_PARTIAL_NAME) &&
+           platform_path_combine(paths->lock, extraction, UPDATE_LOCK_NAME);
 }
 
 bool update_paths_form(const std::string& install_folder, const std::string& module_path,

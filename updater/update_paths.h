@@ -14,12 +14,17 @@ inline constexpr char GAME_EXECUTABLE_NAME[] = "Tessavane.exe";
 // A loose file is written under this name first and moved over its target
 // only once all of it is on disk.
 inline constexpr char LOOSE_PARTIAL_NAME[] = "Tessavane.part";
+// Held by the running update, so that a second one in the same install
+// folder waits instead of sharing the work files above.
+inline constexpr char UPDATE_LOCK_NAME[] = "Tessavane.lock";
 
 struct UpdatePaths {
     char patch[UPDATE_PATH_SIZE];             // the patch archive
     char data[UPDATE_PATH_SIZE];              // the installed data archive
     char extraction_folder[UPDATE_PATH_SIZE]; // its folder, trailing separator kept
     char intermediate[UPDATE_PATH_SIZE];      // the merged archive before it moves into place
+    char loose_partial[UPDATE_PATH_SIZE];     // a loose file before it moves into place
+    char lock[UPDATE_PATH_SIZE];              // one update at a time
     char game[UPDATE_PATH_SIZE];              // the game's executable
 };
 

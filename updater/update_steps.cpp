@@ -1,23 +1,14 @@
-#include "fs/filesystem.h"
-#include "platform/platform.h"
-#include "stream/stream.h"
+#include "stream/work_file.h"
 #include "update_logic.h"
 
-bool update_sync_file(const char* path) {
-    // FlushFileBuffers needs write access; nothing is truncated.
-    PlatformFile file = platform_file_open(path, PLATFORM_ACCESS_WRITE, PLATFORM_OPEN_EXISTING);
-    if (file == PLATFORM_INVALID_FILE) {
-        return false;
-    }
-    bool synced = platform_file_sync(file);
-    platform_file_close(file);
-    return synced;
+namespace {
+
+Stream* update_work_stream(WorkFile* work) {
+    return work_file_stream(work, nullptr);
 }
 
-Stream* update_create_file(const char* path) {
-    return fs_open(nullptr, path, 0, 0, STREAM_OPEN_WRITE, nullptr);
-}
+} // namespace
 
 UpdateSteps default_update_steps() {
-    return UpdateSteps{update_sync_file, platform_file_replace, update_create_file, stdout};
+    return UpdateSteps{work_file_sync, work_file_commit, update_work_stream, stdout};
 }

@@ -90,6 +90,11 @@ class ArchiveBuilder {
     // why. A builder serves one pack.
     bool pack(const char* output_path, FileSystem* first, FileSystem* second, void* context,
               ProgressCallback callback);
+    // The same into an output stream that stays the caller's (positioned at
+    // its start, empty): on failure its content is undefined and the caller
+    // removes it.
+    bool pack_into(Stream* output, FileSystem* first, FileSystem* second, void* context,
+                   ProgressCallback callback);
 
     const std::string& error() const { return error_; }
 

@@ -1,10 +1,14 @@
 // The archive file system: an opened EPK2 archive seen as a read-only tree.
-// The object and the descrambled table share one allocation; the archive
-// file is not held open, each entry stream reopens it.
+// The object and the descrambled table share one allocation. An archive on
+// disk stays open from archive_open to the last entry stream: everything is
+// read through the handle whose header and table were checked, so swapping
+// or rewriting the file by name later cannot change what the entries give.
+// (An archive inside another file system reopens its parent entry instead.)
 #include <cstring>
 
 #include "archive/archive_fs.h"
 #include "archive/archive_table.h"
+#include "stream/file_handles.h"
 #include "stream/stream.h"
 #include "support/memory.h"
 #include "support/messages.h"
@@ -12,6 +16,7 @@
 struct ArchiveFileSystem {
     FileSystemHeader header;
     const unsigned char* memory_base; // the caller's bytes; null for an archive file
+    SharedFile* file;                 // the archive file held open; null otherwise
     uint32_t memory_size;
     uint32_t table_end;
     ArchiveTable table; // bytes point just behind this record
@@ -63,9 +68,58 @@ static ArchiveFileSystem* archive_load(Stream* stream, uint32_t archive_size,
     return archive;
 }
 
+// Reads the archive through the shared file that the archive then keeps.
+static FileSystem* archive_open_file(SharedFile* file, const char* path, Allocator* allocator) {
+    if (shared_file_too_large(file)) {
+        report_error("EPK2 archive \"%s\" is too large.", path);
+        return nullptr;
+    }
+    uint32_t size = shared_file_size(file);
+    Stream* stream = stream_open_shared(file, 0, size, allocator);
+    if (!stream) {
+        report_error("Out of memory opening an EPK2 archive.");
+        return nullptr;
+    }
+    ArchiveFileSystem* archive = archive_load(stream, size, allocator);
+    stream_close(stream);
+    if (!archive) {
+        return nullptr;
+    }
+    shared_file_retain(file);
+    archive->file = file;
+    strcpy(archive->header.root_path, path);
+    return reinterpret_cast<FileSystem*>(archive);
+}
+
+FileSystem* archive_open_shared(SharedFile* file, const char* path, Allocator* allocator) {
+    if (!file || !path || strlen(path) >= FS_PATH_SIZE) {
+        return nullptr;
+    }
+    return archive_open_file(file, path, allocator);
+}
+
+bool archive_file_changed(FileSystem* fs) {
+    return archive_is_archive(fs) && as_archive(fs)->file &&
+           shared_file_changed(as_archive(fs)->file);
+}
+
 FileSystem* archive_open(FileSystem* parent, const char* path, Allocator* allocator) {
     if (!path) {
         return nullptr;
+    }
+    if (!parent) {
+        if (strlen(path) >= FS_PATH_SIZE) {
+            report_error("EPK2 archive path is too long.");
+            return nullptr;
+        }
+        SharedFile* file = shared_file_open(path, allocator);
+        if (!file) {
+            report_error("Failed to Open \"%s\".", path);
+            return nullptr;
+        }
+        FileSystem* archive = archive_open_file(file, path, allocator);
+        shared_file_release(file);
+        return archive;
     }
     // Entries reopen the archive by this path, so it must be kept whole.
     if (strlen(path) >= FS_PATH_SIZE) {
@@ -110,6 +164,7 @@ FileSystem* archive_open_memory(const void* buffer, uint32_t size, Allocator* al
 }
 
 static int archive_fs_close(FileSystem* fs) {
+    shared_file_release(as_archive(fs)->file); // entry streams may keep it a while
     mem_free(fs);
     return 1;
 }
@@ -136,6 +191,10 @@ static Stream* open_stored(ArchiveFileSystem* archive, const Epk2FileRecord* rec
         return stream_open_memory(const_cast<unsigned char*>(archive->memory_base) +
                                       record->data_offset,
                                   record->stored_size, flags, 0, allocator);
+    }
+    if (archive->file) {
+        return stream_open_shared(archive->file, record->data_offset, record->stored_size,
+                                  allocator);
     }
     return fs_open(archive->header.parent, archive->header.root_path, record->data_offset,
                    record->stored_size, flags, allocator);

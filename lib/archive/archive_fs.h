@@ -16,6 +16,13 @@ constexpr int ENTRY_MODE_DEFLATE = 2;
 
 FileSystem* archive_open(FileSystem* parent, const char* path, Allocator* allocator);
 FileSystem* archive_open_memory(const void* buffer, uint32_t size, Allocator* allocator);
+// Opens the archive in a file that is already open (see stream/file_handles.h);
+// path is only its name. The archive holds a reference to the file.
+struct SharedFile;
+FileSystem* archive_open_shared(SharedFile* file, const char* path, Allocator* allocator);
+// True when the archive file's size has changed since it was opened: some
+// other process wrote to it, and what it holds can no longer be trusted.
+bool archive_file_changed(FileSystem* fs);
 
 Stream* stream_open_entry(Stream* inner, uint32_t size, int mode, Allocator* allocator);
 // Mode 1: true only when the zlib stream ended with a good Adler-32 and

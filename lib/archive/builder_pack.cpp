@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "archive/archive_builder.h"
+#include "archive/archive_fs.h"
 #include "archive/builder_internal.h"
 #include "archive/builder_pipeline.h"
 #include "archive/epk2_format.h"
@@ -234,7 +235,6 @@ struct PackRun {
 bool ArchiveBuilder::pack(const char* output_path, FileSystem* first, FileSystem* second,
                           void* context, ProgressCallback callback) {
     error_.clear();
-    collect_error.clear();
     if (!first) {
         error_ = "no source to pack";
         return false;
@@ -244,6 +244,27 @@ bool ArchiveBuilder::pack(const char* output_path, FileSystem* first, FileSystem
                          : stream_open_file(output_path, 0, 0, STREAM_OPEN_WRITE, nullptr);
     if (!output) {
         error_ = std::string("cannot create ") + output_path;
+        return false;
+    }
+    bool ok = pack_into(output, first, second, context, callback);
+    stream_close(output);
+    if (!ok) {
+        // A half-written archive must never be taken for a good one.
+        platform_file_delete(output_path);
+    }
+    return ok;
+}
+
+bool ArchiveBuilder::pack_into(Stream* output, FileSystem* first, FileSystem* second, void* context,
+                               ProgressCallback callback) {
+    error_.clear();
+    collect_error.clear();
+    if (!first) {
+        error_ = "no source to pack";
+        return false;
+    }
+    if (!output) {
+        error_ = "no output to write";
         return false;
     }
 
@@ -268,17 +289,18 @@ bool ArchiveBuilder::pack(const char* output_path, FileSystem* first, FileSystem
     }
     ok =
         ok && run.write_head(table_end) && run.write_files(table_end) && run.write_table(table_end);
-    stream_close(output);
+    // A source archive that another process wrote to meanwhile may have
+    // given a mix of old and new bytes.
+    if (ok && (archive_file_changed(first) || (second && archive_file_changed(second)))) {
+        error_ = "a source archive changed while it was read";
+        ok = false;
+    }
 
     if (ok && options.log) {
         std::fprintf(options.log, "\nPacking Complete.\nDirectories:%u, Files:%u\n",
                      static_cast<unsigned>(directories.size()),
                      static_cast<unsigned>(files.size()));
         std::fflush(options.log);
-    }
-    if (!ok) {
-        // A half-written archive must never be taken for a good one.
-        platform_file_delete(output_path);
     }
     release_nodes();
     no_compression.clear();

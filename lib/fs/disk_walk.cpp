@@ -51,6 +51,9 @@ static uint32_t walk_attributes(uint32_t platform_bits) {
     if (platform_bits & PLATFORM_ATTRIBUTE_READONLY) {
         attributes |= DIRENTRY_READONLY;
     }
+    if (platform_bits & PLATFORM_ATTRIBUTE_SPECIAL) {
+        attributes |= DIRENTRY_SPECIAL;
+    }
     return attributes;
 }
 

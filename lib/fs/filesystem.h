@@ -12,6 +12,10 @@ constexpr uint32_t FS_PATH_SIZE = 512;
 
 constexpr uint32_t DIRENTRY_READONLY = 0x01;
 constexpr uint32_t DIRENTRY_DIRECTORY = 0x80;
+// A disk entry that is neither a regular file nor a folder (a FIFO, socket
+// or device): listed so that callers can say what they leave out, but never
+// opened. Outside the 8 bits an archive record stores.
+constexpr uint32_t DIRENTRY_SPECIAL = 0x100;
 
 struct DirEntry {
     char name[FS_PATH_SIZE];

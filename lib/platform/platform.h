@@ -22,6 +22,10 @@ constexpr PlatformFile PLATFORM_INVALID_FILE = -1;
 enum PlatformAccess : unsigned {
     PLATFORM_ACCESS_READ = 1,  // GENERIC_READ
     PLATFORM_ACCESS_WRITE = 2, // GENERIC_WRITE
+    // With READ alone: others may read the file while it is open, but not
+    // write, rename or delete it (share mode FILE_SHARE_READ). POSIX has no
+    // such share modes; readers there compare sizes instead.
+    PLATFORM_ACCESS_DENY_WRITERS = 4,
 };
 
 enum PlatformDisposition {
@@ -30,10 +34,21 @@ enum PlatformDisposition {
     PLATFORM_OPEN_ALWAYS,   // open, or create when missing; never truncates
 };
 
-// Share mode is always read|write. Returns PLATFORM_INVALID_FILE on failure:
-// access 0, a folder, a missing file for OPEN_EXISTING, a read-only file for
-// writing (POSIX: a file without any write permission bit).
+// Share mode is read|write unless PLATFORM_ACCESS_DENY_WRITERS says
+// otherwise. Returns PLATFORM_INVALID_FILE on failure: access 0, a folder, a
+// missing file for OPEN_EXISTING, a read-only file for writing (POSIX: a file
+// without any write permission bit), and anything that is not a regular file
+// (a FIFO, socket or device), which fails at once instead of blocking.
 PlatformFile platform_file_open(const char* path, unsigned access, PlatformDisposition disposition);
+// Creates a new regular file for reading and writing, shared with readers
+// only. Fails when the name exists in any form, a dangling link included, so
+// nothing that is already there is followed or truncated (O_CREAT | O_EXCL |
+// O_NOFOLLOW; CREATE_NEW). The handle may also delete the file (see
+// platform_file_discard). With cleanup_slot, the file is also registered for
+// removal on an interruption (platform_interrupt_cleanup_add) with no moment
+// in between at which a signal could leave it behind; the slot comes back
+// there (-1 when none was free).
+PlatformFile platform_file_create_new(const char* path, int* cleanup_slot = nullptr);
 void platform_file_close(PlatformFile file);
 // Low 32 bits of the size; the high bits go to *high when it is not null.
 // Returns false (and 0) when the size cannot be obtained.
@@ -46,6 +61,19 @@ uint32_t platform_file_read(PlatformFile file, void* buffer, uint32_t count);
 uint32_t platform_file_write(PlatformFile file, const void* buffer, uint32_t count);
 // Pushes written data to the device (FlushFileBuffers / fsync).
 bool platform_file_sync(PlatformFile file);
+// Reads at an absolute position, leaving alone any position other users of
+// the handle rely on (pread; ReadFile with an OVERLAPPED offset), so several
+// threads may read through one handle. Repeats until count, the end of the
+// file or an error.
+uint32_t platform_file_read_at(PlatformFile file, uint32_t position, void* buffer, uint32_t count);
+// True when path, not followed if it is a link, names the very file that the
+// handle holds (same device and file number).
+bool platform_file_is(PlatformFile file, const char* path);
+// Removes the file created with platform_file_create_new that path names,
+// only while path still names that file, and closes the handle either way.
+// Windows marks the handle's own file for deletion, so another file put
+// under the name is never removed.
+bool platform_file_discard(PlatformFile file, const char* path);
 
 bool platform_file_delete(const char* path);
 // Renames; fails when the target exists (MoveFileA). POSIX renames within
@@ -58,6 +86,39 @@ bool platform_file_move(const char* from, const char* to);
 bool platform_file_replace(const char* from, const char* to);
 // True for an existing file or folder.
 bool platform_file_exists(const char* path);
+// True when path itself is a symbolic link, junction or other reparse point
+// (the link is not followed; a dangling one counts).
+bool platform_path_is_link(const char* path);
+// Removes a file or a link (never what it points to) left under path; true
+// when nothing is left there. A real folder is not removed: it is nothing a
+// program leaves behind by accident.
+bool platform_path_clear(const char* path);
+
+// ---------------------------------------------------------------------------
+// Lock files (POSIX flock; Win32 a handle that shares nothing)
+
+// Takes the lock that path stands for, creating the file if missing (never
+// truncating it, never through a link) and waiting up to wait_ms while
+// another process holds it. The lock lapses when its holder ends, even by a
+// crash. PLATFORM_INVALID_FILE when it cannot be had: *busy is then true
+// when another process holds it, false when the file cannot be made.
+PlatformFile platform_lock_file_acquire(const char* path, uint32_t wait_ms, bool* busy);
+// Removes the lock file and lets the lock go.
+void platform_lock_file_release(PlatformFile lock, const char* path);
+
+// ---------------------------------------------------------------------------
+// Interruptions (SIGINT, SIGTERM, SIGHUP, SIGPIPE; console Ctrl+C and close)
+
+// Installs handlers that remove every file registered below and end the
+// process as the interruption would have (130 for SIGINT or Ctrl+C, 143 for
+// SIGTERM or a closed console). Once per process; later calls do nothing.
+void platform_interrupt_cleanup_install();
+// Registers a file to remove on an interruption: path with the handle that
+// created it (the name is removed only while it still names that file).
+// Returns a slot for platform_interrupt_cleanup_remove, -1 when every slot
+// is taken (the file is then simply not removed).
+int platform_interrupt_cleanup_add(PlatformFile file, const char* path);
+void platform_interrupt_cleanup_remove(int slot);
 
 // ---------------------------------------------------------------------------
 // Folders (GetCurrentDirectoryA, SHGetSpecialFolderPathA, GetFullPathNameA,
@@ -67,6 +128,9 @@ bool platform_file_exists(const char* path);
 // Attribute bits, the same values as the file-system layer's DirEntry bits.
 constexpr uint32_t PLATFORM_ATTRIBUTE_READONLY = 0x01;
 constexpr uint32_t PLATFORM_ATTRIBUTE_DIRECTORY = 0x80;
+// Neither a regular file nor a folder: a FIFO, socket or device
+// (FILE_ATTRIBUTE_DEVICE). No DirEntry bit; walks leave such entries out.
+constexpr uint32_t PLATFORM_ATTRIBUTE_SPECIAL = 0x40;
 // Returned by platform_attributes for a path that does not exist.
 constexpr uint32_t PLATFORM_ATTRIBUTES_INVALID = 0xFFFFFFFFu;
 

@@ -1,4 +1,5 @@
 #include "platform/platform.h"
+#include "stream/file_handles.h"
 #include "stream/stream.h"
 #include "stream/stream_seek.h"
 #include "support/memory.h"
@@ -7,10 +8,11 @@ namespace {
 
 struct DiskFileStream {
     const StreamOps* ops;
-    PlatformFile handle; // owned
-    uint32_t start;      // absolute file offset of the window
-    uint32_t length;     // grows when a write ends beyond it
-    uint32_t position;   // within the window
+    PlatformFile handle; // closed with the stream when owned
+    bool owned;
+    uint32_t start;    // absolute file offset of the window
+    uint32_t length;   // grows when a write ends beyond it
+    uint32_t position; // within the window
 };
 
 // Positions and sizes are 32-bit and compared unsigned everywhere, so no
@@ -25,7 +27,7 @@ static DiskFileStream* disk_of(Stream* s) {
 
 static void disk_close(Stream* s) {
     DiskFileStream* d = disk_of(s);
-    if (d->handle != PLATFORM_INVALID_FILE) {
+    if (d->owned && d->handle != PLATFORM_INVALID_FILE) {
         platform_file_close(d->handle);
     }
     mem_free(d);
@@ -134,7 +136,7 @@ Stream* stream_open_file(const char* path, uint32_t start, uint32_t length, uint
         platform_file_close(handle);
         return nullptr;
     }
-    *d = {&disk_ops, handle, 0, 0, 0};
+    *d = {&disk_ops, handle, true, 0, 0, 0};
 
     // The high word counts too: a file of 4 GiB and more must not pass as
     // the small file its low word describes.
@@ -151,4 +153,20 @@ Stream* stream_open_file(const char* path, uint32_t start, uint32_t length, uint
 
     Stream* s = reinterpret_cast<Stream*>(d);
     return flags & STREAM_OPEN_LOAD ? stream_load(s, allocator) : s;
+}
+
+Stream* stream_open_handle(PlatformFile file, uint32_t flags, Allocator* allocator) {
+    if (file == PLATFORM_INVALID_FILE || !(flags & (STREAM_OPEN_READ | STREAM_OPEN_WRITE))) {
+        return nullptr;
+    }
+    uint32_t size = 0, high = 0;
+    if (!platform_file_size(file, &size, &high) || high != 0 || size > DISK_FILE_LIMIT) {
+        return nullptr;
+    }
+    DiskFileStream* d = static_cast<DiskFileStream*>(mem_alloc(allocator, sizeof *d, 0));
+    if (!d) {
+        return nullptr;
+    }
+    *d = {&disk_ops, file, false, 0, size, 0};
+    return reinterpret_cast<Stream*>(d);
 }

@@ -8,6 +8,7 @@
 
 #include "platform/platform.h"
 #include "stream/stream.h"
+#include "stream/work_file.h"
 #include "update_logic.h"
 #include "update_texts.h"
 #include "updater/updater_test_support.h"
@@ -92,7 +93,7 @@ TEST_F(UpdateFailureTest, MergeFailures) {
 
 // A create_file step whose file takes only a few bytes, as a full disk would.
 unsigned char small_disk[16];
-Stream* create_small_file(const char*) {
+Stream* create_small_file(WorkFile*) {
     return stream_open_memory(small_disk, sizeof small_disk, STREAM_OPEN_WRITE, 0, nullptr);
 }
 
@@ -138,19 +139,19 @@ TEST_F(UpdateFailureTest, LooseFileNamesThatWouldLeaveTheFolder) {
     EXPECT_TRUE(is_folder(install()));
 }
 
-bool refuse_data_archive(const char* from, const char* to) {
-    std::string target = to;
+bool refuse_data_archive(WorkFile* work) {
+    std::string target = work->destination;
     if (target.size() >= 13 && target.compare(target.size() - 13, 13, "Tessavane.dat") == 0) {
         return false;
     }
-    return platform_file_replace(from, to);
+    return work_file_commit(work);
 }
-bool refuse_archive_sync(const char* path) {
-    std::string file = path;
+bool refuse_archive_sync(WorkFile* work) {
+    std::string file = work->path;
     if (file.size() >= 13 && file.compare(file.size() - 13, 13, "Tessavane.tmp") == 0) {
         return false;
     }
-    return update_sync_file(path);
+    return work_file_sync(work);
 }
 
 TEST_F(UpdateFailureTest, ReplacementFailures) {

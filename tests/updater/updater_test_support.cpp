@@ -98,7 +98,8 @@ void pack_tree(const Tree& tree, const std::string& path) {
     TempDir source;
     write_tree(source.path(), tree);
     std::string error;
-    FileSystem* fs = sorted_folder_open(source.path(), error);
+    std::vector<std::string> skipped;
+    FileSystem* fs = sorted_folder_open(source.path(), error, skipped);
     ASSERT_NE(fs, nullptr) << error;
     ArchiveBuilder builder;
     builder.options.log = nullptr;

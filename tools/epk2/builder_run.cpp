@@ -1,12 +1,12 @@
 #include "builder_run.h"
 
-#include <random>
-
 #include "archive/archive_builder.h"
 #include "archive/archive_fs.h"
 #include "console_text.h"
 #include "platform/platform.h"
 #include "progress.h"
+#include "stream/stream.h"
+#include "stream/work_file.h"
 #include "tool_support.h"
 
 namespace {
@@ -34,15 +34,10 @@ int on_file_written(void* context, uint32_t index, uint32_t total) {
     return 1;
 }
 
-std::string partial_path(const std::string& output_path) {
-    std::random_device random;
-    return output_path + ".partial-" + std::to_string(random() % 1000000);
-}
-
 } // namespace
 
 int run_builder(Console& console, const Arguments& args, const std::string& output_display,
-                const std::string& output_path, FileSystem* first, FileSystem* second,
+                const std::string& output_path, FileSystemPtr first, FileSystemPtr second,
                 const char* label) {
     ArchiveBuilder builder;
     const bool verbose = args.has("--verbose");
@@ -51,43 +46,42 @@ int run_builder(Console& console, const Arguments& args, const std::string& outp
     builder.options.threads = 0;
     builder.options.check_second_source_copies = args.has("--check-base");
 
+    // Written beside the output and moved over it when complete, so that an
+    // existing archive at the output (even one of the sources) stays whole
+    // until the new one is, and an interrupted run leaves nothing behind.
+    WorkFile work;
+    if (!work_file_create(&work, output_path.c_str())) {
+        print_error(console, output_display + ": cannot create a new file beside it");
+        return EXIT_USAGE;
+    }
+    Stream* output = work_file_stream(&work, nullptr);
+    if (!output) {
+        work_file_discard(&work);
+        print_error(console, output_display + ": out of memory");
+        return EXIT_USAGE;
+    }
+
     ProgressBar bar(console, label, 0, 0);
     ProgressContext progress{&builder, &bar, 0, 0};
     // The builder writes its own log only without a callback.
     ProgressCallback callback = verbose ? nullptr : on_file_written;
-
-    // Written beside the output and moved over it when complete, so that an
-    // existing archive at the output (even one of the sources) stays whole
-    // until the new one is.
-    const std::string partial = partial_path(output_path);
     MessageCapture capture;
-    bool ok = builder.pack(partial.c_str(), first, second, &progress, callback);
+    bool ok = builder.pack_into(output, first.get(), second.get(), &progress, callback);
+    stream_close(output);
     if (!verbose) {
         bar.finish();
     }
+    first.reset();
+    second.reset();
     if (!ok) {
+        work_file_discard(&work);
         print_error(console,
                     output_display + ": " + label + " failed: " + to_console(builder.error()));
         return EXIT_USAGE;
     }
-    // Replacing an archive: the new one is on the disk before it takes the
-    // old one's name, so that a crash never leaves the output empty. A new
-    // output replaces nothing and is simply renamed.
-    bool replacing = platform_attributes(output_path.c_str()) != PLATFORM_ATTRIBUTES_INVALID;
-    bool moved = false;
-    if (replacing) {
-        PlatformFile written_file = platform_file_open(
-            partial.c_str(), PLATFORM_ACCESS_READ | PLATFORM_ACCESS_WRITE, PLATFORM_OPEN_EXISTING);
-        bool synced = written_file != PLATFORM_INVALID_FILE && platform_file_sync(written_file);
-        if (written_file != PLATFORM_INVALID_FILE) {
-            platform_file_close(written_file);
-        }
-        moved = synced && platform_file_replace(partial.c_str(), output_path.c_str());
-    } else {
-        moved = platform_file_move(partial.c_str(), output_path.c_str());
-    }
-    if (!moved) {
-        platform_file_delete(partial.c_str());
+    // The new archive is on the disk before it takes the output's name, so
+    // that a crash never leaves the output empty.
+    if (!work_file_commit(&work)) {
         print_error(console, output_display + ": cannot move the new archive into place");
         return EXIT_USAGE;
     }

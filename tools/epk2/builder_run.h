@@ -5,9 +5,10 @@
 #include <string>
 
 #include "cli.h"
+#include "tool_support.h"
 
-struct FileSystem;
-
+// The sources are closed before the new archive moves into place: on
+// Windows an open source could not be replaced by it.
 int run_builder(Console& console, const Arguments& args, const std::string& output_display,
-                const std::string& output_path, FileSystem* first, FileSystem* second,
+                const std::string& output_path, FileSystemPtr first, FileSystemPtr second,
                 const char* label);

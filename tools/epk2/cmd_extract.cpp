@@ -6,6 +6,7 @@
 #include "progress.h"
 #include "safe_names.h"
 #include "stream/stream.h"
+#include "stream/work_file.h"
 #include "support/wildcard.h"
 #include "tool_support.h"
 
@@ -29,18 +30,53 @@ bool is_directory(const std::string& path) {
 }
 
 // Creates each folder along components[0..count) below root; the host path of
-// the last one comes back in path.
+// the last one comes back in path. A link on the way is refused, so nothing
+// is written outside root whatever links its tree holds.
 bool make_folders(const std::string& root, const std::vector<std::string>& components, size_t count,
-                  std::string& path) {
+                  std::string& path, std::string& why) {
     path = root;
     for (size_t i = 0; i < count; ++i) {
         path += platform_separator();
         path += components[i];
+        if (platform_path_is_link(path.c_str())) {
+            why = to_console(path) + " is a link";
+            return false;
+        }
         if (!is_directory(path) && !platform_make_dir(path.c_str())) {
+            why = "cannot create the folder " + to_console(path);
             return false;
         }
     }
     return true;
+}
+
+// Writes one entry beside target and moves it into place when whole: a
+// damaged entry or a full disk leaves the old file as it was, and a link
+// at target is replaced, never written through.
+EntryReadResult write_entry(FileSystem* fs, const ListedEntry& entry, const std::string& target,
+                            bool& created) {
+    WorkFile work;
+    created = work_file_create(&work, target.c_str());
+    if (!created) {
+        return {};
+    }
+    StreamPtr out(work_file_stream(&work, nullptr));
+    EntryReadResult result;
+    if (!out) {
+        work_file_discard(&work);
+        result.sink_failed = true;
+        return result;
+    }
+    result = read_entry(fs, entry.info, [&](const char* data, uint32_t size) {
+        return stream_write(out.get(), data, size) == size;
+    });
+    out.reset();
+    if (result.sink_failed || !result.problem.empty()) {
+        work_file_discard(&work);
+    } else if (!work_file_commit(&work)) {
+        result.sink_failed = true;
+    }
+    return result;
 }
 
 struct ExtractCounts {
@@ -110,9 +146,9 @@ int command_extract(const Arguments& args, Console& console) {
         }
         std::string target;
         size_t folders = entry.directory ? components.size() : components.size() - 1;
-        if (!make_folders(root, components, folders, target)) {
+        if (!make_folders(root, components, folders, target, why)) {
             ++counts.failed;
-            print_error(console, "cannot create the folder for " + shown);
+            print_error(console, "cannot extract " + shown + ": " + why);
             continue;
         }
         if (entry.directory) {
@@ -120,16 +156,13 @@ int command_extract(const Arguments& args, Console& console) {
         }
         target += platform_separator();
         target += components.back();
-        StreamPtr out(stream_open_file(target.c_str(), 0, 0, STREAM_OPEN_WRITE, nullptr));
-        if (!out) {
+        bool created = false;
+        EntryReadResult result = write_entry(fs.get(), entry, target, created);
+        if (!created) {
             ++counts.failed;
             print_error(console, "cannot create " + to_console(target));
             continue;
         }
-        EntryReadResult result =
-            read_entry(fs.get(), entry.info, [&](const char* data, uint32_t size) {
-                return stream_write(out.get(), data, size) == size;
-            });
         if (result.sink_failed) {
             ++counts.failed;
             print_error(console, "cannot write " + to_console(target));

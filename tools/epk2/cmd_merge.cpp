@@ -23,5 +23,6 @@ int command_merge(const Arguments& args, Console& console) {
     if (!base) {
         return status;
     }
-    return run_builder(console, args, args.value("-o"), output, patch.get(), base.get(), "merge");
+    return run_builder(console, args, args.value("-o"), output, std::move(patch), std::move(base),
+                       "merge");
 }

@@ -1,4 +1,5 @@
 #include "builder_run.h"
+#include "console_text.h"
 #include "platform/platform.h"
 #include "sorted_folder.h"
 #include "tool_support.h"
@@ -23,10 +24,15 @@ int command_pack(const Arguments& args, Console& console) {
         return EXIT_USAGE;
     }
     std::string error;
-    FileSystemPtr source(sorted_folder_open(folder, error));
+    std::vector<std::string> skipped;
+    FileSystemPtr source(sorted_folder_open(folder, error, skipped));
     if (!source) {
         print_error(console, args.positional[0] + ": " + error);
         return EXIT_USAGE;
     }
-    return run_builder(console, args, args.value("-o"), output, source.get(), nullptr, "pack");
+    for (const std::string& name : skipped) {
+        print_error(console, "warning: " + args.positional[0] + to_console(name) +
+                                 " left out: not a regular file (a FIFO, socket or device)");
+    }
+    return run_builder(console, args, args.value("-o"), output, std::move(source), nullptr, "pack");
 }

@@ -23,7 +23,7 @@ bool is_work_file_name(const std::string& path) {
     for (char& c : name) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
-    return name == "tessavane.tmp" || name == "tessavane.part";
+    return name == "tessavane.tmp" || name == "tessavane.part" || name == "tessavane.lock";
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include "cli.h"
+#include "platform/platform.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -16,6 +17,8 @@ int main(int argc, char** argv) {
     // Entry contents go to standard output byte for byte.
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
+    // An interrupted pack, merge, extract or update leaves no work file behind.
+    platform_interrupt_cleanup_install();
     Console console{stdout, stderr, IS_TERMINAL(stderr) != 0};
     int status = epk2_main(argc, argv, console);
     std::fflush(stdout);

@@ -31,7 +31,7 @@ int collect(void* context, FileSystem*, DirEntry* entry) {
 }
 
 bool walk(FileSystem* disk, const std::string& prefix, std::vector<WalkedEntry>& out,
-          std::string& error) {
+          std::string& error, std::vector<std::string>& skipped) {
     std::vector<DirEntry> level;
     MessageCapture capture;
     const std::string where = prefix.empty() ? "/" : prefix;
@@ -52,8 +52,12 @@ bool walk(FileSystem* disk, const std::string& prefix, std::vector<WalkedEntry>&
             error = "a path is longer than 511 bytes: " + name;
             return false;
         }
+        if (entry.attributes & DIRENTRY_SPECIAL) {
+            skipped.push_back(name); // reading a FIFO could wait for ever
+            continue;
+        }
         out.push_back({name, entry.size, entry.attributes});
-        if ((entry.attributes & DIRENTRY_DIRECTORY) && !walk(disk, name, out, error)) {
+        if ((entry.attributes & DIRENTRY_DIRECTORY) && !walk(disk, name, out, error, skipped)) {
             return false;
         }
     }
@@ -115,7 +119,8 @@ const FileSystemOps sorted_folder_ops = {sorted_close, sorted_open, sorted_enume
 
 } // namespace
 
-FileSystem* sorted_folder_open(const std::string& root, std::string& error) {
+FileSystem* sorted_folder_open(const std::string& root, std::string& error,
+                               std::vector<std::string>& skipped) {
     FileSystem* disk = disk_fs_create(nullptr, root.c_str(), nullptr);
     if (!disk) {
         error = "out of memory";
@@ -129,7 +134,7 @@ FileSystem* sorted_folder_open(const std::string& root, std::string& error) {
     }
     folder->header.ops = &sorted_folder_ops;
     folder->disk = disk;
-    if (!walk(disk, "", folder->entries, error)) {
+    if (!walk(disk, "", folder->entries, error, skipped)) {
         sorted_close(reinterpret_cast<FileSystem*>(folder));
         return nullptr;
     }

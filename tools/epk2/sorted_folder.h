@@ -8,6 +8,11 @@
 
 struct FileSystem;
 
+#include <vector>
+
 // Null with error set when the folder cannot be listed completely (a name
-// without a code page 932 form, an unreadable sub-folder).
-FileSystem* sorted_folder_open(const std::string& root, std::string& error);
+// without a code page 932 form, an unreadable sub-folder). Entries that are
+// neither files nor folders (FIFOs, sockets, devices) are left out; their
+// paths ("/a/fifo") go to skipped.
+FileSystem* sorted_folder_open(const std::string& root, std::string& error,
+                               std::vector<std::string>& skipped);

@@ -67,8 +67,14 @@ bool argument_to_library(Console& console, const std::string& argument, std::str
 
 FileSystemPtr open_archive_for_command(Console& console, const std::string& display_path,
                                        const std::string& library_path, int& status) {
-    if (platform_attributes(library_path.c_str()) == PLATFORM_ATTRIBUTES_INVALID) {
+    uint32_t attributes = platform_attributes(library_path.c_str());
+    if (attributes == PLATFORM_ATTRIBUTES_INVALID) {
         print_error(console, display_path + ": no such file");
+        status = EXIT_USAGE;
+        return nullptr;
+    }
+    if (attributes & PLATFORM_ATTRIBUTE_SPECIAL) {
+        print_error(console, display_path + ": not a regular file (a FIFO, socket or device)");
         status = EXIT_USAGE;
         return nullptr;
     }

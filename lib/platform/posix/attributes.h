@@ -16,6 +16,11 @@ inline uint32_t posix_attributes(mode_t mode) {
     if (S_ISDIR(mode)) {
         bits |= PLATFORM_ATTRIBUTE_DIRECTORY;
     }
+    // A dangling link lists with its own mode; it stays a file that fails
+    // to open, not a special file.
+    if (S_ISFIFO(mode) || S_ISSOCK(mode) || S_ISCHR(mode) || S_ISBLK(mode)) {
+        bits |= PLATFORM_ATTRIBUTE_SPECIAL;
+    }
     if (posix_mode_read_only(mode)) {
         bits |= PLATFORM_ATTRIBUTE_READONLY;
     }

@@ -1,7 +1,9 @@
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +17,31 @@
 
 static int file_descriptor(PlatformFile file) {
     return static_cast<int>(file);
+}
+
+// Keeps fd when it is a regular file, in blocking mode from now on;
+// otherwise closes it (EISDIR for a folder, ENXIO for FIFOs, sockets and
+// devices) and returns false.
+static bool file_is_regular(int fd) {
+    struct stat info;
+    int why = 0;
+    if (fstat(fd, &info) != 0) {
+        why = errno;
+    } else if (S_ISDIR(info.st_mode)) {
+        why = EISDIR;
+    } else if (!S_ISREG(info.st_mode)) {
+        why = ENXIO;
+    }
+    int flags = why ? 0 : fcntl(fd, F_GETFL);
+    if (!why && (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)) {
+        why = errno;
+    }
+    if (why) {
+        close(fd);
+        errno = why;
+        return false;
+    }
+    return true;
 }
 
 PlatformFile platform_file_open(const char* path, unsigned access,
@@ -56,17 +83,43 @@ PlatformFile platform_file_open(const char* path, unsigned access,
         errno = EACCES;
         return PLATFORM_INVALID_FILE;
     }
+    // O_NONBLOCK keeps a FIFO without a writer (or a reader) from blocking
+    // the open; anything but a regular file is refused right after it.
     int fd;
     do {
-        fd = open(native.text, flags | O_CLOEXEC, 0666);
+        fd = open(native.text, flags | O_CLOEXEC | O_NONBLOCK, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         return PLATFORM_INVALID_FILE;
     }
-    // CreateFileA refuses folders; open() hands out a descriptor for reading.
-    struct stat info;
-    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-        close(fd);
+    if (!file_is_regular(fd)) {
+        return PLATFORM_INVALID_FILE;
+    }
+    return fd;
+}
+
+PlatformFile platform_file_create_new(const char* path, int* cleanup_slot) {
+    CodepagePath native;
+    if (!codepage_path(&native, path)) {
+        return PLATFORM_INVALID_FILE;
+    }
+    // No signal may come between making the file and registering it.
+    sigset_t all, previous;
+    sigfillset(&all);
+    if (cleanup_slot) {
+        pthread_sigmask(SIG_BLOCK, &all, &previous);
+    }
+    int fd;
+    do {
+        fd = open(native.text, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    if (cleanup_slot) {
+        int why = errno;
+        *cleanup_slot = fd < 0 ? -1 : platform_interrupt_cleanup_add(fd, path);
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        errno = why;
+    }
+    if (fd < 0) {
         return PLATFORM_INVALID_FILE;
     }
     return fd;
@@ -136,6 +189,42 @@ bool platform_file_sync(PlatformFile file) {
         result = fsync(file_descriptor(file));
     } while (result != 0 && errno == EINTR);
     return result == 0;
+}
+
+uint32_t platform_file_read_at(PlatformFile file, uint32_t position, void* buffer, uint32_t count) {
+    uint32_t done = 0;
+    while (done < count) {
+        ssize_t n = pread(file_descriptor(file), static_cast<char*>(buffer) + done, count - done,
+                          static_cast<off_t>(position) + done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        done += static_cast<uint32_t>(n);
+    }
+    return done;
+}
+
+bool platform_file_is(PlatformFile file, const char* path) {
+    CodepagePath native;
+    struct stat held, named;
+    return file != PLATFORM_INVALID_FILE && codepage_path(&native, path) &&
+           fstat(file_descriptor(file), &held) == 0 && lstat(native.text, &named) == 0 &&
+           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
+bool platform_file_discard(PlatformFile file, const char* path) {
+    // Whoever can write the folder may have moved another file under the
+    // name since it was created: only our own file is removed.
+    bool removed = false;
+    CodepagePath native;
+    if (platform_file_is(file, path) && codepage_path(&native, path)) {
+        removed = unlink(native.text) == 0;
+    }
+    platform_file_close(file);
+    return removed;
 }
 
 bool platform_file_delete(const char* path) {
@@ -225,4 +314,27 @@ bool platform_file_exists(const char* path) {
     CodepagePath native;
     struct stat info;
     return codepage_path(&native, path) && stat(native.text, &info) == 0;
+}
+
+bool platform_path_is_link(const char* path) {
+    CodepagePath native;
+    struct stat info;
+    return codepage_path(&native, path) && lstat(native.text, &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+bool platform_path_clear(const char* path) {
+    CodepagePath native;
+    if (!codepage_path(&native, path)) {
+        return false;
+    }
+    struct stat info;
+    if (lstat(native.text, &info) != 0) {
+        return errno == ENOENT;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        errno = EISDIR;
+        return false;
+    }
+    // unlink removes a link itself, never the file it points to.
+    return unlink(native.text) == 0 || errno == ENOENT;
 }

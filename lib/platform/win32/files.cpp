@@ -32,8 +32,30 @@ PlatformFile platform_file_open(const char* path, unsigned access,
     default:
         return PLATFORM_INVALID_FILE;
     }
-    HANDLE handle = CreateFileA(path, desired, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                creation, 0, nullptr);
+    DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    if ((access & PLATFORM_ACCESS_DENY_WRITERS) && desired == GENERIC_READ) {
+        share = FILE_SHARE_READ;
+    }
+    HANDLE handle = CreateFileA(path, desired, share, nullptr, creation, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return PLATFORM_INVALID_FILE;
+    }
+    // Pipes, consoles and devices open too; only disk files are files here.
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        CloseHandle(handle);
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return PLATFORM_INVALID_FILE;
+    }
+    return reinterpret_cast<PlatformFile>(handle);
+}
+
+PlatformFile platform_file_create_new(const char* path, int* cleanup_slot) {
+    // DELETE lets the handle remove its own file (platform_file_discard);
+    // FILE_FLAG_OPEN_REPARSE_POINT makes a link under the name count as
+    // existing instead of being followed.
+    HANDLE handle =
+        CreateFileA(path, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
+                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return PLATFORM_INVALID_FILE;
     }
@@ -92,6 +114,63 @@ bool platform_file_sync(PlatformFile file) {
     return FlushFileBuffers(file_handle(file)) != 0;
 }
 
+uint32_t platform_file_read_at(PlatformFile file, uint32_t position, void* buffer, uint32_t count) {
+    uint32_t done = 0;
+    while (done < count) {
+        // On a handle opened without FILE_FLAG_OVERLAPPED the offset is
+        // honoured and the call still waits for the data.
+        OVERLAPPED at = {};
+        at.Offset = position + done;
+        DWORD n = 0;
+        if (!ReadFile(file_handle(file), static_cast<char*>(buffer) + done, count - done, &n,
+                      &at) ||
+            n == 0) {
+            break;
+        }
+        done += n;
+    }
+    return done;
+}
+
+// The volume and file number of an open handle.
+static bool file_identity(HANDLE handle, BY_HANDLE_FILE_INFORMATION* info) {
+    return GetFileInformationByHandle(handle, info) != 0;
+}
+
+bool platform_file_is(PlatformFile file, const char* path) {
+    if (file == PLATFORM_INVALID_FILE) {
+        return false;
+    }
+    HANDLE named = CreateFileA(
+        path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (named == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION held, found;
+    bool same = file_identity(file_handle(file), &held) && file_identity(named, &found) &&
+                held.dwVolumeSerialNumber == found.dwVolumeSerialNumber &&
+                held.nFileIndexHigh == found.nFileIndexHigh &&
+                held.nFileIndexLow == found.nFileIndexLow;
+    CloseHandle(named);
+    return same;
+}
+
+bool platform_file_discard(PlatformFile file, const char* path) {
+    if (file == PLATFORM_INVALID_FILE) {
+        return false;
+    }
+    // The handle's own file is marked, whatever name it has by now.
+    FILE_DISPOSITION_INFO dispose = {TRUE};
+    bool removed = SetFileInformationByHandle(file_handle(file), FileDispositionInfo, &dispose,
+                                              sizeof dispose) != 0;
+    if (!removed && platform_file_is(file, path)) {
+        removed = DeleteFileA(path) != 0;
+    }
+    CloseHandle(file_handle(file));
+    return removed;
+}
+
 bool platform_file_delete(const char* path) {
     return DeleteFileA(path) != 0;
 }
@@ -106,4 +185,28 @@ bool platform_file_replace(const char* from, const char* to) {
 
 bool platform_file_exists(const char* path) {
     return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool platform_path_is_link(const char* path) {
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool platform_path_clear(const char* path) {
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        DWORD why = GetLastError();
+        return why == ERROR_FILE_NOT_FOUND || why == ERROR_PATH_NOT_FOUND;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        // A junction or folder link goes with RemoveDirectoryA, its target
+        // staying; a real folder stays.
+        return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && RemoveDirectoryA(path) != 0;
+    }
+    // A read-only flag is cleared on a plain file only: on a link it would
+    // change the file the link points to.
+    if ((attributes & FILE_ATTRIBUTE_READONLY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+    }
+    return DeleteFileA(path) != 0 || GetLastError() == ERROR_FILE_NOT_FOUND;
 }

@@ -15,6 +15,9 @@ static void find_fill(const WIN32_FIND_DATAA* found, PlatformFindData* data) {
     if (found->dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
         data->attributes |= PLATFORM_ATTRIBUTE_READONLY;
     }
+    if (found->dwFileAttributes & FILE_ATTRIBUTE_DEVICE) {
+        data->attributes |= PLATFORM_ATTRIBUTE_SPECIAL;
+    }
     data->name_unconvertible = false;
 }
 

@@ -36,6 +36,9 @@ uint32_t platform_attributes(const char* path) {
     if (attributes & FILE_ATTRIBUTE_READONLY) {
         bits |= PLATFORM_ATTRIBUTE_READONLY;
     }
+    if (attributes & FILE_ATTRIBUTE_DEVICE) {
+        bits |= PLATFORM_ATTRIBUTE_SPECIAL;
+    }
     return bits;
 }
 

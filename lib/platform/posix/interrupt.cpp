@@ -1,0 +1,89 @@
+#include <atomic>
+#include <csignal>
+#include <cstring>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/platform.h"
+#include "platform/posix/codepage.h"
+
+// Work files to remove when a signal ends the process. The handler may run
+// on any thread at any moment, so the slots are fixed storage filled before
+// they are marked in use, and the handler calls only async-signal-safe
+// functions (lstat, fstat, unlink).
+namespace {
+
+constexpr int CLEANUP_SLOTS = 16;
+
+struct CleanupSlot {
+    std::atomic<int> state{0}; // 0 free, 1 being filled, 2 in use
+    int fd = -1;
+    char path[CODEPAGE_PATH_MAX];
+};
+
+CleanupSlot cleanup_slots[CLEANUP_SLOTS];
+std::atomic<bool> cleanup_installed{false};
+const int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+void cleanup_remove_files() {
+    for (CleanupSlot& slot : cleanup_slots) {
+        if (slot.state.load() != 2) {
+            continue;
+        }
+        struct stat held, named;
+        if (fstat(slot.fd, &held) == 0 && lstat(slot.path, &named) == 0 &&
+            held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+            unlink(slot.path);
+        }
+    }
+}
+
+void cleanup_on_signal(int signal_number) {
+    cleanup_remove_files();
+    // End as the signal would have: the shell sees 128 + its number.
+    std::signal(signal_number, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, signal_number);
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    raise(signal_number);
+}
+
+} // namespace
+
+void platform_interrupt_cleanup_install() {
+    if (cleanup_installed.exchange(true)) {
+        return;
+    }
+    for (int signal_number : cleanup_signals) {
+        struct sigaction action;
+        std::memset(&action, 0, sizeof action);
+        action.sa_handler = cleanup_on_signal;
+        sigfillset(&action.sa_mask); // one handler at a time
+        sigaction(signal_number, &action, nullptr);
+    }
+}
+
+int platform_interrupt_cleanup_add(PlatformFile file, const char* path) {
+    CodepagePath native;
+    if (file == PLATFORM_INVALID_FILE || !codepage_path(&native, path)) {
+        return -1;
+    }
+    for (int i = 0; i < CLEANUP_SLOTS; ++i) {
+        int expected = 0;
+        if (cleanup_slots[i].state.compare_exchange_strong(expected, 1)) {
+            cleanup_slots[i].fd = static_cast<int>(file);
+            std::memcpy(cleanup_slots[i].path, native.text, sizeof native.text);
+            cleanup_slots[i].state.store(2);
+            return i;
+        }
+    }
+    return -1;
+}
+
+void platform_interrupt_cleanup_remove(int slot) {
+    if (slot >= 0 && slot < CLEANUP_SLOTS) {
+        cleanup_slots[slot].state.store(0);
+    }
+}

@@ -1,0 +1,38 @@
+// Streams over files that are already open. A file is checked once when it
+// is opened and then read or written only through that handle, so a name
+// that is swapped or re-pointed meanwhile never changes what is read.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+struct Allocator;
+struct Stream;
+
+// A disk stream over an open handle that stays the caller's: closing the
+// stream leaves the handle open. Its window starts at 0 and spans the file's
+// present size. flags: STREAM_OPEN_READ and/or STREAM_OPEN_WRITE.
+Stream* stream_open_handle(PlatformFile file, uint32_t flags, Allocator* allocator);
+
+// A read-only file shared by many streams, which may read it on several
+// threads at once. It is closed with its last reference.
+struct SharedFile;
+
+// Opens an existing regular file for reading; on Windows others may go on
+// reading it but not write, rename or delete it while it is open.
+SharedFile* shared_file_open(const char* path, Allocator* allocator);
+// Shares an open handle; owned: the last release closes it.
+SharedFile* shared_file_adopt(PlatformFile file, bool owned, Allocator* allocator);
+void shared_file_retain(SharedFile* file);
+void shared_file_release(SharedFile* file);
+PlatformFile shared_file_handle(const SharedFile* file);
+// The file's size when it was opened (0 for 4 GiB and more).
+uint32_t shared_file_size(const SharedFile* file);
+bool shared_file_too_large(const SharedFile* file);
+// True when the file's size is no longer what it was when opened: another
+// process wrote to it (POSIX has no share modes to stop that).
+bool shared_file_changed(const SharedFile* file);
+
+// A read-only window of length bytes at start, holding a reference to file.
+Stream* stream_open_shared(SharedFile* file, uint32_t start, uint32_t length, Allocator* allocator);

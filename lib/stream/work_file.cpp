@@ -1,0 +1,110 @@
+#include "stream/work_file.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "stream/file_handles.h"
+#include "stream/stream.h"
+
+namespace {
+
+// Tries this many fresh names before giving up; a clash is rare, and many
+// in a row mean the folder is being filled on purpose.
+constexpr int WORK_FILE_TRIES = 64;
+
+bool copy_path(char* to, const char* from) {
+    size_t length = std::strlen(from);
+    if (length >= WORK_FILE_PATH_SIZE) {
+        return false;
+    }
+    std::memcpy(to, from, length + 1);
+    return true;
+}
+
+// Not for secrecy, only to make clashes rare: creation is exclusive anyway.
+uint32_t work_file_suffix(int attempt) {
+    uint64_t mix = static_cast<uint64_t>(platform_performance_counter()) ^
+                   (uint64_t(platform_thread_current_id()) << 20) ^
+                   (uint64_t(attempt) * 0x9E3779B97F4A7C15ull);
+    mix ^= mix >> 29;
+    mix *= 0xBF58476D1CE4E5B9ull;
+    mix ^= mix >> 32;
+    return static_cast<uint32_t>(mix % 1000000);
+}
+
+void work_file_forget(WorkFile* work) {
+    platform_interrupt_cleanup_remove(work->cleanup_slot);
+    work->cleanup_slot = -1;
+}
+
+} // namespace
+
+bool work_file_create(WorkFile* work, const char* destination, const char* work_path) {
+    work->file = PLATFORM_INVALID_FILE;
+    work->cleanup_slot = -1;
+    work->path[0] = '\0';
+    if (!destination || !copy_path(work->destination, destination)) {
+        return false;
+    }
+    if (work_path) {
+        if (!copy_path(work->path, work_path) || !platform_path_clear(work->path)) {
+            return false;
+        }
+        work->file = platform_file_create_new(work->path, &work->cleanup_slot);
+        return work->file != PLATFORM_INVALID_FILE;
+    }
+    for (int attempt = 0; attempt < WORK_FILE_TRIES; ++attempt) {
+        int written = std::snprintf(work->path, sizeof work->path, "%s.partial-%06u", destination,
+                                    static_cast<unsigned>(work_file_suffix(attempt)));
+        if (written < 0 || static_cast<size_t>(written) >= sizeof work->path) {
+            return false;
+        }
+        work->file = platform_file_create_new(work->path, &work->cleanup_slot);
+        if (work->file != PLATFORM_INVALID_FILE) {
+            return true;
+        }
+        // Only a name that is taken is worth another try.
+        if (!platform_path_is_link(work->path) && !platform_file_exists(work->path)) {
+            return false;
+        }
+    }
+    return false;
+}
+
+Stream* work_file_stream(WorkFile* work, Allocator* allocator) {
+    return stream_open_handle(work->file, STREAM_OPEN_READ | STREAM_OPEN_WRITE, allocator);
+}
+
+bool work_file_sync(WorkFile* work) {
+    return work->file != PLATFORM_INVALID_FILE && platform_file_sync(work->file);
+}
+
+bool work_file_commit(WorkFile* work) {
+    if (work->file == PLATFORM_INVALID_FILE) {
+        return false;
+    }
+    // Someone who can write the folder may have put another file under the
+    // work file's name; that one is not moved into place.
+    if (!work_file_sync(work) || !platform_file_is(work->file, work->path)) {
+        work_file_discard(work);
+        return false;
+    }
+    work_file_forget(work);
+    // Windows cannot rename a file that its own handle holds unshared.
+    platform_file_close(work->file);
+    work->file = PLATFORM_INVALID_FILE;
+    if (!platform_file_replace(work->path, work->destination)) {
+        platform_file_delete(work->path);
+        return false;
+    }
+    return true;
+}
+
+void work_file_discard(WorkFile* work) {
+    if (work->file == PLATFORM_INVALID_FILE) {
+        return;
+    }
+    work_file_forget(work);
+    platform_file_discard(work->file, work->path);
+    work->file = PLATFORM_INVALID_FILE;
+}
