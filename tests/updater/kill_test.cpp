@@ -6,15 +6,29 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 #include "cli.h"
 #include "platform/platform.h"
 #include "updater/updater_test_support.h"
 
 namespace {
+
+std::vector<std::string> list_folder(const std::string& folder) {
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (dirent* entry = readdir(dir)) {
+            names.push_back(entry->d_name);
+        }
+        closedir(dir);
+    }
+    return names;
+}
 
 class KillTest : public ::testing::Test, public UpdateFixture {
   protected:
@@ -38,20 +52,41 @@ class KillTest : public ::testing::Test, public UpdateFixture {
         old_bytes = read_file(data());
     }
 
-    // Starts "epk2 update" in a child process.
-    pid_t start_update() {
+    // Starts "epk2 WORDS..." in a child process that, like the tool's
+    // main, removes its work files when a signal ends it.
+    pid_t start_command(std::vector<std::string> words) {
         std::fflush(nullptr);
         pid_t child = fork();
         if (child == 0) {
+            platform_interrupt_cleanup_install();
             FILE* sink = std::fopen("/dev/null", "w");
             Console console{sink, sink, false};
-            std::string folder = install();
-            std::string patch_path = patch();
-            char* argv[] = {const_cast<char*>("epk2"), const_cast<char*>("update"), folder.data(),
-                            const_cast<char*>("--patch"), patch_path.data()};
-            _exit(epk2_main(5, argv, console));
+            std::vector<char*> argv = {const_cast<char*>("epk2")};
+            for (std::string& word : words) {
+                argv.push_back(word.data());
+            }
+            _exit(epk2_main(static_cast<int>(argv.size()), argv.data(), console));
         }
         return child;
+    }
+    pid_t start_update() { return start_command({"update", install(), "--patch", patch()}); }
+    // 0 for a run that exited 0, its exit status, or 128 + the signal.
+    static int outcome(int status) {
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    bool verifies(const std::string& archive) {
+        return outcome(wait_for(start_command({"verify", archive}))) == 0;
+    }
+    // Names in the install folder that an update writes and must not leave.
+    std::vector<std::string> leftovers() {
+        std::vector<std::string> found;
+        for (const char* name : {"Tessavane.tmp", "Tessavane.part", "Tessavane.lock"}) {
+            if (path_exists(join(install(), name)) ||
+                platform_path_is_link(join(install(), name).c_str())) {
+                found.push_back(name);
+            }
+        }
+        return found;
     }
     int wait_for(pid_t child) {
         int status = 0;
@@ -109,6 +144,92 @@ TEST_F(KillTest, DataArchiveIsAlwaysOldOrNew) {
     EXPECT_GT(old_seen, 0);
     std::printf("kill points: %d old, %d new (an update takes %lld us)\n", old_seen, new_seen,
                 static_cast<long long>(micros));
+}
+
+TEST_F(KillTest, TwoUpdatesAtOnceAndPlantedLinks) {
+    const std::string new_bytes = [&] {
+        EXPECT_EQ(outcome(wait_for(start_update())), 0);
+        return read_file(data());
+    }();
+    const std::string victim = join(root(), "victim.txt");
+    write_file(victim, "someone else's file");
+
+    // Each round: two updates started together, and in most rounds a link
+    // planted under one of the names the update writes, pointing outside the
+    // install folder (a hard link to the same file in every fourth).
+    const std::vector<std::string> planted = {"", "Tessavane.tmp", "Tessavane.part",
+                                              "Tessavane.lock"};
+    int both_succeeded = 0;
+    for (int round = 0; round < 20 * int(planted.size()); ++round) {
+        const std::string& name = planted[round % planted.size()];
+        SCOPED_TRACE("round " + std::to_string(round) + " planted '" + name + "'");
+        restore_old();
+        if (!name.empty()) {
+            std::string at = join(install(), name);
+            int made = (round / 4) % 4 == 3 ? link(victim.c_str(), at.c_str())
+                                            : symlink(victim.c_str(), at.c_str());
+            ASSERT_EQ(made, 0);
+        }
+        pid_t first = start_update();
+        pid_t second = start_update();
+        int results[] = {outcome(wait_for(first)), outcome(wait_for(second))};
+
+        EXPECT_EQ(read_file(victim), "someone else's file");
+        std::string now = read_file(data());
+        ASSERT_TRUE(now == old_bytes || now == new_bytes)
+            << "the data archive is neither old nor new";
+        for (int result : results) {
+            if (result == 0) {
+                EXPECT_EQ(now, new_bytes) << "a run succeeded but the data are old";
+            }
+        }
+        EXPECT_TRUE(results[0] == 0 || results[1] == 0) << results[0] << " " << results[1];
+        both_succeeded += results[0] == 0 && results[1] == 0;
+        if (round % 8 == 0) {
+            EXPECT_TRUE(verifies(data()));
+        }
+        // The planted hard link is a name of the victim: removing it is fine,
+        // anything else under the work names is not.
+        EXPECT_EQ(leftovers(), std::vector<std::string>{});
+    }
+    std::printf("two updates at once: both succeeded in %d of %d rounds\n", both_succeeded,
+                20 * int(planted.size()));
+}
+
+TEST_F(KillTest, InterruptionsRemoveTheWorkFiles) {
+    auto begin = std::chrono::steady_clock::now();
+    ASSERT_EQ(outcome(wait_for(start_update())), 0);
+    const std::string new_bytes = read_file(data());
+    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::steady_clock::now() - begin)
+                            .count();
+
+    for (int i = 0; i < 20; ++i) {
+        SCOPED_TRACE("interruption " + std::to_string(i));
+        restore_old();
+        const int signal_number = i % 2 == 0 ? SIGTERM : SIGINT;
+        pid_t child = start_update();
+        usleep(static_cast<useconds_t>(micros * i / 20));
+        kill(child, signal_number);
+        int result = outcome(wait_for(child));
+        // Ended by the signal (or done before it came).
+        EXPECT_TRUE(result == 0 || result == 128 + signal_number) << result;
+        std::string now = read_file(data());
+        ASSERT_TRUE(now == old_bytes || now == new_bytes);
+        EXPECT_EQ(leftovers(), std::vector<std::string>{});
+    }
+
+    // An interrupted merge leaves nothing beside its output either.
+    const std::string output = join(root(), "merged.dat");
+    for (int i = 0; i < 10; ++i) {
+        pid_t child = start_command({"merge", patch(), data(), "-o", output});
+        usleep(static_cast<useconds_t>(micros * i / 10));
+        kill(child, SIGINT);
+        wait_for(child);
+        for (const auto& name : list_folder(root())) {
+            EXPECT_EQ(name.find(".partial-"), std::string::npos) << name;
+        }
+    }
 }
 
 } // namespace

@@ -154,6 +154,24 @@ bool refuse_archive_sync(WorkFile* work) {
     return work_file_sync(work);
 }
 
+TEST_F(UpdateFailureTest, AnotherUpdateHoldsTheInstallFolder) {
+    pack_patch();
+    const std::string lock_path = join(install(), "Tessavane.lock");
+    bool busy = false;
+    PlatformFile lock = platform_lock_file_acquire(lock_path.c_str(), 0, &busy);
+    ASSERT_NE(lock, PLATFORM_INVALID_FILE);
+    RecordingView v = run();
+    expect_untouched(v, TEXT_OVERWRITE_FAILED);
+    EXPECT_NE(v.details.front().find("another update is running"), std::string::npos);
+    EXPECT_EQ(read_file(join(install(), "readme.txt")), "old readme");
+    platform_lock_file_release(lock, lock_path.c_str());
+    EXPECT_FALSE(path_exists(lock_path));
+
+    v = run();
+    EXPECT_TRUE(completed);
+    EXPECT_FALSE(path_exists(lock_path));
+}
+
 TEST_F(UpdateFailureTest, ReplacementFailures) {
     pack_patch();
     UpdateSteps steps = quiet_steps();

@@ -7,6 +7,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/codepage.h"
+#include "platform/posix/interrupt.h"
 
 // Work files to remove when a signal ends the process. The handler may run
 // on any thread at any moment, so the slots are fixed storage filled before
@@ -85,5 +86,13 @@ int platform_interrupt_cleanup_add(PlatformFile file, const char* path) {
 void platform_interrupt_cleanup_remove(int slot) {
     if (slot >= 0 && slot < CLEANUP_SLOTS) {
         cleanup_slots[slot].state.store(0);
+    }
+}
+
+void interrupt_cleanup_forget(int fd) {
+    for (CleanupSlot& slot : cleanup_slots) {
+        if (slot.state.load() == 2 && slot.fd == fd) {
+            slot.state.store(0);
+        }
     }
 }

@@ -6,6 +6,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/codepage.h"
+#include "platform/posix/interrupt.h"
 
 // The lock is flock() on the lock file. Whoever releases it removes the
 // file first, so a process that opened the old file and then got its lock
@@ -25,20 +26,39 @@ PlatformFile platform_lock_file_acquire(const char* path, uint32_t wait_ms, bool
     }
     int64_t frequency = platform_performance_frequency();
     int64_t deadline = platform_performance_counter() + frequency * wait_ms / 1000;
+    int cleared = 0;
     for (;;) {
-        // Never truncated, never followed: a link planted under the name is
-        // refused, and the file itself is not written to.
+        // Never truncated, never followed, never written to. A link or a
+        // FIFO planted under the name is removed (the name is the updater's
+        // own) and the lock file made anew.
         int fd = open(native.text, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
-        if (fd < 0) {
-            return PLATFORM_INVALID_FILE;
-        }
         struct stat info;
-        if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        if (fd >= 0 && (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
             close(fd);
-            return PLATFORM_INVALID_FILE;
+            fd = -1;
+            errno = ELOOP;
+        }
+        if (fd < 0) {
+            // Another run may be clearing the same name: a file that is
+            // gone or regular by now is simply tried again.
+            struct stat named;
+            if (errno != ELOOP || ++cleared > 16) {
+                return PLATFORM_INVALID_FILE;
+            }
+            if (lstat(native.text, &named) == 0) {
+                if (S_ISDIR(named.st_mode)) {
+                    return PLATFORM_INVALID_FILE;
+                }
+                if (!S_ISREG(named.st_mode) && unlink(native.text) != 0 && errno != ENOENT) {
+                    return PLATFORM_INVALID_FILE;
+                }
+            }
+            continue;
         }
         if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
             if (platform_file_is(fd, path)) {
+                // An interrupted run leaves no lock file behind either.
+                platform_interrupt_cleanup_add(fd, path);
                 return fd;
             }
             close(fd); // released and removed meanwhile: take the new one
@@ -63,6 +83,7 @@ void platform_lock_file_release(PlatformFile lock, const char* path) {
     if (lock == PLATFORM_INVALID_FILE) {
         return;
     }
+    interrupt_cleanup_forget(static_cast<int>(lock));
     CodepagePath native;
     if (platform_file_is(lock, path) && codepage_path(&native, path)) {
         unlink(native.text);
