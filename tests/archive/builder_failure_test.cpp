@@ -2,6 +2,10 @@
 // path, so that nobody takes a half-written archive for a good one.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <stdexcept>
+
+#include "archive/archive_fs.h"
 #include "archive/builder_test_support.h"
 #include "common/test_support.h"
 #include "stream/stream.h"
@@ -156,4 +160,29 @@ TEST(BuilderFailures, LimitsOfTheFormatAreRefusedWithAMessage) {
             EXPECT_NE(result.error.find("63"), std::string::npos) << result.error;
         }
     }
+}
+
+TEST(BuilderFailures, ASourceArchiveThatChangesWhileReadFailsThePack) {
+    // Another process appends to the archive between its opening and the
+    // end of the pack: what was read may mix old and new bytes.
+    TempDir dir;
+    FsPtr memory(memory_fs_create(sample_spec()));
+    ASSERT_TRUE(pack_sources(dir, memory.get(), nullptr).ok);
+    const std::string source_path = dir.file("source.dat");
+    ASSERT_EQ(std::rename(dir.file("out.dat").c_str(), source_path.c_str()), 0);
+    FsPtr source(archive_open(nullptr, source_path.c_str(), nullptr));
+    ASSERT_TRUE(source);
+    const std::string bytes = read_whole_file(source_path);
+#ifdef _WIN32
+    // Windows keeps writers out while the archive is open.
+    EXPECT_THROW(write_whole_file(source_path, bytes + "appended"), std::runtime_error);
+    EXPECT_TRUE(pack_sources(dir, source.get(), nullptr).ok);
+    return;
+#endif
+    write_whole_file(source_path, bytes + "appended");
+
+    PackResult result = pack_sources(dir, source.get(), nullptr);
+    EXPECT_FALSE(result.ok);
+    EXPECT_NE(result.error.find("changed while it was read"), std::string::npos) << result.error;
+    EXPECT_FALSE(file_exists(dir.file("out.dat")));
 }
