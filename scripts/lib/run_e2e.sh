@@ -20,12 +20,18 @@ e2e_uninstall_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Tess
 
 # --- running things ---------------------------------------------------------
 
+# Replaces the calling (sub)shell with the command, run with the tests' Wine
+# prefix and display and in code page 932; in "( ... ) &" the job's process
+# id is then the command's own, so it can be stopped.
+e2e_wine_exec() { # command...
+    exec env WINEPREFIX="$e2e_prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+        LC_ALL=ja_JP.UTF-8 DISPLAY=":$e2e_display" "$@"
+}
+
 e2e_wine() { # seconds, command...
     local seconds=$1
     shift
-    env WINEPREFIX="$e2e_prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
-        LC_ALL=ja_JP.UTF-8 DISPLAY=":$e2e_display" \
-        timeout -k 5 "$seconds" wine "$@"
+    (e2e_wine_exec timeout -k 5 "$seconds" wine "$@")
 }
 
 # The Windows form of an absolute Linux path (Wine maps / to drive Z:).
@@ -140,6 +146,50 @@ e2e_registry_clear() {
 # The archive's entry as text (for comparing contents).
 e2e_entry() { # archive, entry
     timeout 60 "$e2e_epk2" cat "$1" "$2" 2>>"$e2e_log"
+}
+
+# The running game: the game stub, started in the background, opens the file
+# as the game opens its data archive (reading, share mode FILE_SHARE_READ)
+# and holds it until e2e_hold_stop. Returns once the file is held.
+e2e_hold_start() { # game executable, file to hold, folder for the markers
+    local ready=$3/hold.ready stop=$3/hold.stop waited=0
+    rm -f "$ready" "$stop"
+    # The stub lets go by itself after 300 s, past the driver's own limit.
+    (e2e_wine_exec timeout -k 5 330 wine "$1" hold "$(e2e_winpath "$2")" \
+        "$(e2e_winpath "$ready")" "$(e2e_winpath "$stop")" 300) >>"$e2e_log" 2>&1 &
+    e2e_holder=$!
+    while [ ! -f "$ready" ] && kill -0 "$e2e_holder" 2>/dev/null && [ $waited -lt 600 ]; do
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+    [ -f "$ready" ] || {
+        e2e_problem "the game did not open $(basename "$2")"
+        return 1
+    }
+}
+
+# Tells the holder to let go and waits for its end; one that does not end
+# within 20 s is stopped. Its status tells whether it held the file until told.
+e2e_hold_stop() { # folder for the markers
+    [ -n "${e2e_holder:-}" ] || return 0
+    touch "$1/hold.stop"
+    local waited=0 status
+    while kill -0 "$e2e_holder" 2>/dev/null && [ $waited -lt 200 ]; do
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+    if kill -0 "$e2e_holder" 2>/dev/null; then
+        e2e_problem "the game did not end when told"
+        kill "$e2e_holder" 2>/dev/null
+    fi
+    wait "$e2e_holder"
+    status=$?
+    e2e_holder=
+    case $status in
+    0) ;;
+    3) e2e_problem "the game let go of the file before it was told" ;;
+    *) e2e_problem "the game ended with $status" ;;
+    esac
 }
 
 # --- cases ------------------------------------------------------------------
@@ -446,6 +496,34 @@ e2e_case_click_during_update() {
     e2e_expect "$report" exit 0
 }
 
+# The game is running and holds Tessavane.dat open: the merged archive cannot
+# take its place. The update says so, the installed archive keeps its bytes
+# and the dialog its versions, and the merged archive does not stay behind.
+e2e_case_game_holds_data() {
+    local dir=$1 report=$1/report.txt
+    e2e_layout "$dir" 1.1 full
+    cp "$e2e_bin/updater_e2e_game.exe" "$dir/game/Tessavane.exe"
+    e2e_registry_set "$(e2e_winpath "$dir/game")\\"
+    if ! e2e_hold_start "$dir/game/Tessavane.exe" "$dir/game/Tessavane.dat" "$dir"; then
+        e2e_hold_stop "$dir"
+        return
+    fi
+    e2e_drive "$report" start "$(e2e_winpath "$dir/dl/TessavaneUpdater.exe")" dump start \
+        click 1 dump after click 2 wait-exit 30
+    local driven=$?
+    e2e_hold_stop "$dir"
+    [ $driven -eq 0 ] || return
+
+    e2e_expect "$report" start.1008 "アップデートできます。"
+    e2e_expect "$report" after.1008 "データファイルの上書きに失敗しました。"
+    e2e_expect "$report" after.1004 "Ver.1.0 (full)"
+    e2e_expect "$report" after.action "アップデート開始"
+    e2e_expect "$report" exit 0
+    cmp -s "$dir/game/Tessavane.dat" "$dir/trees/base.dat" ||
+        e2e_problem "Tessavane.dat changed although the game held it"
+    [ -e "$dir/game/Tessavane.tmp" ] && e2e_problem "Tessavane.tmp left behind"
+}
+
 # --- the run ----------------------------------------------------------------
 
 e2e_run_case() { # name
@@ -491,6 +569,11 @@ e2e_prepare_prefix() {
 }
 
 e2e_stop() {
+    if [ -n "${e2e_holder:-}" ]; then
+        kill "$e2e_holder" 2>/dev/null
+        wait "$e2e_holder" 2>/dev/null
+        e2e_holder=
+    fi
     if [ -n "${e2e_prefix:-}" ]; then
         env WINEPREFIX="$e2e_prefix" timeout 30 wineserver -k >/dev/null 2>&1
     fi
@@ -510,6 +593,7 @@ run_e2e_tests() { # Windows build folder
     e2e_epk2=${E2E_EPK2:-$top/build/native/epk2}
     e2e_log=$e2e_root/e2e.log
     e2e_xvfb=
+    e2e_holder=
     mkdir -p "$e2e_root"
     : >"$e2e_log"
 
@@ -536,7 +620,8 @@ run_e2e_tests() { # Windows build folder
     e2e_prepare_prefix
     local name
     for name in resources registry_present registry_absent registry_not_text update \
-        attributes_differ patch_missing launch second_update click_during_update; do
+        attributes_differ patch_missing launch second_update click_during_update \
+        game_holds_data; do
         e2e_run_case $name
     done
     e2e_registry_clear >/dev/null
