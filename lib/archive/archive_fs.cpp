@@ -48,9 +48,15 @@ static ArchiveFileSystem* archive_load(Stream* stream, uint32_t archive_size,
         return nullptr;
     }
     // table_end is at most archive_size, which is below 2 GiB: no overflow.
+    // The name index follows the table in the same block, 4-byte aligned;
+    // it takes at most 32 bytes per record, which the table's own size
+    // already vouches for.
     uint32_t table_size = header.table_end - EPK2_HEADER_SIZE;
-    auto* archive = static_cast<ArchiveFileSystem*>(
-        mem_alloc(allocator, uint32_t(sizeof(ArchiveFileSystem)) + table_size, 0));
+    uint64_t index_at = (uint64_t(sizeof(ArchiveFileSystem)) + table_size + 3) & ~uint64_t(3);
+    uint64_t total = index_at + archive_index_bytes(header.dir_count, header.file_count);
+    auto* archive = total < 0x80000000u
+                        ? static_cast<ArchiveFileSystem*>(mem_alloc(allocator, uint32_t(total), 0))
+                        : nullptr;
     if (!archive) {
         report_error("Out of memory opening an EPK2 archive.");
         return nullptr;
@@ -59,9 +65,15 @@ static ArchiveFileSystem* archive_load(Stream* stream, uint32_t archive_size,
     unsigned char* table = reinterpret_cast<unsigned char*>(archive + 1);
     archive->header.ops = &archive_fs_ops;
     archive->table_end = header.table_end;
-    archive->table = {table, table_size, header.dir_count, header.file_count};
+    archive->table = {table, table_size, header.dir_count, header.file_count, {}};
     if (!archive_read_table(stream, &header, table, allocator) ||
         !archive_table_validate(&archive->table, archive_size, allocator)) {
+        mem_free(archive);
+        return nullptr;
+    }
+    if (!archive_index_build(&archive->table, reinterpret_cast<unsigned char*>(archive) + index_at,
+                             allocator)) {
+        report_error("Out of memory opening an EPK2 archive.");
         mem_free(archive);
         return nullptr;
     }

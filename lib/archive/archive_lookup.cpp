@@ -24,6 +24,9 @@ static bool split_path(const char* path, char* copy, char** parts, uint32_t* cou
 }
 
 static uint32_t find_child(const ArchiveTable* table, uint32_t dir, const char* name) {
+    if (table->index.dirs) {
+        return archive_index_find_dir(table, dir, name);
+    }
     for (uint32_t c = archive_dir(table, dir).first_child; c != 0;) {
         Epk2DirRecord record = archive_dir(table, c);
         if (strcmp(archive_name(table, record.name_offset), name) == 0) {
@@ -64,6 +67,9 @@ uint32_t archive_find_file(const ArchiveTable* table, const char* path) {
         return 0;
     }
     const char* name = parts[count - 1];
+    if (table->index.files) {
+        return archive_index_find_file(table, dir, name);
+    }
     for (uint32_t f = archive_dir(table, dir).first_file; f != 0;) {
         Epk2FileRecord record = archive_file(table, f);
         if (strcmp(archive_name(table, record.name_offset), name) == 0) {

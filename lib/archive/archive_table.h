@@ -15,11 +15,28 @@
 struct Allocator;
 struct Stream;
 
+// One slot of a lookup index: a record and the directory whose chain holds
+// it; record 0 marks an empty slot.
+struct ArchiveIndexSlot {
+    uint32_t record;
+    uint32_t parent;
+};
+
+// Hash indexes of the names in each directory, so that finding a name does
+// not walk all its siblings. Null slots: lookups scan the chains instead.
+struct ArchiveIndex {
+    ArchiveIndexSlot* dirs;
+    uint32_t dir_mask; // slot count - 1 (a power of two)
+    ArchiveIndexSlot* files;
+    uint32_t file_mask;
+};
+
 struct ArchiveTable {
     const unsigned char* bytes; // the table region, descrambled
     uint32_t size;              // table_end - 32
     uint32_t dir_count;
     uint32_t file_count;
+    ArchiveIndex index;
 };
 
 inline Epk2DirRecord archive_dir(const ArchiveTable* table, uint32_t index) {
@@ -55,6 +72,20 @@ bool archive_read_table(Stream* stream, const Epk2Header* header, unsigned char*
 // allocator and is bounded by the table size. Reports and returns false when
 // the table cannot be trusted.
 bool archive_table_validate(const ArchiveTable* table, uint32_t archive_size, Allocator* allocator);
+
+// Bytes of memory the index of a table with these counts takes: at most 32
+// bytes per record, so it stays in proportion to the table.
+uint64_t archive_index_bytes(uint32_t dir_count, uint32_t file_count);
+// Builds the index into memory (archive_index_bytes long) from the records
+// reachable from the root, in chain order: of equal names in one directory
+// the first is kept, as a scan finds it. The table must be validated;
+// scratch comes from allocator. False (and no index) when out of memory.
+bool archive_index_build(ArchiveTable* table, void* memory, Allocator* allocator);
+
+// The record of that name in the chain of directory parent; 0 when none.
+// Only with an index built.
+uint32_t archive_index_find_dir(const ArchiveTable* table, uint32_t parent, const char* name);
+uint32_t archive_index_find_file(const ArchiveTable* table, uint32_t parent, const char* name);
 
 // Path lookup on a validated table. path is absolute ("/" first) and shorter
 // than FS_PATH_SIZE. Return the 1-based index, 0 when not found.
