@@ -1,6 +1,7 @@
 #include <vector>
 
 #include "archive/archive_fs.h"
+#include "archive/entry_read.h"
 #include "fs/filesystem.h"
 #include "loose_names.h"
 #include "platform/platform.h"
@@ -14,52 +15,30 @@ namespace {
 
 constexpr uint32_t COPY_BLOCK = 32768;
 
-struct StreamCloser {
-    Stream* stream;
-    ~StreamCloser() {
-        if (stream) {
-            stream_close(stream);
-        }
-    }
-};
-
-// Copies the entry into target; false with why when the entry cannot be read
-// completely or the target does not take every byte.
-bool copy_entry(FileSystem* fs, const DirEntry& entry, Stream* target, std::string& why) {
-    Stream* source = fs_open(fs, entry.name, 0, 0, STREAM_OPEN_READ, nullptr);
-    if (!source) {
-        why = "cannot open the entry";
-        return false;
-    }
-    StreamCloser source_closer{source};
+// Copies the record's content into target; false with why when the entry
+// cannot be read completely or the target does not take every byte.
+bool copy_entry(FileSystem* fs, const ArchiveEntryInfo& info, Stream* target, std::string& why) {
     std::vector<unsigned char> block(COPY_BLOCK);
-    uint32_t total = 0;
-    while (stream_state(source) != STREAM_STATE_END) {
-        uint32_t n = stream_read(source, block.data(), COPY_BLOCK);
-        if (n == 0) {
-            break;
-        }
-        if (stream_write(target, block.data(), n) != n) {
-            why = "cannot write the file (disk full?)";
-            return false;
-        }
-        total += n;
-    }
-    // A damaged entry ends early or fails its checksum; either way the file
-    // would be incomplete.
-    ArchiveEntryInfo info{};
-    bool compressed = archive_entry_info(fs, entry.name, &info) && info.stored_size != info.size;
-    if (total != entry.size || (compressed && !entry_stream_intact(source))) {
+    EntryReadResult result = archive_read_entry(
+        fs, info,
+        [&](const unsigned char* data, uint32_t n) { return stream_write(target, data, n) == n; },
+        block.data(), COPY_BLOCK);
+    if (result.sink_failed) {
+        why = "cannot write the file (disk full?)";
+    } else if (!result.opened) {
+        why = "cannot open the entry";
+    } else if (!result.problem.empty()) {
+        // A damaged entry ends early or fails its checksum; either way the
+        // file would be incomplete.
         why = "the entry's data are damaged";
-        return false;
     }
-    return true;
+    return result.whole();
 }
 
 // Writes the entry to the partial file beside target and moves it over
 // target once it is complete, so that a failure leaves the old file in
 // place. A link at target is replaced, never written through.
-bool write_loose_file(ExtractionContext& context, FileSystem* fs, const DirEntry& entry,
+bool write_loose_file(ExtractionContext& context, FileSystem* fs, const ArchiveEntryInfo& info,
                       const char* target, std::string& why) {
     WorkFile work;
     if (!work_file_create(&work, target, context.partial_path)) {
@@ -73,7 +52,7 @@ bool write_loose_file(ExtractionContext& context, FileSystem* fs, const DirEntry
         why = "cannot create the file";
         return false;
     }
-    bool copied = copy_entry(fs, entry, out, why);
+    bool copied = copy_entry(fs, info, out, why);
     stream_close(out);
     if (copied && !steps.sync_file(&work)) {
         why = "cannot flush the file to disk";
@@ -87,26 +66,48 @@ bool write_loose_file(ExtractionContext& context, FileSystem* fs, const DirEntry
     return copied;
 }
 
-} // namespace
-
-int extract_entry(void* context_pointer, FileSystem* fs, DirEntry* entry) {
-    auto& context = *static_cast<ExtractionContext*>(context_pointer);
-    if ((entry->attributes & DIRENTRY_DIRECTORY) || !context.failed.empty()) {
-        return 1;
+// Writes one file of "/_extract" (its record in info) to the extraction
+// folder.
+void extract_file(ExtractionContext& context, FileSystem* fs, const char* entry_name,
+                  const ArchiveEntryInfo* info) {
+    if (!context.failed.empty()) {
+        return;
     }
     // Sub-folders are not recreated: every file lands in the extraction
     // folder under its last name component.
-    const char* name = path_file_name(entry->name);
+    const char* name = path_file_name(entry_name);
     std::string why;
     char target[UPDATE_PATH_SIZE];
-    if (!loose_name_allowed(name, why)) {
+    if (!info) {
+        why = "cannot open the entry";
+    } else if (!loose_name_allowed(name, why)) {
         // refused by name
     } else if (!platform_path_combine(target, context.folder, name)) {
         why = "the path is too long";
-    } else if (write_loose_file(context, fs, *entry, target, why)) {
+    } else if (write_loose_file(context, fs, *info, target, why)) {
         ++context.written;
+        return;
+    }
+    context.failed.push_back(std::string(entry_name) + ": " + why);
+}
+
+} // namespace
+
+int extract_entry(void* context_pointer, FileSystem* fs, DirEntry* entry) {
+    if (entry->attributes & DIRENTRY_DIRECTORY) {
         return 1;
     }
-    context.failed.push_back(std::string(entry->name) + ": " + why);
+    ArchiveEntryInfo info;
+    bool found = archive_entry_info(fs, entry->name, &info);
+    extract_file(*static_cast<ExtractionContext*>(context_pointer), fs, entry->name,
+                 found ? &info : nullptr);
     return 1;
+}
+
+void extract_record(void* context_pointer, const DirEntry* entry, const ArchiveEntryInfo* info) {
+    if (!info) {
+        return; // a directory
+    }
+    auto& context = *static_cast<ExtractionContext*>(context_pointer);
+    extract_file(context, context.archive, entry->name, info);
 }

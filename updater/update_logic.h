@@ -103,6 +103,7 @@ bool merge_archives_into(Stream* output, const char* patch_path, const char* dat
 
 // What extract_entry works with and what it found.
 struct ExtractionContext {
+    FileSystem* archive;      // the merged archive (for extract_record)
     const char* folder;       // the extraction folder, trailing separator included
     const char* partial_path; // where a loose file is written before it moves
     const UpdateSteps* steps;
@@ -114,3 +115,7 @@ struct ExtractionContext {
 // under its last name component (context: an ExtractionContext). After the
 // first failure it writes nothing more.
 int extract_entry(void* context, FileSystem* fs, DirEntry* entry);
+// The same as an ArchiveRecordCallback over context.archive, working from
+// the record the enumeration hands along instead of a lookup by path.
+struct ArchiveEntryInfo;
+void extract_record(void* context, const DirEntry* entry, const ArchiveEntryInfo* info);

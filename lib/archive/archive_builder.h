@@ -12,6 +12,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "archive/archive_fs.h"
+
 struct FileSystem;
 struct Stream;
 struct DirEntry;
@@ -50,6 +52,10 @@ struct BuilderFile {
     BuilderFile* previous = nullptr;
     BuilderFile* next = nullptr;
     FileSystem* source = nullptr;
+    // The source archive's record of the file, kept from its enumeration so
+    // that copying and checking need no lookup by path.
+    ArchiveEntryInfo record{};
+    bool has_record = false;
     // Inflate a copied compressed entry once to check it (see BuilderOptions).
     bool check_copy = true;
 };
@@ -112,6 +118,9 @@ class ArchiveBuilder {
 
   private:
     friend struct PackRun;
+    // Adds a source's entries to the tree: an archive by record, anything
+    // else through fs_enumerate and add_entry.
+    void collect(FileSystem* source);
     void release_nodes();
     std::string error_;
 };

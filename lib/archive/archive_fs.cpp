@@ -315,22 +315,35 @@ int forward_record(void* context, FileSystem*, DirEntry* entry) {
 }
 } // namespace
 
-Stream* archive_open_entry_at(FileSystem* fs, const ArchiveEntryInfo* info, Allocator* allocator) {
+// Only records of this archive are served: the one at the index the walk
+// handed out must still say what the caller holds.
+static bool record_of(FileSystem* fs, const ArchiveEntryInfo* info, Epk2FileRecord* record) {
     if (!archive_is_archive(fs) || !info) {
-        return nullptr;
+        return false;
     }
     ArchiveFileSystem* archive = as_archive(fs);
-    // Only records of this archive are served: the one at the index the
-    // walk handed out must still say what the caller holds.
     if (info->file_index == 0 || info->file_index > archive->table.file_count) {
+        return false;
+    }
+    *record = archive_file(&archive->table, info->file_index);
+    return record->data_offset == info->data_offset && record->stored_size == info->stored_size &&
+           record->size == info->size && record->key == info->key;
+}
+
+Stream* archive_open_entry_at(FileSystem* fs, const ArchiveEntryInfo* info, Allocator* allocator) {
+    Epk2FileRecord record;
+    if (!record_of(fs, info, &record)) {
         return nullptr;
     }
-    Epk2FileRecord record = archive_file(&archive->table, info->file_index);
-    if (record.data_offset != info->data_offset || record.stored_size != info->stored_size ||
-        record.size != info->size || record.key != info->key) {
+    return open_record(as_archive(fs), record, STREAM_OPEN_READ, allocator);
+}
+
+Stream* archive_open_stored_at(FileSystem* fs, const ArchiveEntryInfo* info, Allocator* allocator) {
+    Epk2FileRecord record;
+    if (!record_of(fs, info, &record)) {
         return nullptr;
     }
-    return open_record(archive, record, STREAM_OPEN_READ, allocator);
+    return open_stored(as_archive(fs), &record, STREAM_OPEN_READ, allocator);
 }
 
 int archive_enumerate_records(FileSystem* fs, const char* path, int recursive, void* context,

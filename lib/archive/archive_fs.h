@@ -65,3 +65,6 @@ int archive_enumerate_records(FileSystem* fs, const char* path, int recursive, v
 // scrambled and compressed): a window of stored_size bytes at data_offset.
 // An empty entry gives an empty stream. Null when not found.
 Stream* archive_open_stored(FileSystem* fs, const char* path, Allocator* allocator);
+// The same for a record that archive_entry_info or archive_enumerate_records
+// handed out (checked as archive_open_entry_at does).
+Stream* archive_open_stored_at(FileSystem* fs, const ArchiveEntryInfo* info, Allocator* allocator);

@@ -7,6 +7,7 @@
 #include "archive/archive_fs.h"
 #include "archive/builder_check.h"
 #include "archive/builder_internal.h"
+#include "archive/entry_read.h"
 #include "archive/epk2_format.h"
 #include "fs/filesystem.h"
 #include "stream/stream.h"
@@ -18,8 +19,7 @@ namespace {
 // stored.
 bool copyable_entry(const BuilderFile& file, bool compress, bool recompress,
                     ArchiveEntryInfo& info) {
-    if (recompress || !archive_is_archive(file.source) ||
-        !archive_entry_info(file.source, file.path.c_str(), &info)) {
+    if (recompress || !builder_source_record(file, info)) {
         return false;
     }
     bool stored_compressed = info.stored_size != info.size;
@@ -54,37 +54,24 @@ bool copy_is_intact(const std::vector<unsigned char>& stored, const ArchiveEntry
     return checker.intact();
 }
 
-bool entry_was_compressed(const BuilderFile& file) {
-    ArchiveEntryInfo info;
-    return archive_is_archive(file.source) &&
-           archive_entry_info(file.source, file.path.c_str(), &info) &&
-           info.stored_size != info.size;
-}
-
-// Reads the whole source stream into buffer; false with error when it does
-// not deliver all it claims or an archive entry's data are damaged.
+// Reads the whole content into buffer; false with error when the source
+// does not deliver exactly size bytes or an archive entry's data are damaged.
 bool read_source(const BuilderFile& file, Stream* source, unsigned char* buffer, uint32_t size,
                  std::string& error) {
-    uint32_t total = 0;
-    bool too_long = false;
-    // Read on until the source says it has ended: an inflating entry checks
-    // its end (and Adler-32) only when asked for more, even when it is empty.
-    while (stream_state(source) != STREAM_STATE_END) {
-        unsigned char extra;
-        uint32_t n = total < size ? stream_read(source, buffer + total, size - total)
-                                  : stream_read(source, &extra, 1);
-        if (n == 0) {
-            break;
-        }
-        too_long = total >= size;
-        total += too_long ? 0 : n;
-        if (too_long) {
-            break;
-        }
-    }
-    if (total != size || too_long || (entry_was_compressed(file) && !entry_stream_intact(source))) {
-        error = "cannot read " + file.path + " from its source (" + std::to_string(total) + " of " +
-                std::to_string(size) + " bytes)";
+    ArchiveEntryInfo info;
+    bool compressed = builder_source_record(file, info) && info.stored_size != info.size;
+    uint32_t filled = 0;
+    unsigned char chunk[64 * 1024];
+    EntryReadResult result = entry_read_stream(
+        source, size, compressed,
+        [&](const unsigned char* data, uint32_t n) {
+            std::memcpy(buffer + filled, data, n);
+            filled += n;
+            return true;
+        },
+        chunk, sizeof chunk);
+    if (!result.whole()) {
+        error = "cannot read " + file.path + " from its source (" + result.problem + ")";
         return false;
     }
     return true;
@@ -99,7 +86,7 @@ bool deflate_into(const unsigned char* content, uint32_t size, std::vector<unsig
     if (!memory) {
         return false;
     }
-    StreamGuard memory_guard{memory};
+    StreamPtr memory_guard(memory);
     Stream* range = stream_open_range(memory, 0, 0, static_cast<uint32_t>(window), 2, nullptr);
     Stream* chain = range ? stream_open_entry(range, 0, ENTRY_MODE_DEFLATE, nullptr) : nullptr;
     if (!chain) {
@@ -118,10 +105,27 @@ bool deflate_into(const unsigned char* content, uint32_t size, std::vector<unsig
 
 } // namespace
 
-StreamGuard::~StreamGuard() {
-    if (stream) {
-        stream_close(stream);
+bool builder_source_record(const BuilderFile& file, ArchiveEntryInfo& info) {
+    if (file.has_record) {
+        info = file.record;
+        return true;
     }
+    return archive_is_archive(file.source) &&
+           archive_entry_info(file.source, file.path.c_str(), &info);
+}
+
+Stream* builder_open_content(const BuilderFile& file) {
+    if (file.has_record) {
+        return archive_open_entry_at(file.source, &file.record, nullptr);
+    }
+    return fs_open(file.source, file.path.c_str(), 0, 0, STREAM_OPEN_READ, nullptr);
+}
+
+Stream* builder_open_stored(const BuilderFile& file) {
+    if (file.has_record) {
+        return archive_open_stored_at(file.source, &file.record, nullptr);
+    }
+    return archive_open_stored(file.source, file.path.c_str(), nullptr);
 }
 
 void builder_scramble(unsigned char* data, uint32_t count, uint32_t position,
@@ -146,16 +150,16 @@ bool builder_prepare(const BuilderFile& file, uint8_t key_number, bool compress,
         if (info.stored_size > memory_limit) {
             return false;
         }
-        Stream* raw = archive_open_stored(file.source, file.path.c_str(), nullptr);
+        StreamPtr raw(builder_open_stored(file));
         if (!raw) {
             prepared.error = "cannot open " + file.path + " in its source archive";
             return false;
         }
-        StreamGuard guard{raw};
         prepared.bytes.resize(info.stored_size);
         uint32_t total = 0;
         while (total < info.stored_size) {
-            uint32_t n = stream_read(raw, prepared.bytes.data() + total, info.stored_size - total);
+            uint32_t n =
+                stream_read(raw.get(), prepared.bytes.data() + total, info.stored_size - total);
             if (n == 0) {
                 break;
             }
@@ -174,19 +178,18 @@ bool builder_prepare(const BuilderFile& file, uint8_t key_number, bool compress,
         return true;
     }
 
-    Stream* source = fs_open(file.source, file.path.c_str(), 0, 0, STREAM_OPEN_READ, nullptr);
+    StreamPtr source(builder_open_content(file));
     if (!source) {
         prepared.error = "cannot open " + file.path + " in its source";
         return false;
     }
-    StreamGuard guard{source};
-    uint32_t size = stream_size(source);
+    uint32_t size = stream_size(source.get());
     prepared.size = size;
     if (size > memory_limit) {
         return false;
     }
     std::vector<unsigned char> content(size);
-    if (!read_source(file, source, content.data(), size, prepared.error)) {
+    if (!read_source(file, source.get(), content.data(), size, prepared.error)) {
         return false;
     }
     // A deflated form that does not fit twice the size, or that is exactly as

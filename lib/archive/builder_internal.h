@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "archive/archive_builder.h"
+#include "stream/stream_ptr.h"
 
 struct Stream;
 
@@ -18,11 +19,15 @@ constexpr uint32_t BUILDER_COPY_BUFFER = 1u << 20;
 // 2 GiB or more cannot be opened again.
 constexpr uint64_t BUILDER_MAX_ARCHIVE = 0x7FFFFFFFu;
 
-// Closes a stream when it goes out of scope.
-struct StreamGuard {
-    Stream* stream;
-    ~StreamGuard();
-};
+// The source archive's record of file: the one kept from the enumeration,
+// else looked up by path. False when the source is not an archive or does
+// not hold the file.
+bool builder_source_record(const BuilderFile& file, ArchiveEntryInfo& info);
+// The file's content as its source serves it (inflated and descrambled for
+// an archive entry); null when it cannot be opened.
+Stream* builder_open_content(const BuilderFile& file);
+// A source archive entry's stored bytes as they lie; null when unavailable.
+Stream* builder_open_stored(const BuilderFile& file);
 
 // The stored form of one file, prepared away from the output.
 struct PreparedFile {

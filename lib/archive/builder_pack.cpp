@@ -255,6 +255,37 @@ bool ArchiveBuilder::pack(const char* output_path, FileSystem* first, FileSystem
     return ok;
 }
 
+namespace {
+
+struct RecordCollection {
+    ArchiveBuilder* builder;
+    FileSystem* source;
+};
+
+// Adds the entry as add_entry does and keeps the record with a file that
+// made it into the tree.
+void add_record(void* context, const DirEntry* entry, const ArchiveEntryInfo* info) {
+    auto* collection = static_cast<RecordCollection*>(context);
+    ArchiveBuilder& builder = *collection->builder;
+    size_t files_before = builder.files.size();
+    add_entry(&builder, collection->source, const_cast<DirEntry*>(entry));
+    if (info && builder.files.size() > files_before) {
+        builder.files.back()->record = *info;
+        builder.files.back()->has_record = true;
+    }
+}
+
+} // namespace
+
+void ArchiveBuilder::collect(FileSystem* source) {
+    if (archive_is_archive(source)) {
+        RecordCollection collection{this, source};
+        archive_enumerate_records(source, "/", 1, &collection, add_record);
+    } else {
+        fs_enumerate(source, "/", 1, this, add_entry);
+    }
+}
+
 bool ArchiveBuilder::pack_into(Stream* output, FileSystem* first, FileSystem* second, void* context,
                                ProgressCallback callback) {
     error_.clear();
@@ -272,9 +303,9 @@ bool ArchiveBuilder::pack_into(Stream* output, FileSystem* first, FileSystem* se
     root->index = 1;
     directories.push_back(root);
     names.emplace("", 0);
-    fs_enumerate(first, "/", 1, this, add_entry);
+    collect(first);
     if (second) {
-        fs_enumerate(second, "/", 1, this, add_entry);
+        collect(second);
     }
     read_packing_rules(first, no_compression);
     for (BuilderFile* file : files) {

@@ -5,6 +5,7 @@
 #include "archive/archive_fs.h"
 #include "archive/builder_check.h"
 #include "archive/builder_internal.h"
+#include "archive/entry_read.h"
 #include "archive/epk2_format.h"
 #include "fs/filesystem.h"
 #include "stream/stream.h"
@@ -20,7 +21,7 @@ struct CopyCheck {
     bool intact = false;
 
     void run() {
-        Stream* raw = archive_open_stored(file->source, file->path.c_str(), nullptr);
+        Stream* raw = builder_open_stored(*file);
         if (!raw) {
             return;
         }
@@ -46,12 +47,11 @@ struct CopyCheck {
 
 bool copy_stored(Stream* output, const BuilderFile& file, const ArchiveEntryInfo& info,
                  uint8_t key_number, std::vector<unsigned char>& buffer, std::string& error) {
-    Stream* raw = archive_open_stored(file.source, file.path.c_str(), nullptr);
+    StreamPtr raw(builder_open_stored(file));
     if (!raw) {
         error = "cannot open " + file.path + " in its source archive";
         return false;
     }
-    StreamGuard guard{raw};
     CopyCheck check{&file, info};
     Thread checker{};
     const bool checked = info.stored_size != info.size && file.check_copy;
@@ -66,7 +66,7 @@ bool copy_stored(Stream* output, const BuilderFile& file, const ArchiveEntryInfo
     while (position < info.stored_size) {
         uint32_t want =
             std::min<uint32_t>(static_cast<uint32_t>(buffer.size()), info.stored_size - position);
-        uint32_t n = stream_read(raw, buffer.data(), want);
+        uint32_t n = stream_read(raw.get(), buffer.data(), want);
         if (n == 0) {
             error = "cannot read " + file.path + " from its source archive";
             copied = false;
@@ -121,36 +121,28 @@ Stream* open_chain(Stream* output, uint32_t data_offset, uint32_t window, uint8_
 // read, damaged source data or a refused write.
 bool pump(const BuilderFile& file, uint32_t size, Stream* chain, bool compress,
           std::vector<unsigned char>& buffer, bool& window_full, std::string& error) {
-    Stream* source = fs_open(file.source, file.path.c_str(), 0, 0, STREAM_OPEN_READ, nullptr);
+    StreamPtr source(builder_open_content(file));
     if (!source) {
         error = "cannot open " + file.path + " in its source";
         return false;
     }
-    StreamGuard guard{source};
-    uint32_t total = 0;
-    window_full = false;
-    while (stream_state(source) != STREAM_STATE_END) {
-        uint32_t n = stream_read(source, buffer.data(), static_cast<uint32_t>(buffer.size()));
-        if (n == 0) {
-            break;
-        }
-        total += n;
-        if (stream_write(chain, buffer.data(), n) != n) {
-            if (compress) {
-                window_full = true; // the deflated form outgrew its window
-                return true;
-            }
-            error = "cannot write the archive";
-            return false;
-        }
-    }
     ArchiveEntryInfo info;
-    bool damaged = archive_is_archive(file.source) &&
-                   archive_entry_info(file.source, file.path.c_str(), &info) &&
-                   info.stored_size != info.size && !entry_stream_intact(source);
-    if (total != size || damaged) {
-        error = "cannot read " + file.path + " from its source (" + std::to_string(total) + " of " +
-                std::to_string(size) + " bytes)";
+    bool compressed = builder_source_record(file, info) && info.stored_size != info.size;
+    window_full = false;
+    EntryReadResult result = entry_read_stream(
+        source.get(), size, compressed,
+        [&](const unsigned char* data, uint32_t n) { return stream_write(chain, data, n) == n; },
+        buffer.data(), static_cast<uint32_t>(buffer.size()));
+    if (result.sink_failed) {
+        if (compress) {
+            window_full = true; // the deflated form outgrew its window
+            return true;
+        }
+        error = "cannot write the archive";
+        return false;
+    }
+    if (!result.whole()) {
+        error = "cannot read " + file.path + " from its source (" + result.problem + ")";
         return false;
     }
     return true;
@@ -163,8 +155,7 @@ bool builder_stream_file(Stream* output, const BuilderFile& file, uint32_t data_
                          std::vector<unsigned char>& buffer, uint32_t& size, uint32_t& stored_size,
                          std::string& error) {
     ArchiveEntryInfo info;
-    if (!recompress && archive_is_archive(file.source) &&
-        archive_entry_info(file.source, file.path.c_str(), &info) &&
+    if (!recompress && builder_source_record(file, info) &&
         (info.stored_size != info.size) == compress) {
         if (data_offset + uint64_t(info.stored_size) > BUILDER_MAX_ARCHIVE) {
             error = "the archive would reach 2 GiB";
@@ -178,14 +169,15 @@ bool builder_stream_file(Stream* output, const BuilderFile& file, uint32_t data_
         return true;
     }
 
-    {
-        Stream* probe = fs_open(file.source, file.path.c_str(), 0, 0, STREAM_OPEN_READ, nullptr);
+    if (builder_source_record(file, info)) {
+        size = info.size;
+    } else {
+        StreamPtr probe(builder_open_content(file));
         if (!probe) {
             error = "cannot open " + file.path + " in its source";
             return false;
         }
-        size = stream_size(probe);
-        stream_close(probe);
+        size = stream_size(probe.get());
     }
     // A deflated form may be far smaller than the content: its window is
     // clamped to the limit and the writer checks the real end. Only content

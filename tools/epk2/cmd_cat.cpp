@@ -18,9 +18,10 @@ int command_cat(const Arguments& args, Console& console) {
     if (!fs) {
         return status;
     }
-    EntryReadResult result = read_entry(fs.get(), entry_path, [&](const char* data, uint32_t size) {
-        return std::fwrite(data, 1, size, console.out) == size;
-    });
+    EntryReadResult result =
+        read_entry(fs.get(), entry_path, [&](const unsigned char* data, uint32_t size) {
+            return std::fwrite(data, 1, size, console.out) == size;
+        });
     std::fflush(console.out);
     if (result.sink_failed) {
         print_error(console, "cat: cannot write to standard output");

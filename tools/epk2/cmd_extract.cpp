@@ -67,7 +67,7 @@ EntryReadResult write_entry(FileSystem* fs, const ListedEntry& entry, const std:
         result.sink_failed = true;
         return result;
     }
-    result = read_entry(fs, entry.info, [&](const char* data, uint32_t size) {
+    result = read_entry(fs, entry.info, [&](const unsigned char* data, uint32_t size) {
         return stream_write(out.get(), data, size) == size;
     });
     out.reset();

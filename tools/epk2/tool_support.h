@@ -10,6 +10,7 @@
 #include "cli.h"
 #include "fs/filesystem.h"
 #include "stream/stream.h"
+#include "stream/stream_ptr.h"
 
 struct FileSystemCloser {
     void operator()(FileSystem* fs) const {
@@ -19,15 +20,6 @@ struct FileSystemCloser {
     }
 };
 using FileSystemPtr = std::unique_ptr<FileSystem, FileSystemCloser>;
-
-struct StreamCloser {
-    void operator()(Stream* stream) const {
-        if (stream) {
-            stream_close(stream);
-        }
-    }
-};
-using StreamPtr = std::unique_ptr<Stream, StreamCloser>;
 
 // Collects the library's messages while it lives, so that a command can say
 // why the library refused something instead of printing them unasked.

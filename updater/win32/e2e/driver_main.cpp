@@ -15,6 +15,11 @@
 //   post-click ID             press a button without waiting
 //   click-queued ID           press a button and queue a second mouse click
 //   command ID                WM_COMMAND for ID straight to the dialog
+//   click-pinged ID           press a button, pinging the dialog until handled;
+//                             reports pinged.sent, .answered, .slowest_ms, .press_ms
+//   click-meddled ID          the same, and queue presses, keys and a close
+//                             while the update runs; also reports pinged.meddled
+//                             and pinged.browser
 //   browser LABEL             wait for the folder browser, report its texts
 //   cancel-browser            cancel the folder browser
 //   wait-text ID TEXT SECS    wait until control ID shows TEXT
@@ -132,6 +137,26 @@ class Driver {
                         : step == L"post-click"   ? post_click(dialog, id)
                         : step == L"click-queued" ? click_twice_queued(dialog, id)
                                                   : send_command(dialog, id, ACTION_TIMEOUT_MS);
+            return done || (error = "the dialog did not take it", false);
+        }
+        if (step == L"click-pinged" || step == L"click-meddled") {
+            if (!take_number(number)) {
+                return (error = "needs ID", false);
+            }
+            if (!need_dialog(error)) {
+                return false;
+            }
+            PressWatch watch;
+            bool done = click_watched(updater_, static_cast<int>(number), ACTION_TIMEOUT_MS,
+                                      step == L"click-meddled", watch);
+            report_.add("pinged.sent", static_cast<long long>(watch.pings_sent));
+            report_.add("pinged.answered", static_cast<long long>(watch.pings_answered));
+            report_.add("pinged.slowest_ms", static_cast<long long>(watch.slowest_ping_ms));
+            report_.add("pinged.press_ms", static_cast<long long>(watch.press_ms));
+            if (step == L"click-meddled") {
+                report_.add("pinged.meddled", watch.meddled ? "yes" : "no");
+                report_.add("pinged.browser", watch.browser ? "opened" : "none");
+            }
             return done || (error = "the dialog did not take it", false);
         }
         if (step == L"browser" || step == L"cancel-browser") {

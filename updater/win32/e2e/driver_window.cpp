@@ -36,10 +36,11 @@ BOOL CALLBACK match_dialog(HWND window, LPARAM data) {
     return TRUE;
 }
 
-LRESULT query(HWND window, UINT message, WPARAM wparam, LPARAM lparam, bool* answered = nullptr) {
+LRESULT query(HWND window, UINT message, WPARAM wparam, LPARAM lparam, bool* answered = nullptr,
+              DWORD timeout_ms = QUERY_TIMEOUT_MS) {
     DWORD_PTR result = 0;
-    LRESULT ok = SendMessageTimeoutW(window, message, wparam, lparam, SMTO_NORMAL, QUERY_TIMEOUT_MS,
-                                     &result);
+    LRESULT ok =
+        SendMessageTimeoutW(window, message, wparam, lparam, SMTO_NORMAL, timeout_ms, &result);
     if (answered) {
         *answered = ok != 0;
     }
@@ -192,6 +193,96 @@ bool send_command(HWND dialog, int id, DWORD timeout_ms) {
     return SendMessageTimeoutW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                                reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)), SMTO_NORMAL,
                                timeout_ms, &result) != 0;
+}
+
+namespace {
+
+constexpr DWORD PING_PAUSE_MS = 50;
+constexpr int BROWSE_ID = 1005;
+constexpr int PROGRESS_ID = 1002;
+
+struct Press {
+    HWND button;
+    DWORD timeout_ms;
+    bool handled;
+};
+
+DWORD WINAPI press_button(void* data) {
+    auto* press = static_cast<Press*>(data);
+    DWORD_PTR result = 0;
+    press->handled = SendMessageTimeoutW(press->button, BM_CLICK, 0, 0, SMTO_NORMAL,
+                                         press->timeout_ms, &result) != 0;
+    return 0;
+}
+
+DWORD elapsed_ms(const LARGE_INTEGER& since) {
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<DWORD>((now.QuadPart - since.QuadPart) * 1000 / frequency.QuadPart);
+}
+
+void queue_meddling(HWND dialog, HWND button) {
+    LPARAM inside = MAKELPARAM(4, 4);
+    PostMessageW(button, BM_CLICK, 0, 0);
+    PostMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, inside);
+    PostMessageW(button, WM_LBUTTONUP, 0, inside);
+    PostMessageW(button, WM_KEYDOWN, VK_RETURN, 1);
+    PostMessageW(button, WM_KEYUP, VK_RETURN, 0xC0000001);
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(BROWSE_ID, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, BROWSE_ID)));
+    PostMessageW(dialog, WM_CLOSE, 0, 0);
+}
+
+} // namespace
+
+bool click_watched(const RunningUpdater& updater, int id, DWORD timeout_ms, bool meddle,
+                   PressWatch& watch) {
+    HWND dialog = updater.dialog;
+    HWND button = GetDlgItem(dialog, id);
+    if (!button) {
+        return false;
+    }
+    Press press = {button, timeout_ms, false};
+    LARGE_INTEGER start;
+    QueryPerformanceCounter(&start);
+    HANDLE thread = CreateThread(nullptr, 0, press_button, &press, 0, nullptr);
+    if (!thread) {
+        return false;
+    }
+    while (WaitForSingleObject(thread, PING_PAUSE_MS) == WAIT_TIMEOUT) {
+        LARGE_INTEGER sent;
+        QueryPerformanceCounter(&sent);
+        DWORD_PTR result = 0;
+        ++watch.pings_sent;
+        if (SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, PING_TIMEOUT_MS,
+                                &result)) {
+            ++watch.pings_answered;
+            DWORD took = elapsed_ms(sent);
+            if (took > watch.slowest_ping_ms) {
+                watch.slowest_ping_ms = took;
+            }
+        }
+        // A bar between its ends shows the update running; one seen full
+        // was seen after it.
+        if (meddle && !watch.meddled) {
+            HWND bar = GetDlgItem(dialog, PROGRESS_ID);
+            bool answered = false, ranged = false;
+            LRESULT position = query(bar, PBM_GETPOS, 0, 0, &answered, PING_TIMEOUT_MS);
+            LRESULT high = query(bar, PBM_GETRANGE, FALSE, 0, &ranged, PING_TIMEOUT_MS);
+            if (answered && ranged && position > 0 && position < high) {
+                queue_meddling(dialog, button);
+                watch.meddled = true;
+            }
+        }
+        if (HWND other = find_process_dialog(updater.id, dialog, 0)) {
+            watch.browser = true;
+            PostMessageW(other, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        }
+    }
+    watch.press_ms = elapsed_ms(start);
+    CloseHandle(thread);
+    return press.handled;
 }
 
 bool wait_for_text(HWND dialog, int id, const std::wstring& text, DWORD timeout_ms) {

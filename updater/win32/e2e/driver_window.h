@@ -39,6 +39,25 @@ bool click_twice_queued(HWND dialog, int id);
 // Sends WM_COMMAND for the control straight to the dialog, as a keyboard
 // accelerator or another program might, whatever the button's state.
 bool send_command(HWND dialog, int id, DWORD timeout_ms);
+// What was seen while a press was being handled.
+struct PressWatch {
+    long pings_sent = 0;
+    long pings_answered = 0; // within PING_TIMEOUT_MS
+    DWORD slowest_ping_ms = 0;
+    DWORD press_ms = 0;     // from the press until the dialog had handled it
+    bool meddled = false;   // the messages of click_watched's meddle went out
+    bool browser = false;   // a second dialog of the program showed up meanwhile
+};
+constexpr DWORD PING_TIMEOUT_MS = 1000;
+// Presses a button and, until the dialog has handled the press, pings the
+// dialog with WM_NULL (SMTO_ABORTIFHUNG, PING_TIMEOUT_MS) every 50 ms, as
+// Windows does to tell a hung window. With meddle, once the progress bar is
+// seen between its ends, also queues what must not act while the update runs:
+// another press of the button, a click and the Enter key on it, the "..."
+// command and WM_CLOSE. A second dialog of the program (the folder browser)
+// is cancelled.
+bool click_watched(const RunningUpdater& updater, int id, DWORD timeout_ms, bool meddle,
+                   PressWatch& watch);
 // Waits until the control shows the text.
 bool wait_for_text(HWND dialog, int id, const std::wstring& text, DWORD timeout_ms);
 // Waits until the dialog has handled everything sent to it so far.
