@@ -1,7 +1,5 @@
 #include "dialog_view.h"
 
-#include "progress_bar.h"
-
 std::string DialogView::install_folder() {
     char folder[MAX_PATH] = "";
     GetDlgItemTextA(dialog_, CONTROL_INSTALL_FOLDER, folder, sizeof folder);
@@ -10,8 +8,8 @@ std::string DialogView::install_folder() {
 
 void DialogView::set_text(int control, const char* text) {
     SetDlgItemTextA(dialog_, control, text);
-    // The update blocks the message loop; without an immediate repaint the
-    // status "update running" would never be seen.
+    // The update holds the message loop until the bar's next paint; the
+    // status "update running" is to be seen at once.
     UpdateWindow(GetDlgItem(dialog_, control));
 }
 
@@ -30,5 +28,5 @@ std::string DialogView::module_path() {
 }
 
 void DialogView::progress(uint32_t index, uint32_t total) {
-    on_progress(dialog_, index, total);
+    progress_.step(index, total);
 }

@@ -4,18 +4,22 @@
 
 #include <windows.h>
 
+#include "progress_bar.h"
 #include "update_logic.h"
 
 class DialogView : public UpdaterView {
   public:
-    explicit DialogView(HWND dialog) : dialog_(dialog) {}
+    explicit DialogView(HWND dialog) : dialog_(dialog), progress_(dialog) {}
 
     std::string install_folder() override;
     void set_text(int control, const char* text) override;
     void enable_action(bool enabled) override;
     std::string module_path() override;
     void progress(uint32_t index, uint32_t total) override;
+    // After run_update, however it ended.
+    void finish_progress() { progress_.finish(); }
 
   private:
     HWND dialog_;
+    UpdateProgress progress_;
 };

@@ -1,8 +1,29 @@
 // The progress bar (control 1002) that the merge drives.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 
-// A ProgressCallback: context is the dialog window; called once after each
-// file the merge has written, total being the number of files of the output.
-int on_progress(void* context, uint32_t index, uint32_t total);
+class UpdateProgress {
+  public:
+    explicit UpdateProgress(HWND dialog);
+
+    // After each file the merge has written, total being the number of files
+    // of the output. The first call of an update sets the bar's range; every
+    // call steps the bar by one. The bar is drawn at most every
+    // PAINT_INTERVAL_MS and after the last file, and at those moments the
+    // dialog dispatches what waits for it (update_messages.h).
+    void step(uint32_t index, uint32_t total);
+    // The update has ended, completed or not: the bar is drawn as it stands.
+    void finish();
+
+  private:
+    void hold();
+    void release();
+
+    HWND bar_;
+    bool held_ = false;        // the bar's drawing is suspended
+    LONGLONG last_paint_ = 0;  // performance-counter ticks
+    LONGLONG paint_ticks_ = 0; // PAINT_INTERVAL_MS in ticks
+};

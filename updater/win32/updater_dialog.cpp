@@ -5,6 +5,7 @@
 #include "game_launch.h"
 #include "install_folder.h"
 #include "update_logic.h"
+#include "update_messages.h"
 
 namespace {
 
@@ -12,17 +13,13 @@ DialogView* view_of(HWND dialog) {
     return reinterpret_cast<DialogView*>(GetWindowLongPtrA(dialog, DWLP_USER));
 }
 
-// The update runs inside the button's handler and blocks the message loop.
-// Clicks and keys given meanwhile wait in the queue and would then act on the
-// button as the update left it: a second click on "start update" would start
-// the game. Input made while the dialog could not answer is dropped.
-void discard_queued_input() {
-    MSG message;
-    while (PeekMessageA(&message, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
-    }
-    while (PeekMessageA(&message, nullptr, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE)) {
-    }
-}
+// Set while run_update holds the thread. The bar's progress dispatches
+// messages meanwhile (see update_messages.h): a command or a close request
+// that arrives then must neither start a second update, nor open the folder
+// browser, nor end the dialog under the running update. Such requests are
+// dropped, as is the input queued meanwhile: a click given on "start update"
+// would otherwise act on the button as the update left it and start the game.
+bool update_running = false;
 
 void on_init(HWND dialog) {
     auto* view = new DialogView(dialog);
@@ -41,7 +38,10 @@ void on_action(HWND dialog) {
         return;
     }
     if (ActionMode == ACTION_MODE_UPDATE) {
+        update_running = true;
         run_update(view_of(dialog));
+        view_of(dialog)->finish_progress();
+        update_running = false;
         discard_queued_input();
         return;
     }
@@ -63,6 +63,9 @@ INT_PTR CALLBACK updater_dialog_proc(HWND dialog, UINT message, WPARAM wparam, L
         on_init(dialog);
         return TRUE;
     case WM_COMMAND:
+        if (update_running) {
+            return FALSE;
+        }
         // Dispatched on the control id alone: Enter presses the default
         // button (1) and Escape sends 2.
         switch (LOWORD(wparam)) {
@@ -79,7 +82,9 @@ INT_PTR CALLBACK updater_dialog_proc(HWND dialog, UINT message, WPARAM wparam, L
         }
         return FALSE;
     case WM_CLOSE:
-        EndDialog(dialog, 2);
+        if (!update_running) {
+            EndDialog(dialog, 2);
+        }
         return TRUE;
     case WM_CTLCOLORSTATIC:
         return install_folder_colour(reinterpret_cast<HWND>(lparam), reinterpret_cast<HDC>(wparam));

@@ -1,0 +1,43 @@
+#include "update_messages.h"
+
+#include <windows.h>
+
+namespace {
+
+// What the update leaves in the queue: keyboard and mouse messages.
+struct MessageRange {
+    UINT first;
+    UINT last;
+};
+constexpr MessageRange INPUT_RANGES[] = {{WM_KEYFIRST, WM_KEYLAST}, {WM_MOUSEFIRST, WM_MOUSELAST}};
+// Everything around them.
+constexpr MessageRange OTHER_RANGES[] = {
+    {0, WM_KEYFIRST - 1}, {WM_KEYLAST + 1, WM_MOUSEFIRST - 1}, {WM_MOUSELAST + 1, 0xFFFFFFFF}};
+
+// Takes no input from the devices, whatever its number: a click on the
+// caption becomes WM_NCLBUTTONDOWN, outside the ranges above.
+constexpr UINT TAKE_NO_INPUT = PM_REMOVE | PM_QS_PAINT | PM_QS_POSTMESSAGE | PM_QS_SENDMESSAGE;
+
+} // namespace
+
+void dispatch_waiting_messages() {
+    MSG message;
+    for (const MessageRange& range : OTHER_RANGES) {
+        while (PeekMessageA(&message, nullptr, range.first, range.last, TAKE_NO_INPUT)) {
+            if (message.message == WM_QUIT) {
+                // The modal loop ends on it once the update is over.
+                PostQuitMessage(static_cast<int>(message.wParam));
+                return;
+            }
+            DispatchMessageA(&message);
+        }
+    }
+}
+
+void discard_queued_input() {
+    MSG message;
+    for (const MessageRange& range : INPUT_RANGES) {
+        while (PeekMessageA(&message, nullptr, range.first, range.last, PM_REMOVE)) {
+        }
+    }
+}
