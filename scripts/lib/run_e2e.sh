@@ -110,6 +110,15 @@ e2e_patch_tree() { # folder, version, attribute
     e2e_file "$1/_extract/sub/notes.txt" "notes $2"
 }
 
+# Many small files below the folder, a hundred per sub-folder.
+e2e_many_files() { # folder, count
+    local i
+    for ((i = 0; i < $2; i++)); do
+        ((i % 100 == 0)) && mkdir -p "$1/$((i / 100))"
+        printf 'file %d\n' "$i" >"$1/$((i / 100))/f$i.txt"
+    done
+}
+
 # Files the merged archive holds: those of both trees, each once.
 e2e_union_count() { # tree folders...
     local tree
@@ -496,6 +505,45 @@ e2e_case_click_during_update() {
     e2e_expect "$report" exit 0
 }
 
+# An update of thousands of files keeps the dialog answering: every WM_NULL
+# ping of the driver is answered within a second, as Windows wants of a window
+# that is not to be shown as hung. Presses, keys, "..." and a close queued
+# meanwhile do nothing: one update runs, the dialog stays and the game is not
+# started.
+e2e_case_responsive_update() {
+    local dir=$1 report=$1/report.txt
+    e2e_layout "$dir" 1.1 full
+    e2e_many_files "$dir/trees/base/many" 6000
+    e2e_pack "$dir/trees/base" "$dir/game/Tessavane.dat" || return
+    cp "$e2e_bin/updater_e2e_game.exe" "$dir/game/Tessavane.exe"
+    e2e_registry_set "$(e2e_winpath "$dir/game")\\"
+    local total
+    total=$(e2e_union_count "$dir/trees/base" "$dir/trees/patch")
+    e2e_drive "$report" start "$(e2e_winpath "$dir/dl/TessavaneUpdater.exe")" \
+        click-meddled 1 settle 1000 dump after click 2 wait-exit 30 || return
+
+    local sent answered
+    sent=$(e2e_value "$report" pinged.sent)
+    answered=$(e2e_value "$report" pinged.answered)
+    echo "   pings: $answered of $sent answered, slowest $(e2e_value "$report" pinged.slowest_ms) ms;" \
+        "update $(e2e_value "$report" pinged.press_ms) ms" >>"$e2e_log"
+    [ "${sent:-0}" -gt 0 ] || e2e_problem "no ping was sent during the update"
+    [ "$answered" = "$sent" ] || e2e_problem "$answered of $sent pings answered within 1 s"
+    e2e_expect "$report" pinged.meddled yes
+    e2e_expect "$report" pinged.browser none
+    e2e_expect "$report" after.visible yes
+    e2e_expect "$report" after.1008 "アップデートが完了しました。"
+    e2e_expect "$report" after.action "ゲーム起動"
+    e2e_expect "$report" after.progress_high "$total"
+    e2e_expect "$report" after.progress_pos "$total"
+    e2e_expect "$report" exit 0
+    [ -e "$dir/game/started.txt" ] && e2e_problem "a queued press started the game"
+    [ "$(e2e_entry "$dir/game/Tessavane.dat" /many/59/f5999.txt)" = "file 5999" ] ||
+        e2e_problem "the installed files are not in the new Tessavane.dat"
+    [ "$(e2e_entry "$dir/game/Tessavane.dat" /b.txt)" = "new b 1.1" ] ||
+        e2e_problem "b.txt is not the patch's"
+}
+
 # The game is running and holds Tessavane.dat open: the merged archive cannot
 # take its place. The update says so, the installed archive keeps its bytes
 # and the dialog its versions, and the merged archive does not stay behind.
@@ -621,7 +669,7 @@ run_e2e_tests() { # Windows build folder
     local name
     for name in resources registry_present registry_absent registry_not_text update \
         attributes_differ patch_missing launch second_update click_during_update \
-        game_holds_data; do
+        responsive_update game_holds_data; do
         e2e_run_case $name
     done
     e2e_registry_clear >/dev/null

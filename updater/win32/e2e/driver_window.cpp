@@ -126,6 +126,8 @@ void dump_dialog(const RunningUpdater& updater, const std::string& label, Report
         return;
     }
     report.add(label + ".dialog", "present");
+    // A dialog told to end mid-update is hidden at once and destroyed later.
+    report.add(label + ".visible", IsWindowVisible(dialog) ? "yes" : "no");
     report.add(label + ".caption", window_text(dialog));
     for (int id : {1001, 1004, 1007, 1008}) {
         report.add(label + "." + std::to_string(id), window_text(GetDlgItem(dialog, id)));
