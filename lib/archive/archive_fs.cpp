@@ -110,6 +110,10 @@ FileSystem* archive_open_shared(SharedFile* file, const char* path, Allocator* a
     return archive_open_file(file, path, allocator);
 }
 
+SharedFile* archive_shared_file(FileSystem* fs) {
+    return archive_is_archive(fs) ? as_archive(fs)->file : nullptr;
+}
+
 bool archive_file_changed(FileSystem* fs) {
     return archive_is_archive(fs) && as_archive(fs)->file &&
            shared_file_changed(as_archive(fs)->file);

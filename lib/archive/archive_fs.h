@@ -20,6 +20,9 @@ FileSystem* archive_open_memory(const void* buffer, uint32_t size, Allocator* al
 // path is only its name. The archive holds a reference to the file.
 struct SharedFile;
 FileSystem* archive_open_shared(SharedFile* file, const char* path, Allocator* allocator);
+// The open file an archive on disk is read through; null for an archive in
+// memory or inside another file system.
+SharedFile* archive_shared_file(FileSystem* fs);
 // True when the archive file's size has changed since it was opened: some
 // other process wrote to it, and what it holds can no longer be trusted.
 bool archive_file_changed(FileSystem* fs);

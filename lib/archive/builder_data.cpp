@@ -10,6 +10,7 @@
 #include "archive/entry_read.h"
 #include "archive/epk2_format.h"
 #include "fs/filesystem.h"
+#include "stream/file_handles.h"
 #include "stream/stream.h"
 
 namespace {
@@ -105,6 +106,12 @@ bool deflate_into(const unsigned char* content, uint32_t size, std::vector<unsig
 
 } // namespace
 
+bool builder_copies_in_place(const BuilderFile& file, bool compress, bool recompress) {
+    ArchiveEntryInfo info;
+    return copyable_entry(file, compress, recompress, info) && archive_shared_file(file.source) &&
+           !(file.check_copy && info.stored_size != info.size);
+}
+
 bool builder_source_record(const BuilderFile& file, ArchiveEntryInfo& info) {
     if (file.has_record) {
         info = file.record;
@@ -147,7 +154,15 @@ bool builder_prepare(const BuilderFile& file, uint8_t key_number, bool compress,
     ArchiveEntryInfo info;
     if (copyable_entry(file, compress, recompress, info)) {
         prepared.size = info.size;
-        if (info.stored_size > memory_limit) {
+        // A copy that needs no check passes only its scrambled head through
+        // memory when the source archive is a file: the writer copies the
+        // rest from file to file.
+        SharedFile* shared = archive_shared_file(file.source);
+        const bool checked = file.check_copy && info.stored_size != info.size;
+        uint32_t head = info.stored_size;
+        if (shared && !checked) {
+            head = std::min<uint32_t>(EPK2_SCRAMBLE_LIMIT, info.stored_size);
+        } else if (info.stored_size > memory_limit) {
             return false;
         }
         StreamPtr raw(builder_open_stored(file));
@@ -155,25 +170,29 @@ bool builder_prepare(const BuilderFile& file, uint8_t key_number, bool compress,
             prepared.error = "cannot open " + file.path + " in its source archive";
             return false;
         }
-        prepared.bytes.resize(info.stored_size);
+        prepared.bytes.resize(head);
         uint32_t total = 0;
-        while (total < info.stored_size) {
-            uint32_t n =
-                stream_read(raw.get(), prepared.bytes.data() + total, info.stored_size - total);
+        while (total < head) {
+            uint32_t n = stream_read(raw.get(), prepared.bytes.data() + total, head - total);
             if (n == 0) {
                 break;
             }
             total += n;
         }
-        if (total != info.stored_size) {
+        if (total != head) {
             prepared.error = "cannot read " + file.path + " from its source archive";
             return false;
         }
-        if (file.check_copy && !copy_is_intact(prepared.bytes, info)) {
+        if (checked && !copy_is_intact(prepared.bytes, info)) {
             prepared.error = file.path + " is damaged in its source archive";
             return false;
         }
         rekey(prepared.bytes.data(), total, 0, info.key, key_number);
+        if (head < info.stored_size) {
+            prepared.tail_source = shared;
+            prepared.tail_offset = info.data_offset + head;
+            prepared.tail_length = info.stored_size - head;
+        }
         prepared.in_memory = true;
         return true;
     }

@@ -35,10 +35,31 @@ struct PreparedFile {
     std::vector<unsigned char> bytes;
     uint32_t size = 0; // content size
     std::string error; // non-empty: the file could not be prepared
+    // When tail_length is not 0, bytes holds only the stored bytes' head
+    // (the scrambled part) and the rest, unchanged, is copied straight from
+    // the source archive's file at tail_offset.
+    SharedFile* tail_source = nullptr;
+    uint32_t tail_offset = 0;
+    uint32_t tail_length = 0;
 };
 
 // Decides whether path is deflated.
 bool builder_should_compress(const std::vector<std::string>& patterns, const std::string& path);
+
+// True when builder_prepare would only read the file's scrambled head and
+// leave the rest to be copied from file to file: so little work that the
+// writer does it itself.
+bool builder_copies_in_place(const BuilderFile& file, bool compress, bool recompress);
+
+// How many files from first on are copies in place that lie back to back in
+// one source archive file, so that one copy moves them all; 0 when fewer
+// than two.
+uint32_t builder_copy_run_length(const std::vector<BuilderFile*>& files, uint32_t first,
+                                 const std::vector<std::string>& patterns, bool recompress);
+// Writes such a run at offset (aligned; the output is positioned there) and
+// sets each file's key, offset and sizes; offset moves past the run.
+bool builder_write_copy_run(Stream* output, const std::vector<BuilderFile*>& files, uint32_t first,
+                            uint32_t count, uint32_t& offset, std::string& error);
 
 // Prepares a file of at most memory_limit bytes (or a raw copy of a
 // source archive's stored bytes of any size that fits memory limits) in

@@ -13,6 +13,7 @@
 #include "archive/epk2_format.h"
 #include "fs/filesystem.h"
 #include "platform/platform.h"
+#include "stream/file_handles.h"
 #include "stream/stream.h"
 
 namespace {
@@ -115,6 +116,17 @@ struct PackRun {
         }
         uint32_t offset = table_end;
         for (uint32_t i = 0; i < total; ++i) {
+            if (uint32_t run = builder_copy_run_length(builder.files, i, builder.no_compression,
+                                                       builder.options.recompress)) {
+                if (!builder_write_copy_run(output, builder.files, i, run, offset, error)) {
+                    return false;
+                }
+                for (uint32_t k = i; k < i + run; ++k) {
+                    report(*builder.files[k], k, total);
+                }
+                i += run - 1;
+                continue;
+            }
             BuilderFile& file = *builder.files[i];
             file.data_offset = offset;
             file.key_number = static_cast<uint8_t>(i % EPK2_KEY_COUNT + 1);
@@ -125,18 +137,24 @@ struct PackRun {
                                       : builder_prepare(file, file.key_number, compress,
                                                         builder.options.recompress, prepared);
             if (in_memory) {
-                if (offset + uint64_t(prepared.bytes.size()) > BUILDER_MAX_ARCHIVE) {
+                const uint64_t stored = prepared.bytes.size() + uint64_t(prepared.tail_length);
+                if (offset + stored > BUILDER_MAX_ARCHIVE) {
                     error = "the archive would reach 2 GiB";
                     return false;
                 }
                 file.size = prepared.size;
-                file.stored_size = static_cast<uint32_t>(prepared.bytes.size());
-                // Data and padding in one write.
-                prepared.bytes.resize(epk2_align(file.stored_size), 0);
-                if (!write(prepared.bytes.data(), prepared.bytes.size())) {
+                file.stored_size = static_cast<uint32_t>(stored);
+                if (prepared.tail_length == 0) {
+                    // Data and padding in one write.
+                    prepared.bytes.resize(epk2_align(file.stored_size), 0);
+                    if (!write(prepared.bytes.data(), prepared.bytes.size())) {
+                        return false;
+                    }
+                    padded = true;
+                } else if (!write(prepared.bytes.data(), prepared.bytes.size()) ||
+                           !copy_tail(file, prepared)) {
                     return false;
                 }
-                padded = true;
             } else if (!prepared.error.empty()) {
                 error = prepared.error;
                 return false;
@@ -155,6 +173,17 @@ struct PackRun {
                 return false;
             }
             offset = epk2_align(static_cast<uint32_t>(end));
+        }
+        return true;
+    }
+
+    // The unchanged rest of a copied entry, from the source archive's file
+    // straight into the output.
+    bool copy_tail(const BuilderFile& file, const PreparedFile& prepared) {
+        if (stream_copy_from_shared(output, prepared.tail_source, prepared.tail_offset,
+                                    prepared.tail_length) != prepared.tail_length) {
+            error = "cannot copy " + file.path + " into the archive (disk full?)";
+            return false;
         }
         return true;
     }

@@ -26,8 +26,17 @@ struct PreparePipeline::State {
     uint64_t in_flight = 0;
     bool stop = false;
 
+    // Files the writer prepares itself (copies in place): workers skip them
+    // and the writer takes them without a hand-over.
+    std::vector<bool> inline_files;
+
     State(const std::vector<BuilderFile*>& f, const std::vector<std::string>& p, bool r)
-        : files(f), patterns(p), recompress(r), slots(f.size()) {}
+        : files(f), patterns(p), recompress(r), slots(f.size()), inline_files(f.size()) {
+        for (size_t i = 0; i < f.size(); ++i) {
+            inline_files[i] =
+                builder_copies_in_place(*f[i], builder_should_compress(p, f[i]->path), r);
+        }
+    }
 
     uint64_t weight(uint32_t index) const {
         return files[index]->size <= PIPELINE_MEMORY_LIMIT ? files[index]->size : 0;
@@ -43,7 +52,7 @@ struct PreparePipeline::State {
 
     void prepare(uint32_t index, PreparedFile& result) const {
         const BuilderFile& file = *files[index];
-        if (file.size > PIPELINE_MEMORY_LIMIT) {
+        if (file.size > PIPELINE_MEMORY_LIMIT && !inline_files[index]) {
             return; // streamed by the writer
         }
         uint8_t key = static_cast<uint8_t>(index % EPK2_KEY_COUNT + 1);
@@ -55,6 +64,10 @@ struct PreparePipeline::State {
         lock_enter(&lock);
         while (!stop && next_job < files.size()) {
             uint32_t job = next_job;
+            if (inline_files[job]) {
+                ++next_job;
+                continue;
+            }
             if (!may_take(job)) {
                 lock_leave(&lock);
                 event_wait(&work);
@@ -126,12 +139,19 @@ PreparePipeline::~PreparePipeline() {
 
 PreparedFile PreparePipeline::take(uint32_t index) {
     State& s = *state_;
-    if (s.started == 0) {
+    if (s.started == 0 || s.inline_files[index]) {
         PreparedFile result;
         s.prepare(index, result);
         return result;
     }
     lock_enter(&s.lock);
+    // The files before this one are written: workers may run ahead of it.
+    if (s.writer < index) {
+        s.writer = index;
+        lock_leave(&s.lock);
+        event_signal(&s.work);
+        lock_enter(&s.lock);
+    }
     while (!s.slots[index].ready) {
         lock_leave(&s.lock);
         event_wait(&s.ready);

@@ -8,6 +8,7 @@
 #include "archive/entry_read.h"
 #include "archive/epk2_format.h"
 #include "fs/filesystem.h"
+#include "stream/file_handles.h"
 #include "stream/stream.h"
 #include "support/threads.h"
 
@@ -61,11 +62,15 @@ bool copy_stored(Stream* output, const BuilderFile& file, const ArchiveEntryInfo
             check.run(); // no thread to be had: check before copying
         }
     }
+    // Past the scrambled head the bytes go unchanged: from file to file
+    // where the source archive is a file.
+    SharedFile* shared = archive_shared_file(file.source);
+    const uint32_t head =
+        shared ? std::min<uint32_t>(EPK2_SCRAMBLE_LIMIT, info.stored_size) : info.stored_size;
     bool copied = true;
     uint32_t position = 0;
-    while (position < info.stored_size) {
-        uint32_t want =
-            std::min<uint32_t>(static_cast<uint32_t>(buffer.size()), info.stored_size - position);
+    while (position < head) {
+        uint32_t want = std::min<uint32_t>(static_cast<uint32_t>(buffer.size()), head - position);
         uint32_t n = stream_read(raw.get(), buffer.data(), want);
         if (n == 0) {
             error = "cannot read " + file.path + " from its source archive";
@@ -82,6 +87,13 @@ bool copy_stored(Stream* output, const BuilderFile& file, const ArchiveEntryInfo
             break;
         }
         position += n;
+    }
+    if (copied && position < info.stored_size) {
+        uint32_t tail = info.stored_size - position;
+        if (stream_copy_from_shared(output, shared, info.data_offset + position, tail) != tail) {
+            error = "cannot copy " + file.path + " into the archive (disk full?)";
+            copied = false;
+        }
     }
     if (checker.handle) {
         thread_join(&checker);

@@ -66,6 +66,23 @@ bool platform_file_sync(PlatformFile file);
 // threads may read through one handle. Repeats until count, the end of the
 // file or an error.
 uint32_t platform_file_read_at(PlatformFile file, uint32_t position, void* buffer, uint32_t count);
+// Copies count bytes of from, starting at from_position, into to at
+// to_position, without moving either handle's file pointer in a way callers
+// rely on. Linux lets the kernel copy (copy_file_range) and falls back to
+// reads and writes where the kernel or file system refuses it; Windows reads
+// and writes in large blocks. Returns the count copied (short on an error or
+// at the end of from).
+uint32_t platform_file_copy(PlatformFile from, uint32_t from_position, PlatformFile to,
+                            uint32_t to_position, uint32_t count);
+// Tests turn the kernel's copy off (false) to run the fallback everywhere.
+void platform_file_copy_use_kernel(bool use);
+
+// Writes at an absolute position (pwrite; WriteFile with an OVERLAPPED
+// offset): one call instead of a seek and a write. Repeats until count or an
+// error; a full disk shows as a short count.
+uint32_t platform_file_write_at(PlatformFile file, uint32_t position, const void* buffer,
+                                uint32_t count);
+
 // True when path, not followed if it is a link, names the very file that the
 // handle holds (same device and file number).
 bool platform_file_is(PlatformFile file, const char* path);
@@ -86,6 +103,14 @@ bool platform_file_move(const char* from, const char* to);
 bool platform_file_replace(const char* from, const char* to);
 // True for an existing file or folder.
 bool platform_file_exists(const char* path);
+// Puts the file that platform_file_create_new made at path in destination's
+// place in one step, as platform_file_replace does, and closes it. Its
+// interruption clean-up (cleanup_slot, or -1) ends only once the work name
+// is gone, so no interruption can leave it behind. On failure the file is
+// removed (platform_file_discard) and closed too.
+bool platform_file_commit(PlatformFile file, const char* path, const char* destination,
+                          int cleanup_slot);
+
 // True when path itself is a symbolic link, junction or other reparse point
 // (the link is not followed; a dangling one counts).
 bool platform_path_is_link(const char* path);

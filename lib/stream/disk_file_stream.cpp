@@ -42,10 +42,7 @@ static uint32_t disk_read(Stream* s, void* buffer, uint32_t n) {
     if (n > left) {
         n = left;
     }
-    if (!platform_file_seek(d->handle, d->start + d->position)) {
-        return 0;
-    }
-    uint32_t count = platform_file_read(d->handle, buffer, n);
+    uint32_t count = platform_file_read_at(d->handle, d->start + d->position, buffer, n);
     d->position += count;
     return count;
 }
@@ -62,10 +59,7 @@ static uint32_t disk_write(Stream* s, const void* buffer, uint32_t n) {
     if (n > DISK_FILE_LIMIT - at) {
         n = uint32_t(DISK_FILE_LIMIT - at);
     }
-    if (!platform_file_seek(d->handle, uint32_t(at))) {
-        return 0;
-    }
-    uint32_t count = platform_file_write(d->handle, buffer, n);
+    uint32_t count = platform_file_write_at(d->handle, uint32_t(at), buffer, n);
     // A short write never shrinks the window below bytes that exist.
     if (d->position + count > d->length) {
         d->length = d->position + count;
@@ -169,4 +163,42 @@ Stream* stream_open_handle(PlatformFile file, uint32_t flags, Allocator* allocat
     }
     *d = {&disk_ops, file, false, 0, size, 0};
     return reinterpret_cast<Stream*>(d);
+}
+
+uint32_t stream_copy_from_shared(Stream* output, SharedFile* from, uint32_t position,
+                                 uint32_t count) {
+    if (output->ops == &disk_ops) {
+        DiskFileStream* d = disk_of(output);
+        uint64_t at = uint64_t(d->start) + d->position;
+        if (at >= DISK_FILE_LIMIT) {
+            return 0;
+        }
+        if (count > DISK_FILE_LIMIT - at) {
+            count = uint32_t(DISK_FILE_LIMIT - at);
+        }
+        uint32_t copied =
+            platform_file_copy(shared_file_handle(from), position, d->handle, uint32_t(at), count);
+        if (d->position + copied > d->length) {
+            d->length = d->position + copied;
+        }
+        d->position += copied;
+        return copied;
+    }
+    constexpr uint32_t BUFFER_SIZE = 64 * 1024;
+    unsigned char* buffer = static_cast<unsigned char*>(mem_alloc(nullptr, BUFFER_SIZE, 0));
+    if (!buffer) {
+        return 0;
+    }
+    uint32_t done = 0;
+    while (done < count) {
+        uint32_t want = count - done < BUFFER_SIZE ? count - done : BUFFER_SIZE;
+        uint32_t n = platform_file_read_at(shared_file_handle(from), position + done, buffer, want);
+        uint32_t written = n ? stream_write(output, buffer, n) : 0;
+        done += written;
+        if (n == 0 || written < n) {
+            break;
+        }
+    }
+    mem_free(buffer);
+    return done;
 }

@@ -36,3 +36,10 @@ bool shared_file_changed(const SharedFile* file);
 
 // A read-only window of length bytes at start, holding a reference to file.
 Stream* stream_open_shared(SharedFile* file, uint32_t start, uint32_t length, Allocator* allocator);
+
+// Writes count bytes of a shared file, from position on, into output at its
+// position, as stream_write would: where output is a disk stream the
+// platform copies them between the files (platform_file_copy), else they go
+// through a buffer. Returns the count written.
+uint32_t stream_copy_from_shared(Stream* output, SharedFile* from, uint32_t position,
+                                 uint32_t count);

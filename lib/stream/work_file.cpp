@@ -83,21 +83,22 @@ bool work_file_commit(WorkFile* work) {
     if (work->file == PLATFORM_INVALID_FILE) {
         return false;
     }
-    // Someone who can write the folder may have put another file under the
-    // work file's name; that one is not moved into place.
-    if (!work_file_sync(work) || !platform_file_is(work->file, work->path)) {
+    // A file that replaces another is on the device before it takes the
+    // other's name, so a crash leaves the old or the new one, never an empty
+    // one. A new name replaces nothing and is only renamed. Someone who can
+    // write the folder may have put another file under the work file's
+    // name; that one is not moved into place.
+    bool replacing =
+        platform_file_exists(work->destination) || platform_path_is_link(work->destination);
+    if ((replacing && !work_file_sync(work)) || !platform_file_is(work->file, work->path)) {
         work_file_discard(work);
         return false;
     }
-    work_file_forget(work);
-    // Windows cannot rename a file that its own handle holds unshared.
-    platform_file_close(work->file);
+    bool moved =
+        platform_file_commit(work->file, work->path, work->destination, work->cleanup_slot);
     work->file = PLATFORM_INVALID_FILE;
-    if (!platform_file_replace(work->path, work->destination)) {
-        platform_file_delete(work->path);
-        return false;
-    }
-    return true;
+    work->cleanup_slot = -1;
+    return moved;
 }
 
 void work_file_discard(WorkFile* work) {

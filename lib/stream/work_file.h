@@ -36,7 +36,8 @@ Stream* work_file_stream(WorkFile* work, Allocator* allocator);
 // Pushes what was written to the device, through the handle that wrote it.
 bool work_file_sync(WorkFile* work);
 
-// Flushes the work file and puts it in the destination's place (rename,
+// Flushes the work file where it replaces one (a new name has nothing to
+// lose) and puts it in the destination's place (rename,
 // or MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 // a destination that is a link is replaced, never written through. The
 // work file is closed either way and removed when the move fails.

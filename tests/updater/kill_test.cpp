@@ -59,7 +59,9 @@ class KillTest : public ::testing::Test, public UpdateFixture {
         pid_t child = fork();
         if (child == 0) {
             platform_interrupt_cleanup_install();
-            FILE* sink = std::fopen("/dev/null", "w");
+            // What the run said, kept for the failure message of a test.
+            std::string log = join(root(), "run-" + std::to_string(getpid()) + ".log");
+            FILE* sink = std::fopen(log.c_str(), "w");
             Console console{sink, sink, false};
             std::vector<char*> argv = {const_cast<char*>("epk2")};
             for (std::string& word : words) {
@@ -70,6 +72,13 @@ class KillTest : public ::testing::Test, public UpdateFixture {
         return child;
     }
     pid_t start_update() { return start_command({"update", install(), "--patch", patch()}); }
+    // What child said; its log is removed.
+    std::string said(pid_t child) {
+        std::string log = join(root(), "run-" + std::to_string(child) + ".log");
+        std::string text = read_file(log);
+        platform_file_delete(log.c_str());
+        return text;
+    }
     // 0 for a run that exited 0, its exit status, or 128 + the signal.
     static int outcome(int status) {
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -173,6 +182,7 @@ TEST_F(KillTest, TwoUpdatesAtOnceAndPlantedLinks) {
         pid_t first = start_update();
         pid_t second = start_update();
         int results[] = {outcome(wait_for(first)), outcome(wait_for(second))};
+        const std::string first_said = said(first), second_said = said(second);
 
         EXPECT_EQ(read_file(victim), "someone else's file");
         std::string now = read_file(data());
@@ -183,7 +193,8 @@ TEST_F(KillTest, TwoUpdatesAtOnceAndPlantedLinks) {
                 EXPECT_EQ(now, new_bytes) << "a run succeeded but the data are old";
             }
         }
-        EXPECT_TRUE(results[0] == 0 || results[1] == 0) << results[0] << " " << results[1];
+        EXPECT_TRUE(results[0] == 0 || results[1] == 0) << results[0] << ": " << first_said << "\n"
+                                                        << results[1] << ": " << second_said;
         both_succeeded += results[0] == 0 && results[1] == 0;
         if (round % 8 == 0) {
             EXPECT_TRUE(verifies(data()));

@@ -1,8 +1,11 @@
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
+#include <new>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -207,6 +210,92 @@ uint32_t platform_file_read_at(PlatformFile file, uint32_t position, void* buffe
     return done;
 }
 
+uint32_t platform_file_write_at(PlatformFile file, uint32_t position, const void* buffer,
+                                uint32_t count) {
+    uint32_t done = 0;
+    while (done < count) {
+        ssize_t n = pwrite(file_descriptor(file), static_cast<const char*>(buffer) + done,
+                           count - done, static_cast<off_t>(position) + done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        done += static_cast<uint32_t>(n);
+    }
+    return done;
+}
+
+static std::atomic<bool> copy_with_kernel{true};
+
+void platform_file_copy_use_kernel(bool use) {
+    copy_with_kernel = use;
+}
+
+// Reads and writes, for when the kernel cannot copy between these files.
+static uint32_t copy_through_buffer(int from, off_t from_position, int to, off_t to_position,
+                                    uint32_t count) {
+    // On the heap: a thread-local array of this size would enlarge every
+    // thread's static TLS beyond small stacks.
+    constexpr size_t BUFFER_SIZE = 256 * 1024;
+    std::unique_ptr<char[]> block(count ? new (std::nothrow) char[BUFFER_SIZE] : nullptr);
+    char* buffer = block.get();
+    if (!buffer) {
+        return 0;
+    }
+    uint32_t done = 0;
+    while (done < count) {
+        size_t want = count - done < BUFFER_SIZE ? count - done : BUFFER_SIZE;
+        ssize_t n = pread(from, buffer, want, from_position + done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        ssize_t written = 0;
+        while (written < n) {
+            ssize_t w =
+                pwrite(to, buffer + written, size_t(n - written), to_position + done + written);
+            if (w < 0 && errno == EINTR) {
+                continue;
+            }
+            if (w <= 0) {
+                return done + uint32_t(written);
+            }
+            written += w;
+        }
+        done += uint32_t(n);
+    }
+    return done;
+}
+
+uint32_t platform_file_copy(PlatformFile from, uint32_t from_position, PlatformFile to,
+                            uint32_t to_position, uint32_t count) {
+    int in = file_descriptor(from);
+    int out = file_descriptor(to);
+    off_t in_at = from_position;
+    off_t out_at = to_position;
+    uint32_t done = 0;
+    while (copy_with_kernel && done < count) {
+        ssize_t n = copy_file_range(in, &in_at, out, &out_at, count - done, 0);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
+                      errno == EBADF || errno == ETXTBSY)) {
+            break; // not between these files: the rest goes through a buffer
+        }
+        if (n <= 0) {
+            return done; // an I/O error or the end of from
+        }
+        done += uint32_t(n);
+    }
+    return done + copy_through_buffer(in, off_t(from_position) + done, out,
+                                      off_t(to_position) + done, count - done);
+}
+
 bool platform_file_is(PlatformFile file, const char* path) {
     CodepagePath native;
     struct stat held, named;
@@ -337,4 +426,18 @@ bool platform_path_clear(const char* path) {
     }
     // unlink removes a link itself, never the file it points to.
     return unlink(native.text) == 0 || errno == ENOENT;
+}
+
+bool platform_file_commit(PlatformFile file, const char* path, const char* destination,
+                          int cleanup_slot) {
+    // The descriptor stays open across the rename, so that the clean-up of
+    // an interruption can still tell the file by it.
+    bool moved = platform_file_replace(path, destination);
+    platform_interrupt_cleanup_remove(cleanup_slot);
+    if (!moved) {
+        platform_file_discard(file, path);
+        return false;
+    }
+    platform_file_close(file);
+    return true;
 }

@@ -2,7 +2,9 @@
 
 #include "platform/platform.h"
 
-PlatformHeap platform_process_heap() { return GetProcessHeap(); }
+PlatformHeap platform_process_heap() {
+    return GetProcessHeap();
+}
 
 void* platform_heap_alloc(PlatformHeap heap, size_t size) {
     return HeapAlloc(static_cast<HANDLE>(heap), 0, size);
