@@ -18,6 +18,7 @@ struct ArchiveFileSystem {
     const unsigned char* memory_base; // the caller's bytes; null for an archive file
     SharedFile* file;                 // the archive file held open; null otherwise
     uint32_t memory_size;
+    uint32_t archive_size; // bytes of the whole archive when it was opened
     uint32_t table_end;
     ArchiveTable table; // bytes point just behind this record
 };
@@ -65,6 +66,7 @@ static ArchiveFileSystem* archive_load(Stream* stream, uint32_t archive_size,
     unsigned char* table = reinterpret_cast<unsigned char*>(archive + 1);
     archive->header.ops = &archive_fs_ops;
     archive->table_end = header.table_end;
+    archive->archive_size = archive_size;
     archive->table = {table, table_size, header.dir_count, header.file_count, {}};
     if (!archive_read_table(stream, &header, table, allocator) ||
         !archive_table_validate(&archive->table, archive_size, allocator)) {
@@ -108,6 +110,16 @@ FileSystem* archive_open_shared(SharedFile* file, const char* path, Allocator* a
         return nullptr;
     }
     return archive_open_file(file, path, allocator);
+}
+
+const ArchiveTable* archive_fs_table(FileSystem* fs, uint32_t* archive_size) {
+    if (!archive_is_archive(fs)) {
+        return nullptr;
+    }
+    if (archive_size) {
+        *archive_size = as_archive(fs)->archive_size;
+    }
+    return &as_archive(fs)->table;
 }
 
 SharedFile* archive_shared_file(FileSystem* fs) {

@@ -58,6 +58,11 @@ inline const char* archive_name(const ArchiveTable* table, uint32_t name_offset)
     return reinterpret_cast<const char*>(table->bytes + name_offset);
 }
 
+// The descrambled table of an opened archive and the archive's size in
+// bytes; null when fs is not an archive. For checks that look deeper than
+// opening does.
+const ArchiveTable* archive_fs_table(FileSystem* fs, uint32_t* archive_size);
+
 // Reads the 32-byte header from the stream's start and checks it against the
 // size of the whole archive. Reports why and returns false when unusable.
 bool archive_read_header(Stream* stream, uint32_t archive_size, Epk2Header* header);
