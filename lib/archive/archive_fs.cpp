@@ -265,7 +265,28 @@ static Stream* archive_fs_open(FileSystem* fs, const char* path, uint32_t offset
         return nullptr;
     }
     Epk2FileRecord record = archive_file(&archive->table, index);
-    return open_record(archive, record, flags, allocator);
+    // A window of the content, as a disk file gives one: length 0 (or one
+    // past the end) runs to the end. Compressed data cannot be entered in
+    // the middle, so a window there must start at 0.
+    const bool compressed = record.stored_size != record.size;
+    if (offset > record.size || (compressed && offset != 0)) {
+        report_error(compressed ? "EPK2 entry \"%s\" is compressed and cannot be read from %u."
+                                : "EPK2 entry \"%s\" ends before offset %u.",
+                     path, offset);
+        return nullptr;
+    }
+    const uint32_t rest = record.size - offset;
+    const uint32_t window = length != 0 && length <= rest ? length : rest;
+    Stream* stream = open_record(archive, record, flags, allocator);
+    if (!stream || (offset == 0 && window == record.size)) {
+        return stream;
+    }
+    Stream* range = stream_open_range(stream, 1, offset, window, STREAM_OPEN_READ, allocator);
+    if (!range) {
+        stream_close(stream);
+        report_error("Out of memory opening \"%s\".", path);
+    }
+    return range;
 }
 
 static int archive_walk_path(FileSystem* fs, const char* path, int recursive, void* context,

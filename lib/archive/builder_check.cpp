@@ -47,3 +47,7 @@ void DeflateChecker::feed(const unsigned char* data, uint32_t count) {
 bool DeflateChecker::intact() const {
     return state_->ended && !state_->failed && state_->produced == state_->size;
 }
+
+uint64_t DeflateChecker::consumed() const {
+    return state_->zs.total_in;
+}

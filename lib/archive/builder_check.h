@@ -18,6 +18,9 @@ class DeflateChecker {
     // True when the zlib stream ended, its Adler-32 matched, and it gave
     // exactly size bytes.
     bool intact() const;
+    // Bytes the zlib stream took up to its end; bytes fed after that carry
+    // no meaning and are not part of the entry a builder writes.
+    uint64_t consumed() const;
 
   private:
     struct State;

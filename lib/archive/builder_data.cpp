@@ -23,8 +23,10 @@ bool copyable_entry(const BuilderFile& file, bool compress, bool recompress,
     if (recompress || !builder_source_record(file, info)) {
         return false;
     }
+    // An empty file is never copied: a builder stores it as nothing, not as
+    // the few bytes of an empty zlib stream.
     bool stored_compressed = info.stored_size != info.size;
-    return info.size == 0 || stored_compressed == compress;
+    return info.size != 0 && stored_compressed == compress;
 }
 
 // Moves the scrambling of a copied block from the source's key to ours.
@@ -37,8 +39,11 @@ void rekey(unsigned char* data, uint32_t count, uint32_t position, uint8_t old_k
     builder_scramble(data, count, position, epk2_key(new_key));
 }
 
-// A copied compressed entry is inflated once, only to check it.
-bool copy_is_intact(const std::vector<unsigned char>& stored, const ArchiveEntryInfo& info) {
+// A copied compressed entry is inflated once, only to check it; length gets
+// the bytes its zlib stream takes (anything after it is not copied).
+bool copy_is_intact(const std::vector<unsigned char>& stored, const ArchiveEntryInfo& info,
+                    uint32_t& length) {
+    length = info.stored_size;
     if (info.stored_size == info.size) {
         return true; // stored content has no checksum
     }
@@ -52,6 +57,7 @@ bool copy_is_intact(const std::vector<unsigned char>& stored, const ArchiveEntry
     DeflateChecker checker(info.size);
     checker.feed(plain, head);
     checker.feed(stored.data() + head, info.stored_size - head);
+    length = static_cast<uint32_t>(checker.consumed());
     return checker.intact();
 }
 
@@ -183,10 +189,13 @@ bool builder_prepare(const BuilderFile& file, uint8_t key_number, bool compress,
             prepared.error = "cannot read " + file.path + " from its source archive";
             return false;
         }
-        if (checked && !copy_is_intact(prepared.bytes, info)) {
+        uint32_t length = info.stored_size;
+        if (checked && !copy_is_intact(prepared.bytes, info, length)) {
             prepared.error = file.path + " is damaged in its source archive";
             return false;
         }
+        prepared.bytes.resize(std::min<size_t>(prepared.bytes.size(), length));
+        total = static_cast<uint32_t>(prepared.bytes.size());
         rekey(prepared.bytes.data(), total, 0, info.key, key_number);
         if (head < info.stored_size) {
             prepared.tail_source = shared;

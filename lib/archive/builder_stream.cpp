@@ -20,6 +20,7 @@ struct CopyCheck {
     const BuilderFile* file;
     ArchiveEntryInfo info;
     bool intact = false;
+    uint32_t length = 0; // of the zlib stream, once checked
 
     void run() {
         Stream* raw = builder_open_stored(*file);
@@ -42,12 +43,17 @@ struct CopyCheck {
         }
         stream_close(raw);
         intact = position == info.stored_size && checker.intact();
+        length = static_cast<uint32_t>(checker.consumed());
     }
     static void entry(void* self) { static_cast<CopyCheck*>(self)->run(); }
 };
 
+// Copies the stored bytes; stored_length gets what the entry takes in the
+// output: a checked zlib stream without any bytes after its end.
 bool copy_stored(Stream* output, const BuilderFile& file, const ArchiveEntryInfo& info,
-                 uint8_t key_number, std::vector<unsigned char>& buffer, std::string& error) {
+                 uint8_t key_number, std::vector<unsigned char>& buffer, uint32_t& stored_length,
+                 std::string& error) {
+    stored_length = info.stored_size;
     StreamPtr raw(builder_open_stored(file));
     if (!raw) {
         error = "cannot open " + file.path + " in its source archive";
@@ -101,6 +107,19 @@ bool copy_stored(Stream* output, const BuilderFile& file, const ArchiveEntryInfo
     if (copied && checked && !check.intact) {
         error = file.path + " is damaged in its source archive";
         return false;
+    }
+    if (copied && checked && check.length < info.stored_size) {
+        // Bytes after the zlib stream were copied before the check knew of
+        // them: they become zeros, which the padding and the next entry
+        // write over.
+        stored_length = check.length;
+        std::vector<unsigned char> zeros(info.stored_size - check.length, 0);
+        stream_seek(output, static_cast<int32_t>(stream_tell(output) - zeros.size()),
+                    STREAM_SEEK_BEGIN);
+        copied = stream_write(output, zeros.data(), uint32_t(zeros.size())) == zeros.size();
+        if (!copied) {
+            error = "cannot write the archive";
+        }
     }
     return copied;
 }
@@ -173,11 +192,10 @@ bool builder_stream_file(Stream* output, const BuilderFile& file, uint32_t data_
             error = "the archive would reach 2 GiB";
             return false;
         }
-        if (!copy_stored(output, file, info, key_number, buffer, error)) {
+        if (!copy_stored(output, file, info, key_number, buffer, stored_size, error)) {
             return false;
         }
         size = info.size;
-        stored_size = info.stored_size;
         return true;
     }
 

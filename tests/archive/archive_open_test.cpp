@@ -121,9 +121,12 @@ TEST(ArchiveOpen, OpensThroughAParentFileSystem) {
     // for reopening entries. A stored archive inside another serves here.
     TempDir dir;
     TestArchive inner;
-    inner.files = {{"/x.txt", "inner"}};
+    inner.files = {{"/x.txt", "inner"}, {"/y.bin", make_bytes(3000, 8), 3, true}};
+    const std::string inner_bytes = build_test_archive(inner);
     TestArchive outer;
-    outer.files = {{"/inner.dat", build_test_archive(inner)}};
+    outer.files = {{"/pad.txt", "comes first"},
+                   {"/inner.dat", inner_bytes, 2, false},
+                   {"/packed.dat", inner_bytes, 1, true}};
     std::string path = save_archive(dir, build_test_archive(outer));
     FsPtr parent(archive_open(nullptr, path.c_str(), nullptr));
     ASSERT_TRUE(parent);
@@ -132,5 +135,23 @@ TEST(ArchiveOpen, OpensThroughAParentFileSystem) {
     ASSERT_TRUE(nested);
     EXPECT_EQ(nested->header.parent, parent.get());
     EXPECT_STREQ(nested->header.root_path, "/inner.dat");
-    EXPECT_EQ(enumerate_all(nested.get(), "/", 0), (std::vector<SeenEntry>{{"/x.txt", 5, 0}}));
+    EXPECT_EQ(enumerate_all(nested.get(), "/", 0),
+              (std::vector<SeenEntry>{{"/x.txt", 5, 0}, {"/y.bin", 3000, 0}}));
+    // Entries are windows of the parent's entry, not of its start.
+    Stream* x = fs_open(nested.get(), "/x.txt", 0, 0, STREAM_OPEN_READ, nullptr);
+    Stream* y = fs_open(nested.get(), "/y.bin", 0, 0, STREAM_OPEN_READ, nullptr);
+    ASSERT_TRUE(x && y);
+    EXPECT_EQ(read_and_close(x), "inner");
+    EXPECT_EQ(read_and_close(y, 77), make_bytes(3000, 8));
+
+    // Inside a compressed entry only a window from its start can be read:
+    // the archive's table reads, entries further in are refused.
+    MessageCapture messages;
+    FsPtr packed(archive_open(parent.get(), "/packed.dat", nullptr));
+    ASSERT_TRUE(packed);
+    EXPECT_EQ(fs_open(packed.get(), "/x.txt", 0, 0, STREAM_OPEN_READ, nullptr), nullptr);
+    EXPECT_TRUE(messages.has(
+        "Error: EPK2 entry \"/packed.dat\" is compressed and cannot be "
+        "read from " +
+        std::to_string(test_table_get_u32(inner_bytes, test_file_field(1, 1, 8))) + ".\n"));
 }

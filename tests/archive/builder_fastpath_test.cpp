@@ -243,18 +243,35 @@ TEST(BuilderFastPaths, SecondSourceCopiesCanBeCarriedOverUncheckedButFirstSource
 TEST(BuilderFastPaths, AnEmptyEntryStoredAsAZlibStreamIsRecompressed) {
     // Another writer may store an empty file as a (tiny) zlib stream; its
     // end is only confirmed by asking for more, which must still happen.
+    // The copy holds what a builder writes: nothing for an empty file, and
+    // a zlib stream without the bytes some writer left after its end.
     TestArchive a;
     a.files.push_back({"/empty.txt", "", 2, true});
     a.files.push_back({"/text.txt", make_bytes(500, 1), 3, true});
+    a.files.push_back({"/tail.txt", make_bytes(3000, 4), 1, true, 0, "trailing bytes"});
+    TestArchive clean = a;
+    clean.files[2].trailing.clear();
     TempDir dir;
     std::string source_path = save_archive(dir, build_test_archive(a), "source.dat");
+    std::string clean_path = save_archive(dir, build_test_archive(clean), "clean.dat");
     FsPtr source(archive_open(nullptr, source_path.c_str(), nullptr));
     ASSERT_TRUE(source);
+    const uint32_t zlib_length = file_records(clean_path)[2].stored_size;
     for (bool recompress : {false, true}) {
         std::string out = pack_to(dir, "out.dat", source.get(), nullptr, with(1, recompress));
         ReadBack back = read_back(out);
-        ASSERT_EQ(back.files.size(), 2u) << recompress;
+        ASSERT_EQ(back.files.size(), 3u) << recompress;
         EXPECT_EQ(back.files[0].second, "");
         EXPECT_EQ(back.files[1].second, make_bytes(500, 1));
+        EXPECT_EQ(back.files[2].second, make_bytes(3000, 4));
+        std::vector<RecordView> records = file_records(out);
+        ASSERT_EQ(records.size(), 3u);
+        for (const RecordView& record : records) {
+            if (record.path == "/empty.txt") {
+                EXPECT_EQ(record.stored_size, 0u) << recompress;
+            } else if (record.path == "/tail.txt") {
+                EXPECT_EQ(record.stored_size, zlib_length) << recompress;
+            }
+        }
     }
 }
