@@ -59,7 +59,7 @@ static ArchiveFileSystem* archive_load(Stream* stream, uint32_t archive_size,
                         ? static_cast<ArchiveFileSystem*>(mem_alloc(allocator, uint32_t(total), 0))
                         : nullptr;
     if (!archive) {
-        report_error("Out of memory opening an EPK2 archive.");
+        report_reason(ERROR_REASON_OUT_OF_MEMORY, "Out of memory opening an EPK2 archive.");
         return nullptr;
     }
     memset(archive, 0, sizeof *archive);
@@ -75,7 +75,7 @@ static ArchiveFileSystem* archive_load(Stream* stream, uint32_t archive_size,
     }
     if (!archive_index_build(&archive->table, reinterpret_cast<unsigned char*>(archive) + index_at,
                              allocator)) {
-        report_error("Out of memory opening an EPK2 archive.");
+        report_reason(ERROR_REASON_OUT_OF_MEMORY, "Out of memory opening an EPK2 archive.");
         mem_free(archive);
         return nullptr;
     }
@@ -85,13 +85,13 @@ static ArchiveFileSystem* archive_load(Stream* stream, uint32_t archive_size,
 // Reads the archive through the shared file that the archive then keeps.
 static FileSystem* archive_open_file(SharedFile* file, const char* path, Allocator* allocator) {
     if (shared_file_too_large(file)) {
-        report_error("EPK2 archive \"%s\" is too large.", path);
+        report_reason(ERROR_REASON_UNSUPPORTED, "EPK2 archive \"%s\" is too large.", path);
         return nullptr;
     }
     uint32_t size = shared_file_size(file);
     Stream* stream = stream_open_shared(file, 0, size, allocator);
     if (!stream) {
-        report_error("Out of memory opening an EPK2 archive.");
+        report_reason(ERROR_REASON_OUT_OF_MEMORY, "Out of memory opening an EPK2 archive.");
         return nullptr;
     }
     ArchiveFileSystem* archive = archive_load(stream, size, allocator);
@@ -132,17 +132,21 @@ bool archive_file_changed(FileSystem* fs) {
 }
 
 FileSystem* archive_open(FileSystem* parent, const char* path, Allocator* allocator) {
+    error_reason_clear();
     if (!path) {
+        error_reason_set(ERROR_REASON_NOT_FOUND);
         return nullptr;
     }
     if (!parent) {
         if (strlen(path) >= FS_PATH_SIZE) {
-            report_error("EPK2 archive path is too long.");
+            report_reason(ERROR_REASON_UNSUPPORTED, "EPK2 archive path is too long.");
             return nullptr;
         }
         SharedFile* file = shared_file_open(path, allocator);
         if (!file) {
-            report_error("Failed to Open \"%s\".", path);
+            report_reason(platform_file_exists(path) ? ERROR_REASON_IO_ERROR
+                                                     : ERROR_REASON_NOT_FOUND,
+                          "Failed to Open \"%s\".", path);
             return nullptr;
         }
         FileSystem* archive = archive_open_file(file, path, allocator);
@@ -151,12 +155,12 @@ FileSystem* archive_open(FileSystem* parent, const char* path, Allocator* alloca
     }
     // Entries reopen the archive by this path, so it must be kept whole.
     if (strlen(path) >= FS_PATH_SIZE) {
-        report_error("EPK2 archive path is too long.");
+        report_reason(ERROR_REASON_UNSUPPORTED, "EPK2 archive path is too long.");
         return nullptr;
     }
     Stream* stream = fs_open(parent, path, 0, 0, STREAM_OPEN_READ, allocator);
     if (!stream) {
-        report_error("Failed to Open \"%s\".", path);
+        report_reason(ERROR_REASON_NOT_FOUND, "Failed to Open \"%s\".", path);
         return nullptr;
     }
     ArchiveFileSystem* archive = archive_load(stream, stream_size(stream), allocator);
@@ -170,15 +174,16 @@ FileSystem* archive_open(FileSystem* parent, const char* path, Allocator* alloca
 }
 
 FileSystem* archive_open_memory(const void* buffer, uint32_t size, Allocator* allocator) {
+    error_reason_clear();
     if (!buffer) {
-        report_error("Not EPK2 format.");
+        report_reason(ERROR_REASON_NOT_ARCHIVE, "Not EPK2 format.");
         return nullptr;
     }
     // Only read through: the memory stream never writes unless asked to.
     Stream* stream =
         stream_open_memory(const_cast<void*>(buffer), size, STREAM_OPEN_READ, 0, allocator);
     if (!stream) {
-        report_error("Out of memory opening an EPK2 archive.");
+        report_reason(ERROR_REASON_OUT_OF_MEMORY, "Out of memory opening an EPK2 archive.");
         return nullptr;
     }
     ArchiveFileSystem* archive = archive_load(stream, size, allocator);
@@ -256,12 +261,12 @@ static Stream* archive_fs_open(FileSystem* fs, const char* path, uint32_t offset
     ArchiveFileSystem* archive = as_archive(fs);
     uint32_t index = find_file(archive, path);
     if (index == 0) {
-        report_error("Failed to open \"%s\"", path ? path : "");
+        report_reason(ERROR_REASON_NOT_FOUND, "Failed to open \"%s\"", path ? path : "");
         return nullptr;
     }
     // Opening the archive file for writing would truncate it.
     if (flags & STREAM_OPEN_WRITE) {
-        report_error("EPK2 entries are read-only: \"%s\"", path);
+        report_reason(ERROR_REASON_UNSUPPORTED, "EPK2 entries are read-only: \"%s\"", path);
         return nullptr;
     }
     Epk2FileRecord record = archive_file(&archive->table, index);
@@ -270,9 +275,10 @@ static Stream* archive_fs_open(FileSystem* fs, const char* path, uint32_t offset
     // the middle, so a window there must start at 0.
     const bool compressed = record.stored_size != record.size;
     if (offset > record.size || (compressed && offset != 0)) {
-        report_error(compressed ? "EPK2 entry \"%s\" is compressed and cannot be read from %u."
-                                : "EPK2 entry \"%s\" ends before offset %u.",
-                     path, offset);
+        report_reason(compressed ? ERROR_REASON_UNSUPPORTED : ERROR_REASON_DAMAGED,
+                      compressed ? "EPK2 entry \"%s\" is compressed and cannot be read from %u."
+                                 : "EPK2 entry \"%s\" ends before offset %u.",
+                      path, offset);
         return nullptr;
     }
     const uint32_t rest = record.size - offset;
@@ -284,7 +290,7 @@ static Stream* archive_fs_open(FileSystem* fs, const char* path, uint32_t offset
     Stream* range = stream_open_range(stream, 1, offset, window, STREAM_OPEN_READ, allocator);
     if (!range) {
         stream_close(stream);
-        report_error("Out of memory opening \"%s\".", path);
+        report_reason(ERROR_REASON_OUT_OF_MEMORY, "Out of memory opening \"%s\".", path);
     }
     return range;
 }
@@ -427,7 +433,7 @@ Stream* archive_open_stored(FileSystem* fs, const char* path, Allocator* allocat
     ArchiveFileSystem* archive = as_archive(fs);
     uint32_t index = find_file(archive, path);
     if (index == 0) {
-        report_error("Failed to open \"%s\"", path ? path : "");
+        report_reason(ERROR_REASON_NOT_FOUND, "Failed to open \"%s\"", path ? path : "");
         return nullptr;
     }
     Epk2FileRecord record = archive_file(&archive->table, index);

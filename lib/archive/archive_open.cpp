@@ -12,20 +12,21 @@ bool archive_read_header(Stream* stream, uint32_t archive_size, Epk2Header* head
     memset(header, 0, sizeof *header);
     header->magic = stream_read_u32(stream);
     if (header->magic != EPK2_MAGIC) {
-        report_error("Not EPK2 format.");
+        report_reason(ERROR_REASON_NOT_ARCHIVE, "Not EPK2 format.");
         return false;
     }
     header->version = stream_read_u16(stream);
     if (header->version != EPK2_VERSION) {
-        report_error("Not support version of EPK2.");
+        report_reason(ERROR_REASON_UNSUPPORTED, "Not support version of EPK2.");
         return false;
     }
     if (archive_size < EPK2_HEADER_SIZE) {
-        report_error("EPK2 header is cut short (%u bytes).", archive_size);
+        report_reason(ERROR_REASON_DAMAGED, "EPK2 header is cut short (%u bytes).", archive_size);
         return false;
     }
     if (archive_size >= ARCHIVE_SIZE_LIMIT) {
-        report_error("EPK2 archive of %u bytes is too large.", archive_size);
+        report_reason(ERROR_REASON_UNSUPPORTED, "EPK2 archive of %u bytes is too large.",
+                      archive_size);
         return false;
     }
     header->reserved0 = stream_read_u16(stream);
@@ -36,12 +37,13 @@ bool archive_read_header(Stream* stream, uint32_t archive_size, Epk2Header* head
     header->reserved2 = stream_read_u32(stream);
 
     if (header->dir_count == 0) {
-        report_error("EPK2 table has no root directory.");
+        report_reason(ERROR_REASON_DAMAGED, "EPK2 table has no root directory.");
         return false;
     }
     if (header->table_end > archive_size) {
-        report_error("EPK2 table end %u lies beyond the end of the archive (%u bytes).",
-                     header->table_end, archive_size);
+        report_reason(ERROR_REASON_DAMAGED,
+                      "EPK2 table end %u lies beyond the end of the archive (%u bytes).",
+                      header->table_end, archive_size);
         return false;
     }
     // 64-bit so that hostile counts cannot wrap to a small product.
@@ -49,8 +51,9 @@ bool archive_read_header(Stream* stream, uint32_t archive_size, Epk2Header* head
                        uint64_t(header->dir_count) * EPK2_DIR_RECORD_SIZE +
                        uint64_t(header->file_count) * EPK2_FILE_RECORD_SIZE;
     if (records > header->table_end) {
-        report_error("EPK2 table end %u cannot hold %u directories and %u files.",
-                     header->table_end, header->dir_count, header->file_count);
+        report_reason(ERROR_REASON_DAMAGED,
+                      "EPK2 table end %u cannot hold %u directories and %u files.",
+                      header->table_end, header->dir_count, header->file_count);
         return false;
     }
     return true;
@@ -62,20 +65,21 @@ bool archive_read_table(Stream* stream, const Epk2Header* header, unsigned char*
     Stream* range =
         stream_open_range(stream, 0, EPK2_HEADER_SIZE, size, STREAM_OPEN_READ, allocator);
     if (!range) {
-        report_error("Out of memory reading the EPK2 table.");
+        report_reason(ERROR_REASON_OUT_OF_MEMORY, "Out of memory reading the EPK2 table.");
         return false;
     }
     Stream* chain =
         stream_open_scramble(range, epk2_key(1), EPK2_KEY_LENGTH, EPK2_SCRAMBLE_LIMIT, allocator);
     if (!chain) {
         stream_close(range);
-        report_error("Out of memory reading the EPK2 table.");
+        report_reason(ERROR_REASON_OUT_OF_MEMORY, "Out of memory reading the EPK2 table.");
         return false;
     }
     uint32_t count = stream_read(chain, table, size);
     stream_close(chain); // the range leaves the archive stream open
     if (count != size) {
-        report_error("EPK2 table is cut short (%u of %u bytes).", count, size);
+        report_reason(ERROR_REASON_DAMAGED, "EPK2 table is cut short (%u of %u bytes).", count,
+                      size);
         return false;
     }
     return true;

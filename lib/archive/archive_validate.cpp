@@ -27,14 +27,16 @@ static bool check_indices(const ArchiveTable* table) {
         if (d.parent > table->dir_count || d.first_child > table->dir_count ||
             d.prev_sibling > table->dir_count || d.next_sibling > table->dir_count ||
             d.first_file > table->file_count) {
-            report_error("EPK2 directory %u links to a record beyond the table.", i);
+            report_reason(ERROR_REASON_DAMAGED,
+                          "EPK2 directory %u links to a record beyond the table.", i);
             return false;
         }
     }
     for (uint32_t i = 1; i <= table->file_count; ++i) {
         Epk2FileRecord f = archive_file(table, i);
         if (f.prev_file > table->file_count || f.next_file > table->file_count) {
-            report_error("EPK2 file %u links to a record beyond the table.", i);
+            report_reason(ERROR_REASON_DAMAGED, "EPK2 file %u links to a record beyond the table.",
+                          i);
             return false;
         }
     }
@@ -46,22 +48,24 @@ static bool check_indices(const ArchiveTable* table) {
 static uint32_t check_name(const ArchiveTable* table, uint32_t name_offset, const char* kind,
                            uint32_t index) {
     if (name_offset >= table->size) {
-        report_error("EPK2 %s %u has its name outside the table.", kind, index);
+        report_reason(ERROR_REASON_DAMAGED, "EPK2 %s %u has its name outside the table.", kind,
+                      index);
         return 0;
     }
     const unsigned char* name = table->bytes + name_offset;
     const void* end = memchr(name, 0, table->size - name_offset);
     if (!end) {
-        report_error("EPK2 %s %u has a name that runs past the table.", kind, index);
+        report_reason(ERROR_REASON_DAMAGED, "EPK2 %s %u has a name that runs past the table.", kind,
+                      index);
         return 0;
     }
     uint32_t length = uint32_t(static_cast<const unsigned char*>(end) - name);
     if (length == 0) {
-        report_error("EPK2 %s %u has an empty name.", kind, index);
+        report_reason(ERROR_REASON_DAMAGED, "EPK2 %s %u has an empty name.", kind, index);
         return 0;
     }
     if (memchr(name, '/', length)) {
-        report_error("EPK2 %s %u has a name containing \"/\".", kind, index);
+        report_reason(ERROR_REASON_DAMAGED, "EPK2 %s %u has a name containing \"/\".", kind, index);
         return 0;
     }
     return length;
@@ -73,7 +77,8 @@ static bool check_path_length(uint32_t parent_length, uint32_t name_length, cons
                               uint32_t index, uint32_t* length) {
     *length = parent_length + 1 + name_length;
     if (*length >= FS_PATH_SIZE) {
-        report_error("EPK2 %s %u lies too deep or too long for a path.", kind, index);
+        report_reason(ERROR_REASON_DAMAGED, "EPK2 %s %u lies too deep or too long for a path.",
+                      kind, index);
         return false;
     }
     return true;
@@ -82,12 +87,14 @@ static bool check_path_length(uint32_t parent_length, uint32_t name_length, cons
 static bool check_file(const ArchiveTable* table, uint32_t index, uint32_t archive_size) {
     Epk2FileRecord f = archive_file(table, index);
     if (f.key > EPK2_KEY_COUNT) {
-        report_error("EPK2 file %u uses unknown key %u.", index, unsigned(f.key));
+        report_reason(ERROR_REASON_DAMAGED, "EPK2 file %u uses unknown key %u.", index,
+                      unsigned(f.key));
         return false;
     }
     // An empty entry reads nothing, wherever its offset points.
     if (f.stored_size != 0 && uint64_t(f.data_offset) + f.stored_size > archive_size) {
-        report_error("EPK2 file %u has its data beyond the end of the archive.", index);
+        report_reason(ERROR_REASON_DAMAGED,
+                      "EPK2 file %u has its data beyond the end of the archive.", index);
         return false;
     }
     return true;
@@ -106,7 +113,8 @@ static bool walk_tree(const ArchiveTable* table, uint32_t archive_size, Scratch*
 
         for (uint32_t c = dir.first_child; c != 0; c = archive_dir(table, c).next_sibling) {
             if (scratch->seen_dirs[c]) {
-                report_error("EPK2 directory %u is linked into the tree more than once.", c);
+                report_reason(ERROR_REASON_DAMAGED,
+                              "EPK2 directory %u is linked into the tree more than once.", c);
                 return false;
             }
             scratch->seen_dirs[c] = 1;
@@ -123,7 +131,8 @@ static bool walk_tree(const ArchiveTable* table, uint32_t archive_size, Scratch*
 
         for (uint32_t f = dir.first_file; f != 0; f = archive_file(table, f).next_file) {
             if (scratch->seen_files[f]) {
-                report_error("EPK2 file %u is linked into the tree more than once.", f);
+                report_reason(ERROR_REASON_DAMAGED,
+                              "EPK2 file %u is linked into the tree more than once.", f);
                 return false;
             }
             scratch->seen_files[f] = 1;
@@ -148,13 +157,13 @@ bool archive_table_validate(const ArchiveTable* table, uint32_t archive_size,
     uint64_t stack_bytes = uint64_t(table->dir_count) * sizeof(WalkFrame);
     uint64_t total = stack_bytes + uint64_t(table->dir_count) + table->file_count + 2;
     if (total > 0x7FFFFFFFu) {
-        report_error("EPK2 table is too large to check.");
+        report_reason(ERROR_REASON_DAMAGED, "EPK2 table is too large to check.");
         return false;
     }
     unsigned char* block =
         static_cast<unsigned char*>(mem_alloc(allocator, uint32_t(total), alignof(WalkFrame)));
     if (!block) {
-        report_error("Out of memory checking the EPK2 table.");
+        report_reason(ERROR_REASON_OUT_OF_MEMORY, "Out of memory checking the EPK2 table.");
         return false;
     }
     memset(block + stack_bytes, 0, size_t(total - stack_bytes));

@@ -7,6 +7,8 @@
 
 namespace {
 
+thread_local ErrorReason last_reason = ERROR_REASON_NONE;
+
 // Set while no other thread logs; nothing clears it at exit.
 MessageHook message_hook = nullptr;
 intptr_t message_hook_value = 0;
@@ -81,6 +83,14 @@ void report_error(const char* format, ...) {
     va_end(arguments);
 }
 
+void report_reason(ErrorReason reason, const char* format, ...) {
+    last_reason = reason;
+    va_list arguments;
+    va_start(arguments, format);
+    message_report("Error: %s", format, arguments);
+    va_end(arguments);
+}
+
 void report_warning(const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
@@ -111,4 +121,16 @@ int show_message_box(const char* text, const char* caption, MessageKind kind) {
                          ? message_box_styles[index]
                          : 0;
     return platform_message_box(message_box_owner, text, caption, style);
+}
+
+void error_reason_set(ErrorReason reason) {
+    last_reason = reason;
+}
+
+ErrorReason error_reason_last() {
+    return last_reason;
+}
+
+void error_reason_clear() {
+    last_reason = ERROR_REASON_NONE;
 }

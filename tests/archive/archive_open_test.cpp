@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/messages.h"
+
 #include "archive/archive_fs.h"
 #include "archive/archive_test_support.h"
 #include "archive/epk2_format.h"
@@ -50,6 +52,7 @@ TEST(ArchiveOpen, RefusesOtherFilesWithTheirMessageAndLeavesNothingOpen) {
     EXPECT_EQ(archive_open(nullptr, save_archive(dir, text, "a.txt").c_str(), &allocator.base),
               nullptr);
     EXPECT_EQ(messages.messages(), std::vector<std::string>{"Error: Not EPK2 format.\n"});
+    EXPECT_EQ(error_reason_last(), ERROR_REASON_NOT_ARCHIVE);
     EXPECT_EQ(allocator.live_blocks, 0);
     // The file is not held: it can be replaced at once.
     write_whole_file(dir.file("a.txt"), "x");
@@ -61,13 +64,23 @@ TEST(ArchiveOpen, RefusesOtherFilesWithTheirMessageAndLeavesNothingOpen) {
     EXPECT_EQ(archive_open(nullptr, save_archive(dir, bytes).c_str(), &allocator.base), nullptr);
     EXPECT_EQ(messages.messages(),
               std::vector<std::string>{"Error: Not support version of EPK2.\n"});
+    EXPECT_EQ(error_reason_last(), ERROR_REASON_UNSUPPORTED);
     EXPECT_EQ(allocator.live_blocks, 0);
+
+    // A table that cannot be trusted, a file that is missing: the reason
+    // tells them apart whatever the wording.
+    std::string cut = build_test_archive({{}, {{"/info.txt", "version=1\r\n"}}});
+    test_set_u32(cut, 20, 70000); // more directories than the table holds
+    EXPECT_EQ(archive_open(nullptr, save_archive(dir, cut, "cut.dat").c_str(), &allocator.base),
+              nullptr);
+    EXPECT_EQ(error_reason_last(), ERROR_REASON_DAMAGED);
 
     messages.clear();
     std::string missing = dir.file("missing.dat");
     EXPECT_EQ(archive_open(nullptr, missing.c_str(), &allocator.base), nullptr);
     EXPECT_EQ(messages.messages(),
               std::vector<std::string>{"Error: Failed to Open \"" + missing + "\".\n"});
+    EXPECT_EQ(error_reason_last(), ERROR_REASON_NOT_FOUND);
     EXPECT_EQ(allocator.live_blocks, 0);
 
     messages.clear();

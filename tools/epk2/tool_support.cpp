@@ -82,7 +82,11 @@ FileSystemPtr open_archive_for_command(Console& console, const std::string& disp
     FileSystemPtr fs(archive_open(nullptr, library_path.c_str(), nullptr));
     if (!fs) {
         std::string why = capture.last();
-        bool unreadable = why.rfind("Failed to Open", 0) == 0;
+        // The file itself could not be had: a usage or input/output error.
+        // It opened but is no archive we can read: a damaged archive.
+        ErrorReason reason = error_reason_last();
+        bool unreadable = reason == ERROR_REASON_NOT_FOUND || reason == ERROR_REASON_IO_ERROR ||
+                          reason == ERROR_REASON_OUT_OF_MEMORY;
         print_error(console, display_path + ": " +
                                  (unreadable ? "cannot be opened"
                                              : "not a readable EPK2 archive: " + to_console(why)));
