@@ -200,6 +200,35 @@ TEST_F(ExtractTest, NamesThatCouldEscapeAreRefusedAndNothingLandsOutside) {
     EXPECT_EQ(after, before);
 }
 
+TEST_F(ExtractTest, NamesWithControlCharactersAreRefusedAndShownEscaped) {
+    // Shown raw, these would retitle the terminal or forge a message line.
+    const struct {
+        std::string name, shown;
+    } cases[] = {
+        {"/\x1B]0;owned\x07.txt", "/\\x1B]0;owned\\x07.txt"},
+        {"/dir\n/epk2: fake.txt", "/dir\\n/epk2: fake.txt"},
+        {"/bell\x07\x7F\r\t", "/bell\\x07\\x7F\\r\\t"},
+    };
+    TestArchive archive;
+    for (const auto& c : cases) {
+        archive.files.push_back({c.name, "refused", 2, true});
+    }
+    save_archive(archive_, archive);
+    ToolRun run = extract({});
+    EXPECT_EQ(run.status, 1);
+    // One line per refused entry; the folder of the second is refused too.
+    const std::vector<std::string> lines = lines_of(run.err);
+    EXPECT_EQ(lines.size(), std::size(cases) + 1) << run.err;
+    for (const std::string& line : lines) {
+        for (unsigned char ch : line) {
+            EXPECT_FALSE(ch < 0x20 || ch == 0x7F) << line;
+        }
+    }
+    for (const auto& c : cases) {
+        EXPECT_TRUE(contains(run.err, "epk2: refused " + c.shown + ": ")) << c.shown << run.err;
+    }
+}
+
 TEST_F(ExtractTest, FilesWithAnyAttributeBitsAreWrittenAsFiles) {
     TestArchive archive;
     archive.dirs = {"/folder"};

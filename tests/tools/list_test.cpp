@@ -223,4 +223,79 @@ TEST_F(ListTest, JsonStaysValidForAnyNameBytes) {
     EXPECT_FALSE(parse_json("[\"a\x01\"]", json, error));
 }
 
+// Names holding control characters: with these bytes raw, a name could
+// retitle the terminal, move the cursor or forge a line of the output.
+struct ControlName {
+    std::string name;
+    std::string shown;
+};
+const ControlName CONTROL_NAMES[] = {
+    {"/\x1B]0;owned\x07.txt", "/\\x1B]0;owned\\x07.txt"},
+    {"/two\nlines\r.txt", "/two\\nlines\\r.txt"},
+    {"/tab\t\x7F\x1B[2J", "/tab\\t\\x7F\\x1B[2J"},
+    {"/\x83\n.bin", "/\\x83\\n.bin"}, // a lead byte never takes a control byte along
+};
+
+// True when no line of text holds a control character.
+bool lines_are_plain(const std::string& text) {
+    for (const std::string& line : lines_of(text)) {
+        for (unsigned char c : line) {
+            if (c < 0x20 || c == 0x7F) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+TEST_F(ListTest, ControlCharactersInNamesAreShownEscaped) {
+    TestArchive archive;
+    for (const ControlName& c : CONTROL_NAMES) {
+        archive.files.push_back(
+            {c.name, make_bytes(3000, uint32_t(archive.files.size())), 1, true});
+    }
+    std::string bytes = build_test_archive(archive);
+    // Each entry damaged, so that verify names it too.
+    for (uint32_t file = 1; file <= archive.files.size(); ++file) {
+        uint32_t offset = test_table_get_u32(bytes, file_field(1, file, 8));
+        bytes[offset + test_table_get_u32(bytes, file_field(1, file, 12)) / 2] ^= 0x55;
+    }
+    const std::string path = join(temp_.path(), "controls.dat");
+    write_file(path, bytes);
+
+    // list ends a line with the name, verify starts one with it.
+    const struct {
+        const char* command;
+        std::string lead;
+        bool name_ends_line;
+        size_t other_lines; // header and summary
+    } commands[] = {{"list", "  ", true, 2}, {"verify", "DAMAGED ", false, 1}};
+    for (const auto& command : commands) {
+        SCOPED_TRACE(command.command);
+        ToolRun run = run_tool({command.command, path});
+        const std::vector<std::string> lines = lines_of(run.out);
+        EXPECT_TRUE(lines_are_plain(run.out)) << run.out;
+        EXPECT_EQ(lines.size(), archive.files.size() + command.other_lines) << run.out;
+        for (const ControlName& c : CONTROL_NAMES) {
+            const std::string part = command.lead + c.shown + (command.name_ends_line ? "" : ": ");
+            bool found = false;
+            for (const std::string& line : lines) {
+                size_t at =
+                    command.name_ends_line ? line.size() - std::min(line.size(), part.size()) : 0;
+                found = found || line.compare(at, part.size(), part) == 0;
+            }
+            EXPECT_TRUE(found) << c.shown << "\n" << run.out;
+        }
+    }
+    // JSON keeps its own escapes: the names come back byte for byte.
+    ToolRun json_run = run_tool({"list", "--json", path});
+    Json json;
+    std::string error;
+    ASSERT_TRUE(parse_json(json_run.out, json, error)) << error << json_run.out;
+    ASSERT_EQ(json.items.size(), std::size(CONTROL_NAMES));
+    for (size_t i = 0; i < 3; ++i) { // the last is no code page 932 text
+        EXPECT_EQ(json.items[i].get("path")->text, utf8(CONTROL_NAMES[i].name));
+    }
+}
+
 } // namespace

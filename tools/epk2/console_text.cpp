@@ -50,14 +50,9 @@ struct Converter {
     }
     bool ok() const { return cd != reinterpret_cast<iconv_t>(-1); }
 };
-#endif
 
-} // namespace
-
-std::string to_console(const std::string& cp932) {
-#ifdef _WIN32
-    return cp932;
-#else
+// The UTF-8 form of a code page 932 text, control characters included.
+std::string to_terminal_encoding(const std::string& cp932) {
     static Converter converter("UTF-8", "CP932");
     std::string out;
     for (size_t i = 0; i < cp932.size();) {
@@ -73,7 +68,77 @@ std::string to_console(const std::string& cp932) {
         i += n;
     }
     return out;
+}
 #endif
+
+// A terminal acts on these instead of showing them: they could move the
+// cursor, retitle the window or start a line that looks like the tool's own.
+bool is_control(unsigned char c) {
+    return c < 0x20 || c == 0x7F;
+}
+
+std::string escape_control(unsigned char c) {
+    switch (c) {
+    case '\n':
+        return "\\n";
+    case '\r':
+        return "\\r";
+    case '\t':
+        return "\\t";
+    default:
+        return escape_byte(c);
+    }
+}
+
+std::string escape_bytes(const std::string& bytes) {
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += escape_byte(c);
+    }
+    return out;
+}
+
+// One character from 0x80 up as the terminal is to show it. What the
+// terminal would not show as a character of its own comes out as \xNN
+// escapes: a lead byte without its trail byte (it would take the next byte
+// along) and anything that becomes a C1 control (U+0080 to U+009F).
+std::string shown_character(const std::string& character) {
+#ifdef _WIN32
+    unsigned char c = static_cast<unsigned char>(character[0]);
+    bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+    bool alone = character.size() == 1 && (lead || c == 0x80);
+    return alone ? escape_bytes(character) : character;
+#else
+    // Bytes without a form are escaped by the conversion already.
+    std::string shown = to_terminal_encoding(character);
+    bool c1 = shown.size() == 2 && static_cast<unsigned char>(shown[0]) == 0xC2 &&
+              static_cast<unsigned char>(shown[1]) < 0xA0;
+    return c1 ? escape_bytes(character) : shown;
+#endif
+}
+
+} // namespace
+
+std::string to_console(const std::string& cp932) {
+    std::string out;
+    for (size_t i = 0; i < cp932.size();) {
+        unsigned char c = static_cast<unsigned char>(cp932[i]);
+        size_t n = cp932_char_length(cp932, i);
+        // Trail bytes start at 0x40: a control byte after a lead byte is a
+        // character of its own.
+        if (n == 2 && is_control(static_cast<unsigned char>(cp932[i + 1]))) {
+            n = 1;
+        }
+        if (is_control(c)) {
+            out += escape_control(c);
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else {
+            out += shown_character(cp932.substr(i, n));
+        }
+        i += n;
+    }
+    return out;
 }
 
 bool from_console(const std::string& text, std::string& cp932) {
@@ -117,7 +182,7 @@ std::string to_json_string(const std::string& cp932) {
         WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, utf8.data(), bytes, nullptr, nullptr);
     }
 #else
-    std::string utf8 = to_console(cp932);
+    std::string utf8 = to_terminal_encoding(cp932);
 #endif
     std::string out;
     for (unsigned char c : utf8) {

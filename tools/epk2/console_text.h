@@ -7,6 +7,9 @@
 
 // For display: bytes that have no form in the terminal's encoding come out as
 // \xNN escapes, so a damaged name is still shown and never garbles the line.
+// Control characters (below 0x20, 0x7F, and whatever becomes a C1 control)
+// are escaped too, "\n", "\r" and "\t" by name and the others as \xNN, so
+// a name can neither act on the terminal nor start a line of its own.
 std::string to_console(const std::string& cp932);
 
 // For library calls: false when the text has no code page 932 form.
