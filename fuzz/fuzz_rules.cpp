@@ -32,7 +32,8 @@ Characters characters(const std::string& text) {
     Characters out;
     for (size_t i = 0; i < text.size();) {
         unsigned char c = static_cast<unsigned char>(text[i]);
-        if (text_is_lead_byte(c) && i + 1 < text.size()) {
+        if (text_is_lead_byte(c) && i + 1 < text.size() &&
+            text_is_trail_byte(static_cast<unsigned char>(text[i + 1]))) {
             out.push_back(DOUBLE_BYTE | c << 8 | static_cast<unsigned char>(text[i + 1]));
             i += 2;
         } else {

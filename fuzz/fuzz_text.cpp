@@ -188,7 +188,8 @@ void check_split(std::string text, char separator, uint32_t maximum) {
 size_t reference_name_start(const std::string& path) {
     size_t start = 0;
     for (size_t i = 0; i < path.size();) {
-        if (text_is_lead_byte(static_cast<unsigned char>(path[i])) && i + 1 < path.size()) {
+        if (text_is_lead_byte(static_cast<unsigned char>(path[i])) && i + 1 < path.size() &&
+            text_is_trail_byte(static_cast<unsigned char>(path[i + 1]))) {
             i += 2;
             continue;
         }

@@ -42,12 +42,17 @@ bool is_safe_component(const std::string& component, std::string& why) {
     for (size_t i = 0; i < component.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(component[i]);
         if (text_is_lead_byte(c)) {
-            if (i + 1 >= component.size()) {
+            if (i + 1 >= component.size() ||
+                !text_is_trail_byte(static_cast<unsigned char>(component[i + 1]))) {
                 why = "a double-byte character cut short";
                 return false;
             }
             ++i; // the trail byte may be 0x5C and is not a backslash
             continue;
+        }
+        if (c == '/') {
+            why = "slash in the name";
+            return false;
         }
         if (c < 0x20 || c == 0x7F) {
             why = "control character in the name";

@@ -28,7 +28,7 @@ static bool walk_ends_with_separator(const char* path, char separator) {
     bool last = false;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(path);
     while (*p) {
-        if (text_is_lead_byte(*p) && p[1]) {
+        if (text_char_length(reinterpret_cast<const char*>(p)) == 2) {
             last = false;
             p += 2;
         } else {

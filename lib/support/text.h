@@ -11,6 +11,19 @@ struct Stream;
 inline bool text_is_lead_byte(unsigned char c) {
     return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
 }
+// True for a byte that can follow a lead byte in a double-byte character.
+inline bool text_is_trail_byte(unsigned char c) {
+    return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC);
+}
+// Bytes of the character at text: 2 for a lead byte followed by a trail
+// byte, else 1. A lead byte before anything else (a "/", a NUL) is a
+// character of its own, so the byte after it keeps its meaning.
+inline int text_char_length(const char* text) {
+    return text_is_lead_byte(static_cast<unsigned char>(text[0])) &&
+                   text_is_trail_byte(static_cast<unsigned char>(text[1]))
+               ? 2
+               : 1;
+}
 
 // Cuts text in place at every separator into at most maximum pieces.
 uint32_t split_text(char* text, char separator, char** pieces, uint32_t maximum);

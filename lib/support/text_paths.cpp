@@ -21,8 +21,7 @@ PathMarks path_scan(const char* path) {
     PathMarks marks = {path, nullptr};
     const char* p = path;
     while (*p != '\0') {
-        unsigned char c = static_cast<unsigned char>(*p);
-        if (text_is_lead_byte(c) && p[1] != '\0') {
+        if (text_char_length(p) == 2) {
             p += 2;
             continue;
         }

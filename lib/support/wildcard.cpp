@@ -2,12 +2,12 @@
 
 #include <cstring>
 
+#include "support/text.h"
+
 // The length in bytes of the character at text: 2 for a code page 932 lead
-// byte followed by a trail byte, else 1.
+// byte followed by a trail byte, else 1 (as text_char_length counts).
 static int wildcard_char_length(const char* text) {
-    unsigned char c = static_cast<unsigned char>(text[0]);
-    bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-    return lead && text[1] != '\0' ? 2 : 1;
+    return text_char_length(text);
 }
 
 static char wildcard_fold(char c) {

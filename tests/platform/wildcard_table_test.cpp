@@ -70,6 +70,12 @@ const MatchCase match_cases[] = {
     {"\x83\x41", "*\x83\x41", true},
     {"/\x83\x41/a.txt", "/\x83\x41/*", true},
     {"A\x83\x41", "a?", true},
+    // A lead byte before a byte that cannot be a trail byte stands alone, so
+    // that byte keeps its meaning ("/", ":", "*").
+    {"d\x81/a", "d?/a", true},
+    {"d\x81/a", "d?a", false},
+    {"\x81:", "??", true},
+    {"\x81*", "\x81*", true},
 };
 
 } // namespace
@@ -93,7 +99,9 @@ std::vector<std::string> characters(const std::string& text) {
     for (size_t i = 0; i < text.size();) {
         unsigned char c = static_cast<unsigned char>(text[i]);
         bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-        size_t n = lead && i + 1 < text.size() ? 2 : 1;
+        unsigned char next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        bool trail = (next >= 0x40 && next <= 0x7E) || (next >= 0x80 && next <= 0xFC);
+        size_t n = lead && trail ? 2 : 1;
         out.push_back(text.substr(i, n));
         i += n;
     }

@@ -2,6 +2,8 @@
 // texts' bytes.
 #include <gtest/gtest.h>
 
+#include "support/text.h"
+
 #include "console_text.h"
 #include "loose_names.h"
 #include "platform/platform.h"
@@ -58,14 +60,37 @@ TEST(LooseNames, NamesThatStayInTheInstallFolder) {
     EXPECT_TRUE(loose_name_allowed("\x95\x5C.txt", why)) << why;
     EXPECT_TRUE(loose_name_allowed("Tessavane.exe.bak", why));
 
-    for (const char* bad :
-         {"", ".", "..", "a:b", "C:", "a\\b", "CON", "con.txt", "nul", "COM1", "lpt9.log",
-          "AUX.dat", "name.", "name ", "a*b", "a?b", "a\tb", "cut\x95"}) {
+    for (const char* bad : {"",
+                            ".",
+                            "..",
+                            "a:b",
+                            "C:",
+                            "a\\b",
+                            "CON",
+                            "con.txt",
+                            "nul",
+                            "COM1",
+                            "lpt9.log",
+                            "AUX.dat",
+                            "name.",
+                            "name ",
+                            "a*b",
+                            "a?b",
+                            "a\tb",
+                            "cut\x95",
+                            "d\x81/evil.txt",
+                            "d/evil.txt",
+                            "\x81\x7Fx",
+                            "\x81:x"}) {
         EXPECT_FALSE(loose_name_allowed(bad, why)) << bad;
     }
+    // A lead byte before a "/" is no double-byte character: the "/" divides
+    // the name, so the last component is what lands in the install folder.
+    EXPECT_STREQ(path_file_name("/_extract/d\x81/evil.txt"), "evil.txt");
+    EXPECT_STREQ(path_file_name("/_extract/\x83\x5C"), "\x83\x5C");
     // The updater's own files, in any letter case or by short name.
-    for (const char* own :
-         {"Tessavane.dat", "TESSAVANE.TMP", "tessavane.part", "TESSAV~1.DAT", "tessav~2.tmp"}) {
+    for (const char* own : {"Tessavane.dat", "TESSAVANE.TMP", "tessavane.part", "Tessavane.lock",
+                            "TESSAV~1.DAT", "tessav~2.tmp"}) {
         EXPECT_FALSE(loose_name_allowed(own, why)) << own;
     }
 }

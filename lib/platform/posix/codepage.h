@@ -20,6 +20,15 @@ bool codepage_from_utf8(const char* utf8, char* cp932, size_t size);
 inline bool codepage_is_lead_byte(unsigned char c) {
     return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
 }
+// Bytes of the character at text: 2 for a lead byte followed by a trail
+// byte (0x40-0x7E, 0x80-0xFC), else 1.
+inline int codepage_char_length(const char* text) {
+    unsigned char trail = static_cast<unsigned char>(text[1]);
+    return codepage_is_lead_byte(static_cast<unsigned char>(text[0])) &&
+                   ((trail >= 0x40 && trail <= 0x7E) || (trail >= 0x80 && trail <= 0xFC))
+               ? 2
+               : 1;
+}
 
 // A path in the operating system's encoding, converted once at the boundary.
 struct CodepagePath {

@@ -31,7 +31,7 @@ const char* platform_path_find_file_name(const char* path) {
         if ((*at == '/' || *at == '\\') && at[1] != '\0' && at[1] != '/' && at[1] != '\\') {
             name = at + 1;
         }
-        at += codepage_is_lead_byte(static_cast<unsigned char>(*at)) && at[1] != '\0' ? 2 : 1;
+        at += codepage_char_length(at);
     }
     return name;
 }

@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 
 #include "platform/platform.h"
+#include "support/wildcard.h"
 
 bool platform_module_path(char* buffer, uint32_t length) {
     // A path that does not fit comes back cut to length, not as a failure.
@@ -27,6 +28,9 @@ char* platform_path_combine(char* dest, const char* folder, const char* file) {
     return PathCombineA(dest, folder, file);
 }
 
+// PathMatchSpecA takes a lead byte and whatever follows it as one
+// character, even a "/" or ":" that cannot be a trail byte; both builds use
+// one matcher instead, so that a rule selects the same files on each.
 bool platform_path_match_spec(const char* path, const char* spec) {
-    return PathMatchSpecA(path, spec) != FALSE;
+    return wildcard_match(path, spec);
 }
