@@ -111,7 +111,7 @@ const std::vector<CommandSpec>& epk2_commands() {
          "  --check-base   also check BASE's copied entries; a damaged one fails the merge\n"
          "\n"
          "Example: epk2 merge Patch.dat Tessavane.dat -o Tessavane.new\n",
-         {"--verbose", "--recompress"},
+         {"--verbose", "--recompress", "--check-base"},
          {"-o"},
          command_merge},
         {"update",
