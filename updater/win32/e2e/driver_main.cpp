@@ -16,7 +16,8 @@
 //   click-queued ID           press a button and queue a second mouse click
 //   command ID                WM_COMMAND for ID straight to the dialog
 //   click-pinged ID           press a button, pinging the dialog until handled;
-//                             reports pinged.sent, .answered, .slowest_ms, .press_ms
+//                             reports pinged.sent, .answered, .slowest_ms,
+//                             .press_ms and .missed_at
 //   click-meddled ID          the same, and queue presses, keys and a close
 //                             while the update runs; also reports pinged.meddled
 //                             and pinged.browser
@@ -153,6 +154,7 @@ class Driver {
             report_.add("pinged.answered", static_cast<long long>(watch.pings_answered));
             report_.add("pinged.slowest_ms", static_cast<long long>(watch.slowest_ping_ms));
             report_.add("pinged.press_ms", static_cast<long long>(watch.press_ms));
+            report_.add("pinged.missed_at", watch.missed_at);
             if (step == L"click-meddled") {
                 report_.add("pinged.meddled", watch.meddled ? "yes" : "no");
                 report_.add("pinged.browser", watch.browser ? "opened" : "none");

@@ -264,6 +264,11 @@ bool click_watched(const RunningUpdater& updater, int id, DWORD timeout_ms, bool
             if (took > watch.slowest_ping_ms) {
                 watch.slowest_ping_ms = took;
             }
+        } else {
+            LARGE_INTEGER frequency;
+            QueryPerformanceFrequency(&frequency);
+            long long at = (sent.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart;
+            watch.missed_at += (watch.missed_at.empty() ? "" : ",") + std::to_string(at);
         }
         // A bar between its ends shows the update running; one seen full
         // was seen after it.

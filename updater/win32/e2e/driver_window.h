@@ -44,9 +44,10 @@ struct PressWatch {
     long pings_sent = 0;
     long pings_answered = 0; // within PING_TIMEOUT_MS
     DWORD slowest_ping_ms = 0;
-    DWORD press_ms = 0;   // from the press until the dialog had handled it
-    bool meddled = false; // the messages of click_watched's meddle went out
-    bool browser = false; // a second dialog of the program showed up meanwhile
+    std::string missed_at; // "ms,ms,...": when each unanswered ping went out
+    DWORD press_ms = 0;    // from the press until the dialog had handled it
+    bool meddled = false;  // the messages of click_watched's meddle went out
+    bool browser = false;  // a second dialog of the program showed up meanwhile
 };
 constexpr DWORD PING_TIMEOUT_MS = 1000;
 // Presses a button and, until the dialog has handled the press, pings the
