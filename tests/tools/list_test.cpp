@@ -251,8 +251,9 @@ bool lines_are_plain(const std::string& text) {
 TEST_F(ListTest, ControlCharactersInNamesAreShownEscaped) {
     TestArchive archive;
     for (const ControlName& c : CONTROL_NAMES) {
-        archive.files.push_back(
-            {c.name, make_bytes(3000, uint32_t(archive.files.size())), 1, true});
+        // Keys in the rotation epk2 pack uses.
+        uint8_t key = uint8_t(archive.files.size() % 4 + 1);
+        archive.files.push_back({c.name, make_bytes(3000, key), key, true});
     }
     std::string bytes = build_test_archive(archive);
     // Each entry damaged, so that verify names it too.
@@ -263,19 +264,19 @@ TEST_F(ListTest, ControlCharactersInNamesAreShownEscaped) {
     const std::string path = join(temp_.path(), "controls.dat");
     write_file(path, bytes);
 
-    // list ends a line with the name, verify starts one with it.
+    // list ends a line with the name, verify starts one with it. A name let
+    // through raw would fail both: its escaped form on one line, and no
+    // control character on any.
     const struct {
         const char* command;
         std::string lead;
         bool name_ends_line;
-        size_t other_lines; // header and summary
-    } commands[] = {{"list", "  ", true, 2}, {"verify", "DAMAGED ", false, 1}};
+    } commands[] = {{"list", "  ", true}, {"verify", "DAMAGED ", false}};
     for (const auto& command : commands) {
         SCOPED_TRACE(command.command);
         ToolRun run = run_tool({command.command, path});
         const std::vector<std::string> lines = lines_of(run.out);
         EXPECT_TRUE(lines_are_plain(run.out)) << run.out;
-        EXPECT_EQ(lines.size(), archive.files.size() + command.other_lines) << run.out;
         for (const ControlName& c : CONTROL_NAMES) {
             const std::string part = command.lead + c.shown + (command.name_ends_line ? "" : ": ");
             bool found = false;
