@@ -129,8 +129,11 @@ class ArchiveBuilder {
 int add_entry(void* builder, FileSystem* fs, DirEntry* entry);
 
 // Reads the "[NoCompression]" patterns of "_config.txt" in fs's current
-// directory into patterns (unchanged when there is no such file).
-void read_packing_rules(FileSystem* fs, std::vector<std::string>& patterns);
+// directory into patterns (unchanged when there is no such file). A rule
+// file over 64 KiB or with more than 4096 patterns is refused: false, with
+// patterns unchanged and the reason, naming _config.txt, in error.
+bool read_packing_rules(FileSystem* fs, std::vector<std::string>& patterns,
+                        std::string* error = nullptr);
 
 // True when path matches one of the no-compression patterns.
 bool matches_no_compression(const std::vector<std::string>& patterns, const std::string& path);

@@ -336,7 +336,10 @@ bool ArchiveBuilder::pack_into(Stream* output, FileSystem* first, FileSystem* se
     if (second) {
         collect(second);
     }
-    read_packing_rules(first, no_compression);
+    std::string rules_error;
+    if (!read_packing_rules(first, no_compression, &rules_error) && collect_error.empty()) {
+        collect_error = rules_error;
+    }
     for (BuilderFile* file : files) {
         file->check_copy = file->source == first || options.check_second_source_copies;
     }

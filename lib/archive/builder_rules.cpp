@@ -1,5 +1,8 @@
 // The packing rules: "_config.txt" lines after "[NoCompression]" are
-// wildcard patterns of files that are stored uncompressed.
+// wildcard patterns of files that are stored uncompressed. Every pattern is
+// tried against every file, so the rules are kept small: a rule file over
+// 64 KiB or with more than 4096 patterns is refused, and empty lines are no
+// patterns.
 #include <cstring>
 
 #include "archive/archive_builder.h"
@@ -9,17 +12,51 @@
 #include "support/text.h"
 
 namespace {
+
 constexpr uint32_t CONFIG_LINE_SIZE = 1024;
+constexpr uint32_t PACKING_RULES_MAX_BYTES = 64 * 1024;
+constexpr size_t PACKING_RULES_MAX_PATTERNS = 4096;
+
+// A line of blanks (or none) can name no file.
+bool is_blank(const char* line) {
+    while (*line == ' ') {
+        ++line;
+    }
+    return *line == '\0';
 }
 
-void read_packing_rules(FileSystem* fs, std::vector<std::string>& patterns) {
+bool refuse(Stream* stream, std::vector<std::string>& patterns, size_t kept, std::string* error,
+            const std::string& why) {
+    stream_close(stream);
+    patterns.resize(kept);
+    if (error) {
+        *error = why;
+    }
+    return false;
+}
+
+} // namespace
+
+bool read_packing_rules(FileSystem* fs, std::vector<std::string>& patterns, std::string* error) {
     Stream* stream = fs_open(fs, "_config.txt", 0, 0, STREAM_OPEN_READ, nullptr);
     if (!stream) {
-        return;
+        return true;
+    }
+    const size_t kept = patterns.size();
+    const uint32_t size = stream_size(stream);
+    if (size > PACKING_RULES_MAX_BYTES) {
+        return refuse(stream, patterns, kept, error,
+                      "_config.txt holds " + std::to_string(size) + " bytes, more than the " +
+                          std::to_string(PACKING_RULES_MAX_BYTES) + " (64 KiB) allowed");
     }
     bool collecting = false;
     char line[CONFIG_LINE_SIZE];
-    while (stream_state(stream) != STREAM_STATE_END) {
+    // Every line but the last takes at least one byte, so a stream that
+    // reads more lines than that does not come to its end.
+    for (uint32_t lines = 0; stream_state(stream) != STREAM_STATE_END; ++lines) {
+        if (lines > size) {
+            return refuse(stream, patterns, kept, error, "_config.txt cannot be read to its end");
+        }
         read_line(stream, line, sizeof line);
         if (line[0] == '[') {
             // Only the exact header starts the list; other sections are
@@ -27,11 +64,18 @@ void read_packing_rules(FileSystem* fs, std::vector<std::string>& patterns) {
             if (std::strcmp(line, "[NoCompression]") == 0) {
                 collecting = true;
             }
-        } else if (collecting) {
+        } else if (collecting && !is_blank(line)) {
+            if (patterns.size() - kept == PACKING_RULES_MAX_PATTERNS) {
+                return refuse(stream, patterns, kept, error,
+                              "_config.txt lists more than " +
+                                  std::to_string(PACKING_RULES_MAX_PATTERNS) +
+                                  " [NoCompression] patterns");
+            }
             patterns.emplace_back(line);
         }
     }
     stream_close(stream);
+    return true;
 }
 
 bool matches_no_compression(const std::vector<std::string>& patterns, const std::string& path) {

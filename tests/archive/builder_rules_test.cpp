@@ -7,8 +7,10 @@
 namespace {
 
 // Packs a source whose _config.txt is config and returns, per path, whether
-// the file was stored compressed.
-std::map<std::string, bool> compressed_after_pack(const std::string& config) {
+// the file was stored compressed. With failed given, the pack may fail: the
+// builder's error comes back there (empty when it succeeded).
+std::map<std::string, bool> compressed_after_pack(const std::string& config,
+                                                  std::string* failed = nullptr) {
     TempDir dir;
     const std::string text = make_bytes(3000, 5);
     MemoryFsSpec spec;
@@ -17,6 +19,13 @@ std::map<std::string, bool> compressed_after_pack(const std::string& config) {
                     {"/script/", ""},         {"/script/e.txt", text}};
     FsPtr source(memory_fs_create(spec));
     PackResult result = pack_sources(dir, source.get(), nullptr);
+    if (failed) {
+        *failed = result.ok ? std::string() : result.error;
+        if (!result.ok) {
+            EXPECT_EQ(result.bytes, "") << "a failed pack leaves no output";
+            return {};
+        }
+    }
     EXPECT_TRUE(result.ok) << result.error;
     std::map<std::string, bool> compressed;
     for (const RecordView& record : file_records(dir.file("out.dat"))) {
@@ -70,4 +79,53 @@ TEST(BuilderRules, SemicolonSeparatedPatternsAndTheConfigFileItselfIsPacked) {
     EXPECT_FALSE(compressed["/script/e.txt"]);
     EXPECT_TRUE(compressed["/bgm/b.ogg"]);
     EXPECT_EQ(compressed.count("/_config.txt"), 1u);
+}
+
+std::string repeated(const std::string& text, size_t count) {
+    std::string out;
+    for (size_t i = 0; i < count; ++i) {
+        out += text;
+    }
+    return out;
+}
+
+TEST(BuilderRules, RuleFilesOverTheLimitsFailThePackNamingThem) {
+    // Every pattern is tried against every file: at most 64 KiB and 4096
+    // patterns; blank lines are no patterns.
+    const std::string head = "[NoCompression]\r\n*.ogg\r\n";
+    const struct {
+        const char* what;
+        std::string config;
+        bool refused;
+    } cases[] = {
+        {"64 KiB", head + std::string(65536 - head.size(), ' '), false},
+        {"64 KiB and a byte", head + std::string(65537 - head.size(), ' '), true},
+        {"4096 patterns", head + repeated("*.OGG\r\n", 4095), false},
+        {"4097 patterns", head + repeated("*.OGG\r\n", 4096), true},
+        {"blank lines", repeated(head + repeated("\r\n", 500) + repeated(" \r\n", 500), 20), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string error;
+        auto compressed = compressed_after_pack(c.config, &error);
+        if (c.refused) {
+            EXPECT_NE(error.find("_config.txt"), std::string::npos) << error;
+            continue;
+        }
+        EXPECT_EQ(error, "");
+        EXPECT_FALSE(compressed["/bgm/b.ogg"]);
+        EXPECT_TRUE(compressed["/bgm/d.txt"]);
+    }
+    // Read directly, a refused file leaves the patterns as they were; so
+    // does one that stops short of its size.
+    MemoryFsSpec too_many{{{"/_config.txt", cases[3].config}}, {}, {}};
+    MemoryFsSpec cut_short{{{"/_config.txt", head + "\r\n"}}, {}, {{"/_config.txt", 4}}};
+    for (const auto& [spec, says] : {std::pair{too_many, "4096"}, std::pair{cut_short, "end"}}) {
+        FsPtr source(memory_fs_create(spec));
+        std::vector<std::string> patterns = {"kept"};
+        std::string error;
+        EXPECT_FALSE(read_packing_rules(source.get(), patterns, &error));
+        EXPECT_EQ(patterns, std::vector<std::string>{"kept"});
+        EXPECT_NE(error.find(says), std::string::npos) << error;
+    }
 }

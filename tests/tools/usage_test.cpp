@@ -123,4 +123,39 @@ TEST(UsageTest, ProgressGoesToStandardErrorOnATerminalOnly) {
     EXPECT_TRUE(cat.out == make_bytes(5000, 71));
 }
 
+TEST(UsageTest, PackingRulesOverTheLimitsFailPackAndMerge) {
+    TempDir temp;
+    const std::string head = "[NoCompression]\r\n";
+    std::string many = head;
+    while (many.size() < head.size() + 4097 * 7) {
+        many += "*.ogg\r\n"; // 7 bytes a pattern
+    }
+    const std::string base = join(temp.path(), "base.dat");
+    TestArchive base_content;
+    base_content.files = {{"/b.txt", "b"}};
+    save_archive(base, base_content);
+    const std::string folder = join(temp.path(), "src");
+    make_folder(folder);
+    for (const std::string& rules : {head + std::string(65536, ' '), many}) {
+        write_tree_file(folder, "_config.txt", rules);
+        const std::string patch = join(temp.path(), "patch.dat");
+        TestArchive patch_content;
+        patch_content.files = {{"/_config.txt", rules, 1, true}};
+        save_archive(patch, patch_content);
+        const std::string out = join(temp.path(), "out.dat");
+        for (std::vector<std::string> words : {std::vector<std::string>{"pack", folder, "-o", out},
+                                               {"merge", patch, base, "-o", out}}) {
+            ToolRun run = run_tool(words);
+            EXPECT_EQ(run.status, 2) << words[0] << rules.size();
+            EXPECT_TRUE(contains(run.err, "_config.txt")) << run.err;
+            EXPECT_FALSE(path_exists(out)) << words[0];
+        }
+    }
+    // The help of both says so.
+    for (const char* command : {"pack", "merge"}) {
+        ToolRun help = run_tool({command, "--help"});
+        EXPECT_TRUE(contains(help.out, "64 KiB") && contains(help.out, "4096")) << help.out;
+    }
+}
+
 } // namespace
