@@ -144,9 +144,12 @@ FileSystem* archive_open(FileSystem* parent, const char* path, Allocator* alloca
         }
         SharedFile* file = shared_file_open(path, allocator);
         if (!file) {
+            // The operating system's reason stays for the caller to tell.
+            int code = platform_error_code();
             report_reason(platform_file_exists(path) ? ERROR_REASON_IO_ERROR
                                                      : ERROR_REASON_NOT_FOUND,
                           "Failed to Open \"%s\".", path);
+            platform_error_restore(code);
             return nullptr;
         }
         FileSystem* archive = archive_open_file(file, path, allocator);

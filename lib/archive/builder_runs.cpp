@@ -14,6 +14,12 @@
 
 namespace {
 
+// A run ends after this many bytes or files, so that progress is reported
+// (and a dialog gets to answer its messages) every few milliseconds while
+// the bulk of the copy still goes in few calls.
+constexpr uint64_t RUN_MAX_BYTES = 8u << 20;
+constexpr uint32_t RUN_MAX_FILES = 256;
+
 // The run's files all come from this file, in place.
 bool joins_run(const BuilderFile& file, SharedFile* shared,
                const std::vector<std::string>& patterns, bool recompress) {
@@ -52,7 +58,9 @@ uint32_t builder_copy_run_length(const std::vector<BuilderFile*>& files, uint32_
     uint64_t file_size = shared_file_size(shared);
     uint32_t end = first;
     uint64_t next = head.record.data_offset;
-    while (end < files.size() && joins_run(*files[end], shared, patterns, recompress) &&
+    while (end < files.size() && end - first < RUN_MAX_FILES &&
+           next - head.record.data_offset < RUN_MAX_BYTES &&
+           joins_run(*files[end], shared, patterns, recompress) &&
            files[end]->record.data_offset == next &&
            epk2_align(uint32_t(stored_end(*files[end]))) <= file_size) {
         next = epk2_align(uint32_t(stored_end(*files[end])));

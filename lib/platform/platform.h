@@ -231,6 +231,18 @@ void platform_debug_output(const char* text);
 // returns 1 (IDOK).
 int platform_message_box(void* owner, const char* text, const char* caption, unsigned style);
 
+// The operating system's code for the last failure of this thread (errno;
+// GetLastError), to keep across calls that may change it and to put back.
+int platform_error_code();
+void platform_error_restore(int code);
+// The operating system's words for a code (strerror; FormatMessageA, code
+// page 932 on a Japanese system) into buffer, without a line end.
+const char* platform_error_text(int code, char* buffer, uint32_t size);
+// The code of "permission denied" and of "no such file", for callers that
+// word a message by it.
+bool platform_error_is_denied(int code);
+bool platform_error_is_missing(int code);
+
 // ---------------------------------------------------------------------------
 // Threads (critical sections, CreateThread, SetThreadPriority, ExitThread,
 // events, waits, QueryPerformanceCounter, Sleep)

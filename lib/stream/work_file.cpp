@@ -53,6 +53,8 @@ bool work_file_create(WorkFile* work, const char* destination, const char* work_
         work->file = platform_file_create_new(work->path, &work->cleanup_slot);
         return work->file != PLATFORM_INVALID_FILE;
     }
+    // The reason the first creation failed is the one worth telling.
+    int first_error = 0;
     for (int attempt = 0; attempt < WORK_FILE_TRIES; ++attempt) {
         int written = std::snprintf(work->path, sizeof work->path, "%s.partial-%06u", destination,
                                     static_cast<unsigned>(work_file_suffix(attempt)));
@@ -63,11 +65,15 @@ bool work_file_create(WorkFile* work, const char* destination, const char* work_
         if (work->file != PLATFORM_INVALID_FILE) {
             return true;
         }
+        int error = platform_error_code();
+        first_error = attempt == 0 ? error : first_error;
         // Only a name that is taken is worth another try.
         if (!platform_path_is_link(work->path) && !platform_file_exists(work->path)) {
+            platform_error_restore(error);
             return false;
         }
     }
+    platform_error_restore(first_error);
     return false;
 }
 

@@ -57,22 +57,27 @@ TEST_F(CatInfoTest, CatWritesTheExactBytes) {
     EXPECT_EQ(dash.out, "dash");
 }
 
-TEST_F(CatInfoTest, CatOfAMissingPathOrArchiveIsStatusTwo) {
-    // Names compare exactly; a folder is no entry.
-    for (const char* entry : {"/missing.txt", "/INFO.TXT", "/bin", "/bin/", "//info.txt"}) {
+TEST_F(CatInfoTest, CatOfAMissingNameOrArchiveFails) {
+    // Names compare exactly: a name that matches nothing is an error (1),
+    // as tar makes it; a folder is no entry and is named as one (2).
+    for (const char* entry : {"/missing.txt", "/INFO.TXT", "/bin/", "//info.txt"}) {
         ToolRun run = run_tool({"cat", archive_, entry});
-        EXPECT_EQ(run.status, 2) << entry;
+        EXPECT_EQ(run.status, 1) << entry;
         EXPECT_EQ(run.out, "") << entry;
-        EXPECT_TRUE(contains(run.err, "epk2: " + archive_ + ": " + entry + ": ")) << run.err;
+        EXPECT_TRUE(contains(run.err, "epk2: " + archive_ + ": no entry matches '" + entry + "'"))
+            << run.err;
     }
+    ToolRun folder_inside = run_tool({"cat", archive_, "bin"});
+    EXPECT_EQ(folder_inside.status, 2);
+    EXPECT_TRUE(contains(folder_inside.err, "bin is a folder in the archive")) << folder_inside.err;
     const std::string none = join(temp_.path(), "none.dat");
     ToolRun missing = run_tool({"cat", none, "/info.txt"});
     EXPECT_EQ(missing.status, 2);
     EXPECT_TRUE(contains(missing.err, none)) << missing.err;
-    // A folder given as the archive cannot be opened as a file.
+    // A folder given as the archive is named as a folder.
     ToolRun folder = run_tool({"cat", temp_.path(), "/info.txt"});
     EXPECT_EQ(folder.status, 2);
-    EXPECT_TRUE(contains(folder.err, temp_.path())) << folder.err;
+    EXPECT_TRUE(contains(folder.err, temp_.path() + ": is a folder, not an archive")) << folder.err;
 }
 
 TEST_F(CatInfoTest, CatOfADamagedEntryIsStatusOne) {
@@ -129,7 +134,7 @@ TEST_F(CatInfoTest, InfoShowsHeaderFiguresAndVersionInformation) {
         "archive:     " + archive_,
         "size:        " + std::to_string(bytes_.size()) + " bytes",
         "table end:   " + std::to_string(test_get_u32(bytes_, 16)),
-        "directories: 2",
+        "directories: 1",
         "files:       6",
         "identifer:   " + arg("\x83\x65\x83\x62\x83\x54"),
         "version:     1.25",
@@ -151,7 +156,7 @@ TEST_F(CatInfoTest, InfoWithoutInfoTxtAndOnBrokenArchives) {
         "archive:     " + path,
         "size:        " + std::to_string(bytes.size()) + " bytes",
         "table end:   " + std::to_string(test_get_u32(bytes, 16)),
-        "directories: 3",
+        "directories: 2",
         "files:       2",
         "info.txt:    none",
     };

@@ -101,7 +101,7 @@ TEST_F(PackTest, SameFolderGivesTheSameBytes) {
     EXPECT_EQ(first.status, 0) << first.err;
     EXPECT_EQ(first.err, "");
     // 11 files; directories: root, bgm, raw, deeper, text, データ, sub, empty.
-    EXPECT_TRUE(contains(first.out, a + ": 11 files in 8 directories")) << first.out;
+    EXPECT_TRUE(contains(first.out, a + ": 11 files in 7 directories")) << first.out;
     ToolRun second = pack(b, {"--verbose"});
     EXPECT_EQ(second.status, 0) << second.err;
     EXPECT_TRUE(contains(second.out, "Packing: /info.txt\n")) << second.out;
@@ -233,7 +233,8 @@ TEST_F(PackTest, UnreadableSourceFileFailsThePack) {
     write_whole_file(source_ + "/text/\xF0\x9F\x98\x80.txt", "emoji");
     ToolRun emoji = pack(output);
     EXPECT_EQ(emoji.status, 2);
-    EXPECT_TRUE(contains(emoji.err, "epk2: " + source_ + ": ")) << emoji.err;
+    EXPECT_TRUE(contains(emoji.err, "epk2: " + source_ + "/text/\xF0\x9F\x98\x80.txt: "))
+        << emoji.err;
     EXPECT_EQ(snapshot(output_folder), Snapshot{});
     // An existing archive at the output is kept when the pack fails.
     write_file(output, "previous");
@@ -314,7 +315,7 @@ TEST_F(MergeTest, PatchWinsAndBaseOnlyEntriesAreKept) {
     const std::string out = join(temp_.path(), "merged.dat");
     ToolRun run = run_tool({"merge", patch_, base_, "-o", out});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(contains(run.out, out + ": 8 files in 6 directories")) << run.out;
+    EXPECT_TRUE(contains(run.out, out + ": 8 files in 5 directories")) << run.out;
     expect_merged(out);
     // The sources are untouched.
     EXPECT_TRUE(read_file(patch_) == patch_bytes_);

@@ -98,8 +98,8 @@ void pack_tree(const Tree& tree, const std::string& path) {
     TempDir source;
     write_tree(source.path(), tree);
     std::string error;
-    std::vector<std::string> skipped;
-    FileSystem* fs = sorted_folder_open(source.path(), error, skipped);
+    FolderWalkReport report;
+    FileSystem* fs = sorted_folder_open(source.path(), {}, error, report);
     ASSERT_NE(fs, nullptr) << error;
     ArchiveBuilder builder;
     builder.options.log = nullptr;

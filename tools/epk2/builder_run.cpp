@@ -49,9 +49,14 @@ int run_builder(Console& console, const Arguments& args, const std::string& outp
     // Written beside the output and moved over it when complete, so that an
     // existing archive at the output (even one of the sources) stays whole
     // until the new one is, and an interrupted run leaves nothing behind.
+    uint32_t existing = platform_attributes(output_path.c_str());
+    if (existing != PLATFORM_ATTRIBUTES_INVALID && (existing & PLATFORM_ATTRIBUTE_DIRECTORY)) {
+        print_error(console, output_display + ": is a folder; -o names the archive file to write");
+        return EXIT_USAGE;
+    }
     WorkFile work;
     if (!work_file_create(&work, output_path.c_str())) {
-        print_error(console, output_display + ": cannot create a new file beside it");
+        print_error(console, output_display + ": cannot write there: " + os_reason());
         return EXIT_USAGE;
     }
     Stream* output = work_file_stream(&work, nullptr);
@@ -82,7 +87,8 @@ int run_builder(Console& console, const Arguments& args, const std::string& outp
     // The new archive is on the disk before it takes the output's name, so
     // that a crash never leaves the output empty.
     if (!work_file_commit(&work)) {
-        print_error(console, output_display + ": cannot move the new archive into place");
+        print_error(console,
+                    output_display + ": cannot move the new archive into place: " + os_reason());
         return EXIT_USAGE;
     }
     // Read the result back: the figures shown are the archive's own.
@@ -92,7 +98,9 @@ int run_builder(Console& console, const Arguments& args, const std::string& outp
         print_error(console, output_display + ": the new archive cannot be read back");
         return EXIT_USAGE;
     }
-    std::fprintf(console.out, "%s: %u files in %u directories\n", output_display.c_str(),
-                 header.file_count, header.dir_count);
+    // Directories are counted without the root, as list and info count them.
+    std::fprintf(console.out, "%s: %s in %s\n", output_display.c_str(),
+                 count_of(header.file_count, "file", "files").c_str(),
+                 count_of(header.dir_count - 1, "directory", "directories").c_str());
     return EXIT_OK;
 }

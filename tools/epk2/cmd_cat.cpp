@@ -18,22 +18,26 @@ int command_cat(const Arguments& args, Console& console) {
     if (!fs) {
         return status;
     }
+    ArchiveEntryInfo info;
+    if (!archive_entry_info(fs.get(), entry_path.c_str(), &info)) {
+        // A folder of that name is there but holds no content to show.
+        bool folder = fs_enumerate(fs.get(), entry_path.c_str(), 0, nullptr, nullptr) != 0;
+        print_error(console, args.positional[0] + ": " +
+                                 (folder ? args.positional[1] + " is a folder in the archive"
+                                         : "no entry matches '" + args.positional[1] + "'"));
+        return folder ? EXIT_USAGE : EXIT_DAMAGED;
+    }
     EntryReadResult result =
-        read_entry(fs.get(), entry_path, [&](const unsigned char* data, uint32_t size) {
+        read_entry(fs.get(), info, [&](const unsigned char* data, uint32_t size) {
             return std::fwrite(data, 1, size, console.out) == size;
         });
     std::fflush(console.out);
     if (result.sink_failed) {
-        print_error(console, "cat: cannot write to standard output");
-        return EXIT_USAGE;
-    }
-    if (!result.opened) {
-        print_error(console,
-                    args.positional[0] + ": " + args.positional[1] + ": " + result.problem);
+        print_error(console, "cat: cannot write to standard output: " + os_reason());
         return EXIT_USAGE;
     }
     if (!result.problem.empty()) {
-        print_error(console, args.positional[0] + ": " + args.positional[1] +
+        print_error(console, args.positional[0] + ": " + to_console(entry_path) +
                                  " is damaged: " + result.problem);
         return EXIT_DAMAGED;
     }

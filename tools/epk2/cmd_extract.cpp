@@ -12,16 +12,29 @@
 
 namespace {
 
-bool matches_any(const std::string& path, const std::vector<std::string>& patterns) {
+// Archive paths start with "/"; a pattern given without one means the same
+// ("data/*.txt" is "/data/*.txt"), one starting with a wildcard already
+// matches from the root.
+std::string as_archive_pattern(const std::string& pattern) {
+    return pattern.empty() || pattern[0] == '/' || pattern[0] == '*' || pattern[0] == '?'
+               ? pattern
+               : "/" + pattern;
+}
+
+// True when path matches a pattern; matched[i] notes that pattern i did.
+bool matches_any(const std::string& path, const std::vector<std::string>& patterns,
+                 std::vector<bool>& matched) {
     if (patterns.empty()) {
         return true;
     }
-    for (const std::string& pattern : patterns) {
-        if (wildcard_match(path.c_str(), pattern.c_str())) {
-            return true;
+    bool any = false;
+    for (size_t i = 0; i < patterns.size(); ++i) {
+        if (wildcard_match(path.c_str(), patterns[i].c_str())) {
+            matched[i] = true;
+            any = true;
         }
     }
-    return false;
+    return any;
 }
 
 bool is_directory(const std::string& path) {
@@ -43,7 +56,7 @@ bool make_folders(const std::string& root, const std::vector<std::string>& compo
             return false;
         }
         if (!is_directory(path) && !platform_make_dir(path.c_str())) {
-            why = "cannot create the folder " + to_console(path);
+            why = "cannot create the folder " + to_console(path) + ": " + os_reason();
             return false;
         }
     }
@@ -79,6 +92,22 @@ EntryReadResult write_entry(FileSystem* fs, const ListedEntry& entry, const std:
     return result;
 }
 
+// "/a/b" for "/a/b/c.txt".
+std::string folder_of(const std::string& path) {
+    return path.substr(0, path.rfind('/'));
+}
+
+// True when path lies in (or is) a folder that could not be made.
+bool blocked_below(const std::string& path, const std::vector<std::string>& blocked) {
+    for (const std::string& folder : blocked) {
+        if (path.compare(0, folder.size(), folder) == 0 &&
+            (path.size() == folder.size() || path[folder.size()] == '/')) {
+            return true;
+        }
+    }
+    return false;
+}
+
 struct ExtractCounts {
     uint64_t files = 0;
     size_t refused = 0;
@@ -105,13 +134,15 @@ int command_extract(const Arguments& args, Console& console) {
         if (!argument_to_library(console, args.positional[i], pattern)) {
             return EXIT_USAGE;
         }
-        patterns.push_back(pattern);
+        patterns.push_back(as_archive_pattern(pattern));
     }
+    std::vector<bool> matched(patterns.size(), false);
     while (root.size() > 1 && (root.back() == '/' || root.back() == '\\')) {
         root.pop_back();
     }
     if (!is_directory(root) && !platform_make_dir(root.c_str())) {
-        print_error(console, "extract: cannot create the folder " + args.value("-C", root));
+        print_error(console, "extract: cannot create the folder " + args.value("-C", root) + ": " +
+                                 os_reason());
         return EXIT_USAGE;
     }
     int status = EXIT_OK;
@@ -124,16 +155,17 @@ int command_extract(const Arguments& args, Console& console) {
     uint64_t files_total = 0;
     uint64_t bytes_total = 0;
     for (const ListedEntry& entry : entries) {
-        if (!entry.directory && matches_any(entry.path, patterns)) {
+        if (!entry.directory && matches_any(entry.path, patterns, matched)) {
             ++files_total;
             bytes_total += entry.size;
         }
     }
     ProgressBar progress(console, "extract", files_total, bytes_total);
     ExtractCounts counts;
+    std::vector<std::string> blocked; // archive folders that could not be made
     uint64_t bytes_done = 0;
     for (const ListedEntry& entry : entries) {
-        if (!matches_any(entry.path, patterns) || (entry.directory && !patterns.empty())) {
+        if (!matches_any(entry.path, patterns, matched) || (entry.directory && !patterns.empty())) {
             continue;
         }
         std::string shown = to_console(entry.path);
@@ -146,9 +178,20 @@ int command_extract(const Arguments& args, Console& console) {
         }
         std::string target;
         size_t folders = entry.directory ? components.size() : components.size() - 1;
+        if (blocked_below(entry.path, blocked)) {
+            ++counts.failed; // said once, for the folder
+            continue;
+        }
         if (!make_folders(root, components, folders, target, why)) {
+            // A folder that cannot be made fails every entry below it the
+            // same way: it is named once, and its entries are skipped.
             ++counts.failed;
+            int code = platform_error_code();
             print_error(console, "cannot extract " + shown + ": " + why);
+            if (platform_error_is_denied(code)) {
+                break; // the target refuses us: nothing further would land
+            }
+            blocked.push_back(entry.directory ? entry.path : folder_of(entry.path));
             continue;
         }
         if (entry.directory) {
@@ -160,12 +203,16 @@ int command_extract(const Arguments& args, Console& console) {
         EntryReadResult result = write_entry(fs.get(), entry, target, created);
         if (!created) {
             ++counts.failed;
-            print_error(console, "cannot create " + to_console(target));
+            int code = platform_error_code();
+            print_error(console, "cannot create " + to_console(target) + ": " + os_reason());
+            if (platform_error_is_denied(code)) {
+                break; // the target refuses us: nothing further would land
+            }
             continue;
         }
         if (result.sink_failed) {
             ++counts.failed;
-            print_error(console, "cannot write " + to_console(target));
+            print_error(console, "cannot write " + to_console(target) + ": " + os_reason());
         } else if (!result.problem.empty()) {
             ++counts.damaged;
             print_error(console,
@@ -176,7 +223,7 @@ int command_extract(const Arguments& args, Console& console) {
         progress.advance(counts.files + counts.damaged + counts.failed, bytes_done += entry.size);
     }
     progress.finish();
-    std::fprintf(console.out, "extracted %llu files to %s", (unsigned long long)counts.files,
+    std::fprintf(console.out, "extracted %s to %s", count_of(counts.files, "file", "files").c_str(),
                  to_console(root).c_str());
     if (counts.refused || counts.damaged || counts.failed) {
         std::fprintf(console.out, " (%zu refused, %zu damaged, %zu failed)", counts.refused,
@@ -185,6 +232,18 @@ int command_extract(const Arguments& args, Console& console) {
     std::fputc('\n', console.out);
     if (counts.failed) {
         return EXIT_USAGE;
+    }
+    // As tar does: a name asked for that is not there is an error.
+    bool unmatched = false;
+    for (size_t i = 0; i < patterns.size(); ++i) {
+        if (!matched[i]) {
+            print_error(console,
+                        args.positional[0] + ": no entry matches '" + args.positional[i + 1] + "'");
+            unmatched = true;
+        }
+    }
+    if (unmatched) {
+        return EXIT_DAMAGED;
     }
     return counts.refused || counts.damaged ? EXIT_DAMAGED : EXIT_OK;
 }

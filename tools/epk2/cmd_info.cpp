@@ -26,6 +26,8 @@ int command_info(const Arguments& args, Console& console) {
     }
     ArchiveHeaderInfo header{};
     archive_header_info(fs.get(), &header);
+    // The root is a record too, but no directory anyone made: list and pack
+    // leave it out of their counts as well.
     std::fprintf(console.out,
                  "archive:     %s\n"
                  "size:        %llu bytes\n"
@@ -33,7 +35,7 @@ int command_info(const Arguments& args, Console& console) {
                  "directories: %u\n"
                  "files:       %u\n",
                  args.positional[0].c_str(), (unsigned long long)file_size(fs->header.root_path),
-                 header.table_end, header.dir_count, header.file_count);
+                 header.table_end, header.dir_count - 1, header.file_count);
     VersionInfo info{};
     MessageCapture quiet;
     if (!read_version_info(fs.get(), &info)) {

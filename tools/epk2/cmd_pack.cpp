@@ -4,6 +4,35 @@
 #include "sorted_folder.h"
 #include "tool_support.h"
 
+namespace {
+
+std::string full_path(const std::string& path) {
+    char buffer[1024];
+    uint32_t length = platform_full_path(buffer, sizeof buffer, path.c_str());
+    return length > 0 && length < sizeof buffer ? std::string(buffer, length) : path;
+}
+
+// The archive's path inside folder ("/out.dat"), when it lies there: it and
+// its work file must not be packed into themselves.
+std::vector<std::string> output_inside(const std::string& folder, const std::string& output) {
+    std::string inside = full_path(folder);
+    std::string archive = full_path(output);
+    while (!inside.empty() && inside.back() == platform_separator()) {
+        inside.pop_back();
+    }
+    inside += platform_separator();
+    if (archive.compare(0, inside.size(), inside) != 0) {
+        return {};
+    }
+    std::string relative = "/" + archive.substr(inside.size());
+    for (char& c : relative) {
+        c = c == platform_separator() ? '/' : c;
+    }
+    return {relative};
+}
+
+} // namespace
+
 int command_pack(const Arguments& args, Console& console) {
     if (args.positional.size() != 1 || !args.has("-o")) {
         print_error(console, "pack: give FOLDER and -o ARCHIVE (see epk2 pack --help)");
@@ -19,19 +48,41 @@ int command_pack(const Arguments& args, Console& console) {
         folder.pop_back();
     }
     uint32_t attributes = platform_attributes(folder.c_str());
-    if (attributes == PLATFORM_ATTRIBUTES_INVALID || !(attributes & PLATFORM_ATTRIBUTE_DIRECTORY)) {
-        print_error(console, args.positional[0] + ": no such folder");
+    if (attributes == PLATFORM_ATTRIBUTES_INVALID) {
+        print_error(console, args.positional[0] + ": no such folder: " + os_reason());
+        return EXIT_USAGE;
+    }
+    if (!(attributes & PLATFORM_ATTRIBUTE_DIRECTORY)) {
+        print_error(console, args.positional[0] +
+                                 ": is a file, not a folder (pack takes a folder; epk2 list "
+                                 "shows what an archive holds)");
         return EXIT_USAGE;
     }
     std::string error;
-    std::vector<std::string> skipped;
-    FileSystemPtr source(sorted_folder_open(folder, error, skipped));
+    FolderWalkReport report;
+    FileSystemPtr source(sorted_folder_open(folder, output_inside(folder, output), error, report));
     if (!source) {
         print_error(console, args.positional[0] + ": " + error);
         return EXIT_USAGE;
     }
-    for (const std::string& name : skipped) {
-        print_error(console, "warning: " + args.positional[0] + to_console(name) +
+    const std::string shown_folder = args.positional[0];
+    if (!report.unrepresentable.empty()) {
+        // Nothing is written unless the user says to leave them out.
+        const bool skip = args.has("--skip-unrepresentable");
+        for (const std::string& name : report.unrepresentable) {
+            print_error(console, (skip ? "warning: left out " : "") + shown_folder + name +
+                                     ": the name has no Shift_JIS (code page 932) form");
+        }
+        if (!skip) {
+            print_error(console,
+                        "pack: " + count_of(report.unrepresentable.size(), "name", "names") +
+                            " cannot go into an archive; rename them, or give "
+                            "--skip-unrepresentable to leave them out");
+            return EXIT_USAGE;
+        }
+    }
+    for (const std::string& name : report.special) {
+        print_error(console, "warning: " + shown_folder + to_console(name) +
                                  " left out: not a regular file (a FIFO, socket or device)");
     }
     return run_builder(console, args, args.value("-o"), output, std::move(source), nullptr, "pack");

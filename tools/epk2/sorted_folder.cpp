@@ -5,8 +5,10 @@
 #include <new>
 #include <vector>
 
+#include "console_text.h"
 #include "fs/disk_fs.h"
 #include "fs/filesystem.h"
+#include "platform/platform.h"
 #include "tool_support.h"
 
 namespace {
@@ -25,39 +27,81 @@ struct SortedFolder {
     std::vector<WalkedEntry> entries; // full walk in sorted order
 };
 
-int collect(void* context, FileSystem*, DirEntry* entry) {
-    static_cast<std::vector<DirEntry>*>(context)->push_back(*entry);
-    return 1;
+struct Walk {
+    std::string root; // host path, no trailing separator
+    const std::vector<std::string>& leave_out;
+    FolderWalkReport& report;
+    std::string& error;
+};
+
+bool left_out(const Walk& walk, const std::string& name) {
+    for (const std::string& path : walk.leave_out) {
+        if (name == path || name.rfind(path + ".partial-", 0) == 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
-bool walk(FileSystem* disk, const std::string& prefix, std::vector<WalkedEntry>& out,
-          std::string& error, std::vector<std::string>& skipped) {
-    std::vector<DirEntry> level;
-    MessageCapture capture;
-    const std::string where = prefix.empty() ? "/" : prefix;
-    if (!fs_enumerate(disk, where.c_str(), 0, &level, collect)) {
-        error = "cannot list " + where;
+// Lists one folder (prefix "" for the root, else "/a/b") and descends.
+bool walk_folder(Walk& walk, const std::string& prefix, std::vector<WalkedEntry>& out) {
+    std::string folder = walk.root;
+    for (char c : prefix) {
+        folder += c == '/' ? platform_separator() : c;
+    }
+    std::string pattern = folder + platform_separator() + "*";
+    PlatformFindData data;
+    PlatformFind find = platform_find_first(pattern.c_str(), &data);
+    if (find == PLATFORM_INVALID_FIND) {
+        walk.error =
+            "cannot list " + to_console(prefix.empty() ? "/" : prefix) + ": " + os_reason();
         return false;
     }
-    if (!capture.messages().empty()) {
-        error = capture.last();
-        return false;
-    }
-    std::sort(level.begin(), level.end(), [](const DirEntry& a, const DirEntry& b) {
-        return std::strcmp(a.name, b.name) < 0; // strcmp orders bytes as unsigned
-    });
-    for (const DirEntry& entry : level) {
-        std::string name = prefix + entry.name; // the walk's names start with "/"
-        if (name.size() >= sizeof entry.name) {
-            error = "a path is longer than 511 bytes: " + name;
-            return false;
-        }
-        if (entry.attributes & DIRENTRY_SPECIAL) {
-            skipped.push_back(name); // reading a FIFO could wait for ever
+    struct Found {
+        std::string name;
+        uint32_t size;
+        uint32_t attributes;
+    };
+    std::vector<Found> level;
+    do {
+        if (std::strcmp(data.name, ".") == 0 || std::strcmp(data.name, "..") == 0) {
             continue;
         }
-        out.push_back({name, entry.size, entry.attributes});
-        if ((entry.attributes & DIRENTRY_DIRECTORY) && !walk(disk, name, out, error, skipped)) {
+        if (data.name_unconvertible) {
+            // The raw bytes are the terminal's own form of the name.
+            walk.report.unrepresentable.push_back(to_console(prefix) + "/" + data.name);
+            continue;
+        }
+        level.push_back({data.name, data.size_low, data.attributes});
+    } while (platform_find_next(find, &data));
+    platform_find_close(find);
+
+    std::sort(level.begin(), level.end(), [](const Found& a, const Found& b) {
+        return std::strcmp(a.name.c_str(), b.name.c_str()) < 0; // bytes, unsigned
+    });
+    for (const Found& found : level) {
+        std::string name = prefix + "/" + found.name;
+        if (name.size() >= FS_PATH_SIZE) {
+            walk.error = "a path is longer than 511 bytes: " + to_console(name);
+            return false;
+        }
+        if (left_out(walk, name)) {
+            continue;
+        }
+        if (found.attributes & PLATFORM_ATTRIBUTE_SPECIAL) {
+            walk.report.special.push_back(name);
+            continue;
+        }
+        uint32_t attributes = 0;
+        if (found.attributes & PLATFORM_ATTRIBUTE_DIRECTORY) {
+            attributes |= DIRENTRY_DIRECTORY;
+        }
+        if (found.attributes & PLATFORM_ATTRIBUTE_READONLY) {
+            attributes |= DIRENTRY_READONLY;
+        }
+        bool directory = attributes & DIRENTRY_DIRECTORY;
+        out.push_back({name, directory ? 0 : found.size, attributes});
+        if (directory && !walk_folder(walk, name, out)) {
             return false;
         }
     }
@@ -119,8 +163,8 @@ const FileSystemOps sorted_folder_ops = {sorted_close, sorted_open, sorted_enume
 
 } // namespace
 
-FileSystem* sorted_folder_open(const std::string& root, std::string& error,
-                               std::vector<std::string>& skipped) {
+FileSystem* sorted_folder_open(const std::string& root, const std::vector<std::string>& leave_out,
+                               std::string& error, FolderWalkReport& report) {
     FileSystem* disk = disk_fs_create(nullptr, root.c_str(), nullptr);
     if (!disk) {
         error = "out of memory";
@@ -134,7 +178,8 @@ FileSystem* sorted_folder_open(const std::string& root, std::string& error,
     }
     folder->header.ops = &sorted_folder_ops;
     folder->disk = disk;
-    if (!walk(disk, "", folder->entries, error, skipped)) {
+    Walk walk{root, leave_out, report, error};
+    if (!walk_folder(walk, "", folder->entries)) {
         sorted_close(reinterpret_cast<FileSystem*>(folder));
         return nullptr;
     }

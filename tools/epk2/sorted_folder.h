@@ -5,14 +5,23 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 struct FileSystem;
 
-#include <vector>
+// What the walk found and left out.
+struct FolderWalkReport {
+    // Entries that are neither files nor folders (FIFOs, sockets, devices),
+    // as "/a/fifo" in code page 932: reading one could wait for ever.
+    std::vector<std::string> special;
+    // Entries whose names have no code page 932 form, as "/a/café.txt" in
+    // the terminal's form: an archive cannot hold them.
+    std::vector<std::string> unrepresentable;
+};
 
-// Null with error set when the folder cannot be listed completely (a name
-// without a code page 932 form, an unreadable sub-folder). Entries that are
-// neither files nor folders (FIFOs, sockets, devices) are left out; their
-// paths ("/a/fifo") go to skipped.
-FileSystem* sorted_folder_open(const std::string& root, std::string& error,
-                               std::vector<std::string>& skipped);
+// Walks root and keeps everything but the paths in leave_out ("/out.dat",
+// code page 932; a path also leaves out the work files written beside it,
+// "/out.dat.partial-..."). Null with error set when a folder cannot be
+// listed or a path is too long.
+FileSystem* sorted_folder_open(const std::string& root, const std::vector<std::string>& leave_out,
+                               std::string& error, FolderWalkReport& report);

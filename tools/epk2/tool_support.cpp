@@ -52,6 +52,15 @@ void MessageCapture::hook(intptr_t, const char* text) {
     }
 }
 
+std::string os_reason() {
+    char text[512];
+    return to_console(platform_error_text(platform_error_code(), text, sizeof text));
+}
+
+std::string count_of(uint64_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
 void print_error(Console& console, const std::string& text) {
     std::fprintf(console.err, "epk2: %s\n", text.c_str());
     std::fflush(console.err);
@@ -73,6 +82,11 @@ FileSystemPtr open_archive_for_command(Console& console, const std::string& disp
         status = EXIT_USAGE;
         return nullptr;
     }
+    if (attributes & PLATFORM_ATTRIBUTE_DIRECTORY) {
+        print_error(console, display_path + ": is a folder, not an archive");
+        status = EXIT_USAGE;
+        return nullptr;
+    }
     if (attributes & PLATFORM_ATTRIBUTE_SPECIAL) {
         print_error(console, display_path + ": not a regular file (a FIFO, socket or device)");
         status = EXIT_USAGE;
@@ -88,7 +102,7 @@ FileSystemPtr open_archive_for_command(Console& console, const std::string& disp
         bool unreadable = reason == ERROR_REASON_NOT_FOUND || reason == ERROR_REASON_IO_ERROR ||
                           reason == ERROR_REASON_OUT_OF_MEMORY;
         print_error(console, display_path + ": " +
-                                 (unreadable ? "cannot be opened"
+                                 (unreadable ? "cannot be opened: " + os_reason()
                                              : "not a readable EPK2 archive: " + to_console(why)));
         status = unreadable ? EXIT_USAGE : EXIT_DAMAGED;
     }

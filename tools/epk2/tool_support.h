@@ -41,6 +41,12 @@ class MessageCapture {
     MessageCapture* previous_;
 };
 
+// The operating system's words for the last failure ("Permission denied"),
+// taken right after the failing call.
+std::string os_reason();
+// "1 file", "2 files".
+std::string count_of(uint64_t count, const char* one, const char* many);
+
 // "epk2: " + text (code page 932 parts already converted) + line feed.
 void print_error(Console& console, const std::string& text);
 

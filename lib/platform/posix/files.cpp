@@ -435,7 +435,9 @@ bool platform_file_commit(PlatformFile file, const char* path, const char* desti
     bool moved = platform_file_replace(path, destination);
     platform_interrupt_cleanup_remove(cleanup_slot);
     if (!moved) {
+        int why = errno;
         platform_file_discard(file, path);
+        errno = why;
         return false;
     }
     platform_file_close(file);

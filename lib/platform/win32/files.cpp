@@ -269,7 +269,9 @@ bool platform_file_commit(PlatformFile file, const char* path, const char* desti
     platform_interrupt_cleanup_remove(cleanup_slot);
     CloseHandle(file_handle(file));
     if (!platform_file_replace(path, destination)) {
+        DWORD why = GetLastError();
         DeleteFileA(path);
+        SetLastError(why);
         return false;
     }
     return true;
