@@ -87,7 +87,7 @@ TEST_F(ListTest, TableShowsEachEntryInArchiveOrder) {
         ASSERT_EQ(words.size(), 5u) << lines[i + 1];
         uint32_t file = file_index(ORDER[i]);
         if (file == 0) {
-            EXPECT_EQ(words, (std::vector<std::string>{"-", "-", "-", "dir", arg(ORDER[i]) + "/"}));
+            EXPECT_EQ(words, (std::vector<std::string>{"-", "-", "-", "dir", arg(ORDER[i])}));
             continue;
         }
         Stored figures = record(file);

@@ -14,7 +14,9 @@ void print_table(Console& console, FileSystem* fs, const std::vector<ListedEntry
     for (const ListedEntry& entry : entries) {
         std::string shown = to_console(entry.path);
         if (entry.directory) {
-            std::fprintf(console.out, "%10s %10s %3s %4s  %s/\n", "-", "-", "-", "dir",
+            // As --json writes it: the "dir" column, not a trailing "/",
+            // says it is a folder.
+            std::fprintf(console.out, "%10s %10s %3s %4s  %s\n", "-", "-", "-", "dir",
                          shown.c_str());
             continue;
         }
@@ -26,8 +28,9 @@ void print_table(Console& console, FileSystem* fs, const std::vector<ListedEntry
                      info.stored_size, info.key, info.stored_size != info.size ? "yes" : "no",
                      shown.c_str());
     }
-    std::fprintf(console.out, "%10" PRIu64 " %10" PRIu64 "           %zu files, %zu directories\n",
-                 total_size, total_stored, files, entries.size() - files);
+    std::fprintf(console.out, "%10" PRIu64 " %10" PRIu64 "           %s, %s\n", total_size,
+                 total_stored, count_of(files, "file", "files").c_str(),
+                 count_of(entries.size() - files, "directory", "directories").c_str());
 }
 
 void print_json(Console& console, FileSystem* fs, const std::vector<ListedEntry>& entries) {
