@@ -1,45 +1,62 @@
 #!/usr/bin/env bash
-# Installs, from Debian's archive, everything both builds and their tests need.
-# Safe to run again: it only installs what is missing.
+# Installs, from Debian's archive, what the builds need. Safe to run again:
+# it only installs what is missing, and needs root only when something is.
+#
+#   scripts/setup.sh          everything both builds and their tests need
+#   scripts/setup.sh --demo   only the native tool's packages (scripts/demo)
 set -euo pipefail
 
-need_root() {
+demo_only=0
+[ "${1:-}" = "--demo" ] && demo_only=1
+
+# Says what is missing and the one command that installs it.
+need_root() { # what is missing
   if [ "$(id -u)" -ne 0 ]; then
-    echo "setup: run as root (apt-get needs it), or install the packages listed in scripts/setup.sh" >&2
+    local again="scripts/setup.sh"
+    [ $demo_only -eq 1 ] && again="scripts/setup.sh --demo"
+    echo "setup: missing: $*" >&2
+    echo "setup: install them with:  sudo $again" >&2
     exit 2
   fi
 }
 
+# The native tool alone: enough for scripts/demo.
+demo_packages=(build-essential cmake ninja-build pkg-config zlib1g-dev)
+
 native_packages=(
-  build-essential cmake ninja-build pkg-config
-  zlib1g-dev libgtest-dev googletest
+  "${demo_packages[@]}"
+  libgtest-dev googletest
   clang libclang-rt-dev
-  zip unzip time locales
+  zip unzip time locales gnuplot-nox help2man
 )
 windows_packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev
   wine wine32:i386 xvfb xauth x11-utils imagemagick fonts-ipafont-gothic
 )
 
+wanted=("${native_packages[@]}" "${windows_packages[@]}")
+[ $demo_only -eq 1 ] && wanted=("${demo_packages[@]}")
 missing=()
-for p in "${native_packages[@]}" "${windows_packages[@]}"; do
+for p in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 
 if [ ${#missing[@]} -gt 0 ]; then
-  need_root
+  need_root "${missing[@]}"
   echo "setup: installing ${missing[*]}"
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  if [ $demo_only -eq 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
   fi
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  apt-get update -q
+  # apt's own progress shows: a first install takes minutes.
+  apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
+[ $demo_only -eq 1 ] && exit 0
 
 # Wine shows code page 932 texts only under a Japanese locale.
 if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf8$'; then
-  need_root
+  need_root "the ja_JP.UTF-8 locale"
   sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
   grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >> /etc/locale.gen
   locale-gen >/dev/null
