@@ -1,8 +1,10 @@
 // "list" and "verify" over a folder of deliberately broken archives: cut at
 // every length, header and table fields at extreme values, looping links,
-// data beyond the end, broken zlib streams. Each must end with status 1 and a
-// message naming the file, or with 0 where the bytes still form a readable
-// archive; none may crash or hang.
+// data beyond the end, broken zlib streams, layouts that read but are not what
+// the builder writes. Each must end with status 1 and a message naming the
+// file (and for verify the record and what is wrong), or with 0 where the
+// bytes still form an archive as the builder writes it; none may crash or
+// hang.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -42,11 +44,47 @@ const char* const SMALL_FILES[] = {"/a.txt", "/b.bin", "/sub/c.txt"};
 
 // Whole: list and verify succeed, verify finds nothing (status 0 both).
 // Damaged: the table is readable (list 0) but verify reports the entry (1).
-// Refused: the archive is not readable at all (1 both).
-enum class Outcome { Whole, Damaged, Refused };
+// Invalid: everything reads (list 0) but verify finds the layout broken (1).
+// Both: damaged and invalid. Refused: the archive is not readable (1 both).
+enum class Outcome { Whole, Damaged, Invalid, Both, Refused };
 
 Outcome outcome_of(char code) {
-    return code == 'W' ? Outcome::Whole : code == 'D' ? Outcome::Damaged : Outcome::Refused;
+    switch (code) {
+    case 'W':
+        return Outcome::Whole;
+    case 'D':
+        return Outcome::Damaged;
+    case 'I':
+        return Outcome::Invalid;
+    case 'B':
+        return Outcome::Both;
+    }
+    return Outcome::Refused;
+}
+
+// True when verify's output has the finding "WHERE: REASON": a line that
+// starts with "INVALID WHERE" and goes on with ": REASON" (WHERE may be the
+// start of a path whose last name has no readable form).
+bool has_finding(const std::string& out, const std::string& finding) {
+    size_t split = finding.find(": ");
+    std::string lead = "INVALID " + finding.substr(0, split);
+    std::string reason = split == std::string::npos ? "" : finding.substr(split);
+    for (const std::string& line : lines_of(out)) {
+        if (line.rfind(lead, 0) == 0 && contains(line.substr(lead.size()), reason)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The summary counts the INVALID lines (and leaves them out when there are none).
+bool counts_findings(const std::string& out) {
+    size_t findings = 0;
+    for (const std::string& line : lines_of(out)) {
+        findings += line.rfind("INVALID ", 0) == 0;
+    }
+    bool counted = contains(out, " damaged, " + std::to_string(findings) + " invalid\n");
+    return findings == 0 ? !contains(out, " invalid\n") : counted;
 }
 
 uint32_t stored_end(const std::string& archive) {
@@ -69,10 +107,11 @@ class DamagedArchiveTest : public ::testing::Test {
     }
 
     // Saves bytes as folder/name (code page 932) and runs list and verify.
-    // damaged: the entry verify must name; files: how many verify must read
-    // (0: not checked).
+    // detail: the entry verify must name as damaged, or for Invalid the
+    // finding ("/sub/c.txt: name lies ..."; empty: any); files: how many
+    // verify must read (0: not checked).
     void expect(const std::string& name, const std::string& bytes, Outcome expected,
-                const std::string& damaged = "", int files = 0) {
+                const std::string& detail = "", int files = 0) {
         SCOPED_TRACE(name);
         std::string path = join(folder_, name);
         write_file(path, bytes);
@@ -102,12 +141,30 @@ class DamagedArchiveTest : public ::testing::Test {
             }
             break;
         case Outcome::Damaged:
+        case Outcome::Both:
             EXPECT_EQ(list.status, 0) << list.err;
-            EXPECT_TRUE(contains(list.out, damaged)) << list.out;
+            EXPECT_TRUE(contains(list.out, detail)) << list.out;
             EXPECT_EQ(verify.status, 1) << verify.out << verify.err;
-            EXPECT_TRUE(contains(verify.out, "DAMAGED " + damaged + ": ")) << verify.out;
+            EXPECT_TRUE(contains(verify.out, "DAMAGED " + detail + ": ")) << verify.out;
             EXPECT_TRUE(contains(verify.out, " 1 damaged")) << verify.out;
             EXPECT_TRUE(contains(verify.err, "epk2: " + shown + ": 1 entry is damaged"))
+                << verify.err;
+            EXPECT_EQ(contains(verify.out, "INVALID "), expected == Outcome::Both) << verify.out;
+            EXPECT_TRUE(counts_findings(verify.out)) << verify.out;
+            if (files) {
+                EXPECT_TRUE(contains(verify.out, checked)) << verify.out;
+            }
+            break;
+        case Outcome::Invalid:
+            EXPECT_EQ(list.status, 0) << list.err;
+            EXPECT_EQ(list.err, "");
+            EXPECT_EQ(verify.status, 1) << verify.out << verify.err;
+            EXPECT_FALSE(contains(verify.out, "DAMAGED")) << verify.out;
+            EXPECT_TRUE(has_finding(verify.out, detail)) << detail << "\n" << verify.out;
+            EXPECT_TRUE(contains(verify.out, " 0 damaged, ")) << verify.out;
+            EXPECT_TRUE(counts_findings(verify.out)) << verify.out;
+            EXPECT_TRUE(contains(verify.err, "epk2: " + shown + ": ") &&
+                        contains(verify.err, " from the layout epk2 pack writes"))
                 << verify.err;
             if (files) {
                 EXPECT_TRUE(contains(verify.out, checked)) << verify.out;
@@ -129,22 +186,27 @@ TEST_F(DamagedArchiveTest, EveryCutShortCopyIsRefusedUntilTheLastStoredByte) {
     const std::string whole = build_test_archive(tiny);
     const uint32_t needed = stored_end(whole);
     // The last block ends inside its padding, so a few cuts keep every byte
-    // that the table points at: those are still whole archives.
+    // that the table points at: those still read, but lack the padding.
     ASSERT_LT(needed, whole.size());
     ASSERT_EQ(whole.size() % 32, 0u);
     for (size_t length = 0; length <= whole.size(); ++length) {
         char name[32];
         std::snprintf(name, sizeof name, "cut-%04zu.dat", length);
-        expect(name, whole.substr(0, length), length < needed ? Outcome::Refused : Outcome::Whole,
-               "", length < needed ? 0 : 2);
+        Outcome outcome = length < needed         ? Outcome::Refused
+                          : length < whole.size() ? Outcome::Invalid
+                                                  : Outcome::Whole;
+        expect(name, whole.substr(0, length), outcome,
+               "data area: the archive ends inside the padding of the last data block",
+               length < needed ? 0 : 2);
     }
 }
 
 TEST_F(DamagedArchiveTest, HeaderFieldsAtExtremeValues) {
     const std::string whole = build_test_archive(small_archive());
     const uint32_t values[] = {0, 1, 0x7FFFFFFF, 0xFFFFFFFF};
-    // One code per value: W whole, R refused. The reserved words are not
-    // read; every other field at these values breaks the archive (a table
+    // One code per value: W whole, I invalid, R refused. The reserved words
+    // are not read, but the builder leaves them zero; every other field at
+    // these values breaks the archive (a table
     // end of 0 or 1 cannot hold the records, one directory leaves the root
     // linking to directory 2 beyond the count, no or one file leaves links
     // to files 1 and 3 beyond it).
@@ -153,9 +215,9 @@ TEST_F(DamagedArchiveTest, HeaderFieldsAtExtremeValues) {
         const char* name;
         const char* codes;
     } fields[] = {
-        {0, "magic", "RRRR"},       {4, "version", "RRRR"},     {8, "reserved8", "WWWW"},
-        {12, "reserved12", "WWWW"}, {16, "table_end", "RRRR"},  {20, "dir_count", "RRRR"},
-        {24, "file_count", "RRRR"}, {28, "reserved28", "WWWW"},
+        {0, "magic", "RRRR"},       {4, "version", "RRRR"},     {8, "reserved8", "WIII"},
+        {12, "reserved12", "WIII"}, {16, "table_end", "RRRR"},  {20, "dir_count", "RRRR"},
+        {24, "file_count", "RRRR"}, {28, "reserved28", "WIII"},
     };
     for (const Field& field : fields) {
         for (int v = 0; v < 4; ++v) {
@@ -163,13 +225,15 @@ TEST_F(DamagedArchiveTest, HeaderFieldsAtExtremeValues) {
             test_set_u32(bytes, field.offset, values[v]);
             char name[64];
             std::snprintf(name, sizeof name, "header-%s-%08X.dat", field.name, values[v]);
-            expect(name, bytes, outcome_of(field.codes[v]), "", 3);
+            expect(name, bytes, outcome_of(field.codes[v]),
+                   field.offset == 28 ? "header: reserved word at offset 28 is not zero" : "", 3);
         }
     }
     // The reserved half-word beside the version is not read either.
     std::string reserved = whole;
     reserved[6] = reserved[7] = char(0xFF);
-    expect("header-reserved6.dat", reserved, Outcome::Whole, "", 3);
+    expect("header-reserved6.dat", reserved, Outcome::Invalid,
+           "header: reserved half-word at offset 6 is not zero", 3);
 
     std::string version = whole;
     version[4] = 33;
@@ -186,24 +250,26 @@ TEST_F(DamagedArchiveTest, DirectoryRecordFieldsAtExtremeValues) {
     // Codes per value (0, 1, 0x7FFFFFFF, 0xFFFFFFFF). Any index beyond the
     // counts is refused, even in links the reader never follows (parent,
     // prev_sibling). Index 1 where a child or sibling is expected links the
-    // root into the tree a second time. 0 unlinks what followed, which
-    // leaves a smaller whole archive. Name offset 0 gives the name "\x9C",
-    // offset 1 an empty name (refused); the root's name is never read.
+    // root into the tree a second time. 0 unlinks what followed, which still
+    // reads but leaves records that the root does not reach; a parent or
+    // previous link that does not mirror the chain reads too. Name offset 0
+    // gives the name "\x9C" from inside the records, offset 1 an empty name
+    // (refused); the root's name is never read but must be the empty one.
     struct Case {
         uint32_t dir;
         uint32_t field;
         const char* name;
         const char* codes;
     } cases[] = {
-        {1, DIR_NAME, "name", "WWWW"},         {1, DIR_PARENT, "parent", "WWRR"},
-        {1, DIR_FIRST_CHILD, "child", "WRRR"}, {1, DIR_FIRST_FILE, "file", "WWRR"},
-        {1, DIR_PREV, "prev", "WWRR"},         {1, DIR_NEXT, "next", "WWRR"},
-        {2, DIR_NAME, "name", "WRRR"},         {2, DIR_PARENT, "parent", "WWRR"},
-        {2, DIR_FIRST_CHILD, "child", "WRRR"}, {2, DIR_FIRST_FILE, "file", "WRRR"},
-        {2, DIR_PREV, "prev", "WWRR"},         {2, DIR_NEXT, "next", "WRRR"},
-        {3, DIR_NAME, "name", "WRRR"},         {3, DIR_PARENT, "parent", "WWRR"},
+        {1, DIR_NAME, "name", "IIII"},         {1, DIR_PARENT, "parent", "WIRR"},
+        {1, DIR_FIRST_CHILD, "child", "IRRR"}, {1, DIR_FIRST_FILE, "file", "IWRR"},
+        {1, DIR_PREV, "prev", "WIRR"},         {1, DIR_NEXT, "next", "WIRR"},
+        {2, DIR_NAME, "name", "IRRR"},         {2, DIR_PARENT, "parent", "IWRR"},
+        {2, DIR_FIRST_CHILD, "child", "WRRR"}, {2, DIR_FIRST_FILE, "file", "IRRR"},
+        {2, DIR_PREV, "prev", "WIRR"},         {2, DIR_NEXT, "next", "IRRR"},
+        {3, DIR_NAME, "name", "IRRR"},         {3, DIR_PARENT, "parent", "IWRR"},
         {3, DIR_FIRST_CHILD, "child", "WRRR"}, {3, DIR_FIRST_FILE, "file", "WRRR"},
-        {3, DIR_PREV, "prev", "WWRR"},         {3, DIR_NEXT, "next", "WRRR"},
+        {3, DIR_PREV, "prev", "IIRR"},         {3, DIR_NEXT, "next", "WRRR"},
     };
     for (const Case& c : cases) {
         for (int v = 0; v < 4; ++v) {
@@ -219,30 +285,32 @@ TEST_F(DamagedArchiveTest, DirectoryRecordFieldsAtExtremeValues) {
 TEST_F(DamagedArchiveTest, FileRecordFieldsAtExtremeValues) {
     const std::string whole = build_test_archive(small_archive());
     const uint32_t values[] = {0, 1, 0x7FFFFFFF, 0xFFFFFFFF};
-    // Codes per value; D: verify names the file and reads the other two.
-    // The word at offset 4 holds index, attributes and key: 0 and 1 make the
-    // key 0, so a scrambled zlib block no longer inflates while a scrambled
-    // stored block is read as it lies (nothing tells); the larger values
-    // give unknown keys. Data at offset 0 or 1 reads the header instead: a
-    // zlib block breaks, a stored one is taken as it is. A stored size that
-    // differs from the size makes the entry compressed, so every changed
-    // size or stored size within the file is damage; beyond it, refused.
+    // Codes per value; D: verify names the file and reads the other two; B:
+    // it also finds the layout broken. The word at offset 4 holds index,
+    // attributes and key: 0 and 1 make the key 0, so a scrambled zlib block
+    // no longer inflates while a scrambled stored block is read as it lies
+    // (only the key rotation tells); the larger values give unknown keys.
+    // Data at offset 0 or 1 reads the header instead: a zlib block breaks, a
+    // stored one is taken as it is. A stored size that differs from the size
+    // makes the entry compressed, so every changed size or stored size within
+    // the file is damage (and a changed stored size moves where the blocks
+    // should lie); beyond it, refused. Links as for directories.
     struct Case {
         uint32_t file;
         uint32_t field;
         const char* name;
         const char* codes;
     } cases[] = {
-        {1, FILE_NAME, "name", "WRRR"},        {1, FILE_INDEX, "key", "DDRR"},
-        {1, FILE_DATA_OFFSET, "data", "DDRR"}, {1, FILE_STORED, "stored", "DDRR"},
-        {1, FILE_SIZE, "size", "DDDD"},        {1, FILE_PREV, "prev", "WWRR"},
-        {1, FILE_NEXT, "next", "WRRR"},        {2, FILE_NAME, "name", "WRRR"},
-        {2, FILE_INDEX, "key", "WWRR"},        {2, FILE_DATA_OFFSET, "data", "WWRR"},
-        {2, FILE_STORED, "stored", "DDRR"},    {2, FILE_SIZE, "size", "DDDD"},
-        {2, FILE_PREV, "prev", "WWRR"},        {2, FILE_NEXT, "next", "WRRR"},
-        {3, FILE_NAME, "name", "WRRR"},        {3, FILE_INDEX, "key", "DDRR"},
-        {3, FILE_DATA_OFFSET, "data", "DDRR"}, {3, FILE_STORED, "stored", "DDRR"},
-        {3, FILE_SIZE, "size", "DDDD"},        {3, FILE_PREV, "prev", "WWRR"},
+        {1, FILE_NAME, "name", "IRRR"},        {1, FILE_INDEX, "key", "BBRR"},
+        {1, FILE_DATA_OFFSET, "data", "BBRR"}, {1, FILE_STORED, "stored", "BBRR"},
+        {1, FILE_SIZE, "size", "DDDD"},        {1, FILE_PREV, "prev", "WIRR"},
+        {1, FILE_NEXT, "next", "IRRR"},        {2, FILE_NAME, "name", "IRRR"},
+        {2, FILE_INDEX, "key", "IIRR"},        {2, FILE_DATA_OFFSET, "data", "IIRR"},
+        {2, FILE_STORED, "stored", "BBRR"},    {2, FILE_SIZE, "size", "DDDD"},
+        {2, FILE_PREV, "prev", "IWRR"},        {2, FILE_NEXT, "next", "WRRR"},
+        {3, FILE_NAME, "name", "IRRR"},        {3, FILE_INDEX, "key", "BBRR"},
+        {3, FILE_DATA_OFFSET, "data", "BBRR"}, {3, FILE_STORED, "stored", "BBRR"},
+        {3, FILE_SIZE, "size", "DDDD"},        {3, FILE_PREV, "prev", "WIRR"},
         {3, FILE_NEXT, "next", "WRRR"},
     };
     for (const Case& c : cases) {
@@ -252,8 +320,8 @@ TEST_F(DamagedArchiveTest, FileRecordFieldsAtExtremeValues) {
             char name[64];
             std::snprintf(name, sizeof name, "file%u-%s-%08X.dat", c.file, c.name, values[v]);
             Outcome outcome = outcome_of(c.codes[v]);
-            expect(name, bytes, outcome, SMALL_FILES[c.file - 1],
-                   outcome == Outcome::Damaged ? 3 : 0);
+            bool damaged = outcome == Outcome::Damaged || outcome == Outcome::Both;
+            expect(name, bytes, outcome, damaged ? SMALL_FILES[c.file - 1] : "", damaged ? 3 : 0);
         }
     }
 }
@@ -262,7 +330,8 @@ TEST_F(DamagedArchiveTest, IndexAndAttributeBytesAreNotReadAsStructure) {
     const std::string whole = build_test_archive(small_archive());
     // The 16-bit index is not used by the reader; attribute bits belong to
     // the file and never turn it into a directory: verify still reads all
-    // three files.
+    // three files, and names the field the builder would have written
+    // otherwise (the record number, attributes 0).
     for (uint32_t file = 1; file <= 3; ++file) {
         for (uint32_t index : {0u, 0xFFFFu}) {
             std::string bytes = whole;
@@ -270,14 +339,20 @@ TEST_F(DamagedArchiveTest, IndexAndAttributeBytesAreNotReadAsStructure) {
             test_table_set_u8(bytes, file_field(DIRS, file, FILE_INDEX) + 1, uint8_t(index >> 8));
             char name[64];
             std::snprintf(name, sizeof name, "file%u-index-%04X.dat", file, index);
-            expect(name, bytes, Outcome::Whole, "", 3);
+            expect(name, bytes, Outcome::Invalid,
+                   std::string(SMALL_FILES[file - 1]) + ": index field is " +
+                       std::to_string(index) + ", not the record number " + std::to_string(file),
+                   3);
         }
         for (uint32_t attributes : {0x01u, 0x7Fu, 0x80u, 0xFFu}) {
             std::string bytes = whole;
             test_table_set_u8(bytes, file_field(DIRS, file, FILE_ATTRIBUTES), uint8_t(attributes));
             char name[64];
             std::snprintf(name, sizeof name, "file%u-attributes-%02X.dat", file, attributes);
-            expect(name, bytes, Outcome::Whole, "", 3);
+            char finding[64];
+            std::snprintf(finding, sizeof finding, "%s: attribute byte is 0x%02X, not 0",
+                          SMALL_FILES[file - 1], attributes);
+            expect(name, bytes, Outcome::Invalid, finding, 3);
             ToolRun list = run_tool({"list", join(folder_, name)});
             EXPECT_TRUE(contains(list.out, "3 files, 2 directories")) << list.out;
         }
@@ -335,12 +410,18 @@ TEST_F(DamagedArchiveTest, LoopsSharedNodesAndOutOfRangeData) {
     test_set_u32(cut_names, 16, 200);
     expect("table-end-cuts-names.dat", cut_names, Outcome::Refused);
 
-    // Two folders or two files of one name side by side: odd, but every
-    // record is reachable once and each is listed for what it is.
+    // Two folders or two files of one name side by side: every record is
+    // reachable once and each is listed for what it is, but the builder
+    // never writes them.
     const uint32_t sub_name = test_table_get_u32(whole, dir_field(2, DIR_NAME));
-    expect("twin-folders.dat", damaged(dir_field(3, DIR_NAME), sub_name), Outcome::Whole, "", 3);
+    expect("twin-folders.dat", damaged(dir_field(3, DIR_NAME), sub_name), Outcome::Invalid,
+           "/sub: a second subfolder of this name in its folder (directory record 3; the first "
+           "is record 2)",
+           3);
     const uint32_t a_name = test_table_get_u32(whole, file_field(DIRS, 1, FILE_NAME));
-    expect("twin-files.dat", damaged(file_field(DIRS, 2, FILE_NAME), a_name), Outcome::Whole, "",
+    expect("twin-files.dat", damaged(file_field(DIRS, 2, FILE_NAME), a_name), Outcome::Invalid,
+           "/a.txt: a second file of this name in its folder (file record 2; the first is "
+           "record 1)",
            3);
     ToolRun twins = run_tool({"list", join(folder_, "twin-folders.dat")});
     EXPECT_TRUE(contains(twins.out, "3 files, 2 directories")) << twins.out;
@@ -353,21 +434,191 @@ TEST_F(DamagedArchiveTest, LoopsSharedNodesAndOutOfRangeData) {
            Outcome::Refused);
 }
 
+TEST_F(DamagedArchiveTest, ArchivesThatReadButAreNotLaidOutAsTheBuilderWrites) {
+    const std::string whole = build_test_archive(small_archive());
+    // Names from table position 156: "" 156, "a.txt" 157, "b.bin" 163,
+    // "c.txt" 169, "sub" 175, "void" 179; zero padding 184-191.
+    const uint32_t table_end = test_get_u32(whole, 16);
+    ASSERT_EQ(table_end, 224u);
+    auto with = [&](std::initializer_list<std::pair<uint32_t, uint32_t>> changes) {
+        std::string bytes = whole;
+        for (const auto& [position, value] : changes) {
+            test_table_set_u32(bytes, position, value);
+        }
+        return bytes;
+    };
+    auto file = [](uint32_t index, uint32_t field) { return file_field(DIRS, index, field); };
+    auto text_at = [](std::string bytes, uint32_t position, const std::string& text) {
+        for (size_t i = 0; i < text.size(); ++i) {
+            test_table_set_u8(bytes, uint32_t(position + i), uint8_t(text[i]));
+        }
+        return bytes;
+    };
+    auto offset = [&](const std::string& bytes, uint32_t index) {
+        return test_table_get_u32(bytes, file(index, FILE_DATA_OFFSET));
+    };
+    // 32 zero bytes at an absolute offset, the data blocks from there on
+    // moved behind them.
+    auto insert_at = [&](uint32_t at) {
+        std::string bytes = whole;
+        bytes.insert(at, 32, '\0');
+        for (uint32_t index = 1; index <= 3; ++index) {
+            if (offset(whole, index) >= at) {
+                test_table_set_u32(bytes, file(index, FILE_DATA_OFFSET), offset(whole, index) + 32);
+            }
+        }
+        return bytes;
+    };
+    std::string wide_table = insert_at(table_end);
+    test_set_u32(wide_table, 16, table_end + 32);
+    for (uint32_t p = table_end - 32; p < table_end; ++p) {
+        test_table_set_u8(wide_table, p, 0); // the new padding, scrambled
+    }
+    std::string short_table = whole;
+    test_set_u32(short_table, 16, table_end - 4);
+    std::string block_padding = whole;
+    block_padding[offset(whole, 2) + 40] = 1;
+    TestArchive rekeyed = small_archive();
+    rekeyed.files[1].key = 3;
+    const std::string gap = std::to_string(offset(whole, 3));
+
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::string finding;
+        int files = 3; // that verify reads
+    } cases[] = {
+        {"name-in-records.dat", with({{file(3, FILE_NAME), 0}}),
+         "/sub/: name lies outside the name area, in the record table"},
+        {"name-past-names.dat", text_at(with({{file(2, FILE_NAME), 185}}), 185, "zz"),
+         "/zz: name lies outside the name area, past the names"},
+        {"name-inside-name.dat", with({{file(2, FILE_NAME), 159}}),
+         "/txt: name starts inside another name of the name area"},
+        {"root-named.dat", with({{dir_field(1, DIR_NAME), 157}}),
+         "/: the root's name is \"a.txt\", not empty"},
+        {"name-of-no-record.dat", with({{file(3, FILE_NAME), 157}}),
+         "name area: \"c.txt\" is the name of no record"},
+        {"names-unsorted.dat", text_at(whole, 169, "0"),
+         "name area: \"0.txt\" comes after \"b.bin\", out of byte order"},
+        {"name-stored-twice.dat", text_at(whole, 169, "b.bin"),
+         "name area: \"b.bin\" is stored twice"},
+        {"names-padding.dat", text_at(whole, 190, "x"),
+         "name area: padding after the names is not zero"},
+        {"parent-elsewhere.dat", with({{dir_field(3, DIR_PARENT), 2}}),
+         "/void: parent link names directory record 2, not 1, the folder that holds it"},
+        {"first-child-with-prev.dat", with({{dir_field(2, DIR_PREV), 3}}),
+         "/sub: first subfolder of its folder, yet its previous-sibling link names directory "
+         "record 3"},
+        {"sibling-prev-unmirrored.dat", with({{dir_field(3, DIR_PREV), 0}}),
+         "/void: previous-sibling link names directory record 0, not 2, the subfolder before it"},
+        {"first-file-with-prev.dat", with({{file(3, FILE_PREV), 2}}),
+         "/sub/c.txt: first file of its folder, yet its previous-file link names file record 2"},
+        {"file-prev-unmirrored.dat", with({{file(2, FILE_PREV), 0}}),
+         "/b.bin: previous-file link names file record 0, not 1, the file before it"},
+        {"folder-orphaned.dat", with({{dir_field(2, DIR_NEXT), 0}}),
+         "directory record 3: not reachable from the root"},
+        {"file-orphaned.dat", with({{file(1, FILE_NEXT), 0}}),
+         "file record 2: not reachable from the root", 2},
+        {"siblings-reversed.dat",
+         with({{dir_field(1, DIR_FIRST_CHILD), 3},
+               {dir_field(3, DIR_PREV), 0},
+               {dir_field(3, DIR_NEXT), 2},
+               {dir_field(2, DIR_PREV), 3},
+               {dir_field(2, DIR_NEXT), 0}}),
+         "/sub: numbered before the subfolder before it (directory record 3)"},
+        {"folder-below-later-one.dat",
+         with({{dir_field(1, DIR_FIRST_CHILD), 3},
+               {dir_field(3, DIR_PREV), 0},
+               {dir_field(3, DIR_FIRST_CHILD), 2},
+               {dir_field(2, DIR_PARENT), 3},
+               {dir_field(2, DIR_NEXT), 0}}),
+         "/void/sub: numbered before its parent folder (directory record 3)"},
+        {"key-off-rotation.dat", build_test_archive(rekeyed),
+         "/b.bin: key 3, not key 2 of the rotation over the files"},
+        {"table-end-unaligned.dat", short_table, "header: table end 220 is not a multiple of 32"},
+        {"table-end-too-far.dat", wide_table,
+         "header: table end 256, but the records, names and padding end at 224"},
+        {"block-padding.dat", block_padding, "/b.bin: padding after the data block is not zero"},
+        {"gap-before-block.dat", insert_at(offset(whole, 3)),
+         "/sub/c.txt: data block starts at " + std::to_string(offset(whole, 3) + 32) + ", not at " +
+             gap + " right after the previous data block"},
+        {"bytes-after-blocks.dat", whole + std::string(32, '\0'),
+         "data area: 32 bytes follow the last data block"},
+    };
+    for (const auto& c : cases) {
+        expect(c.name, c.bytes, Outcome::Invalid, c.finding, c.files);
+    }
+}
+
+TEST_F(DamagedArchiveTest, EveryArchivePackAndMergeWriteVerifiesClean) {
+    const std::string root = temp_.path();
+    // More files than keys, nested and empty folders, an empty file, stored
+    // and deflated files, names whose byte order mixes code page 932 and
+    // ASCII; the patch holds a file where the base holds a folder.
+    const std::pair<std::string, std::string> files[] = {
+        {"base/_config.txt", "[NoCompression]\r\n*.bin\r\n"},
+        {"base/info.txt", "version=1.0\r\n"},
+        {"base/a/b/c/deep.txt", make_bytes(3000, 1)},
+        {"base/a/empty.txt", ""},
+        {"base/a/raw.bin", make_bytes(2000, 2, false)},
+        {"base/x/inside.txt", "x is a folder here"},
+        {"base/\x83\x66\x81\x5B\x83\x5E/\x95\x5C.txt", make_bytes(700, 3)},
+        {"base/Z.txt", "upper"},
+        {"base/z.txt", "lower"},
+        {"base/big.txt", make_bytes(1500000, 4)},
+        {"patch/_config.txt", "[NoCompression]\r\n*.bin\r\n"},
+        {"patch/info.txt", "version=1.1\r\n"},
+        {"patch/x", "x is a file here"},
+        {"patch/a/b/new.txt", make_bytes(1500, 5)},
+        {"patch/a/raw.bin", "replaced"},
+    };
+    for (const auto& [path, bytes] : files) {
+        write_tree_file(root, path, bytes);
+    }
+    make_folder(join(root, "base/void"));
+    auto at = [&](const char* name) { return join(root, name); };
+    const std::vector<std::string> commands[] = {
+        {"pack", at("base"), "-o", at("base.dat")},
+        {"pack", at("patch"), "-o", at("patch.dat")},
+        {"merge", at("patch.dat"), at("base.dat"), "-o", at("merged.dat")},
+        {"merge", at("patch.dat"), at("merged.dat"), "-o", at("again.dat")},
+        {"merge", at("base.dat"), at("patch.dat"), "-o", at("reverse.dat"), "--recompress"},
+    };
+    for (const std::vector<std::string>& command : commands) {
+        SCOPED_TRACE(command[0] + " " + command[1]);
+        ToolRun made = run_tool(command);
+        ASSERT_EQ(made.status, 0) << made.err;
+        ToolRun verify = run_tool({"verify", command[command[0] == "pack" ? 3 : 4]});
+        EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
+        EXPECT_FALSE(contains(verify.out, "INVALID")) << verify.out;
+        EXPECT_EQ(verify.err, "");
+    }
+    ToolRun list = run_tool({"list", at("merged.dat")});
+    EXPECT_TRUE(contains(list.out, "/x/inside.txt") && contains(list.out, "  /x\n")) << list.out;
+}
+
 TEST_F(DamagedArchiveTest, ArchivesThatLookOddButAreWhole) {
     // Only the root: 64 bytes, nothing to read.
     std::string root_only = build_test_archive(TestArchive{});
     EXPECT_EQ(root_only.size(), 64u);
     expect("root-only.dat", root_only, Outcome::Whole, "", 0);
 
-    // An empty entry reads nothing wherever its data offset points, and
-    // bytes after a zlib stream inside its block carry no meaning.
+    // Bytes after a zlib stream inside its block carry no meaning (a merge
+    // copies such a block as it lies). An empty entry reads nothing wherever
+    // its data offset points, though the builder puts it where the next
+    // block starts.
     TestArchive odd;
-    odd.files = {{"/zero", ""},
+    odd.files = {{"/zero", "", 1},
                  {"/tail.txt", make_bytes(500, 4), 2, true, 0, std::string(40, '\x5A')},
                  {"/last.bin", make_bytes(64, 5, false), 3, false}};
     std::string bytes = build_test_archive(odd);
-    test_table_set_u32(bytes, file_field(1, 1, FILE_DATA_OFFSET), 0xFFFFFFF0u);
     expect("odd-but-whole.dat", bytes, Outcome::Whole, "", 3);
+    const uint32_t table_end = test_get_u32(bytes, 16);
+    test_table_set_u32(bytes, file_field(1, 1, FILE_DATA_OFFSET), 0xFFFFFFF0u);
+    expect("odd-empty-entry.dat", bytes, Outcome::Invalid,
+           "/zero: data block starts at 4294967280, not at " + std::to_string(table_end) +
+               " right after the table",
+           3);
 }
 
 TEST_F(DamagedArchiveTest, VerifyNamesEachDamagedEntryAndReadsTheRest) {
@@ -377,8 +628,8 @@ TEST_F(DamagedArchiveTest, VerifyNamesEachDamagedEntryAndReadsTheRest) {
         {"/corrupt.txt", make_bytes(5000, 12), 2, true},
         {"/adler.txt", make_bytes(3000, 13), 3, true},
         {"/short.txt", make_bytes(4000, 14), 4, true},
-        {"/stored.bin", make_bytes(2000, 15, false), 0, false},
-        {"/sub/deep.txt", make_bytes(2500, 16), 1, true},
+        {"/stored.bin", make_bytes(2000, 15, false), 1, false},
+        {"/sub/deep.txt", make_bytes(2500, 16), 2, true},
     };
     const std::string whole = build_test_archive(archive);
     const uint32_t dirs = 2;
@@ -402,7 +653,8 @@ TEST_F(DamagedArchiveTest, VerifyNamesEachDamagedEntryAndReadsTheRest) {
     expect("intact.dat", whole, Outcome::Whole, "", 6);
     expect("corrupt-zlib.dat", corrupt, Outcome::Damaged, "/corrupt.txt", 6);
     expect("bad-adler.dat", adler, Outcome::Damaged, "/adler.txt", 6);
-    expect("cut-short-entry.dat", cut, Outcome::Damaged, "/short.txt", 6);
+    // The cut-off bytes are left behind as padding that is not zero.
+    expect("cut-short-entry.dat", cut, Outcome::Both, "/short.txt", 6);
 
     std::string path = join(folder_, "bad-adler.dat");
     ToolRun adler_run = run_tool({"verify", path});

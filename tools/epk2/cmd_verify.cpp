@@ -1,7 +1,17 @@
+#include "archive/archive_check.h"
 #include "console_text.h"
 #include "entry_reader.h"
 #include "progress.h"
 #include "tool_support.h"
+
+namespace {
+
+void print_finding(void* context, const char* where, const char* reason) {
+    std::fprintf(static_cast<Console*>(context)->out, "INVALID %s: %s\n", to_console(where).c_str(),
+                 to_console(reason).c_str());
+}
+
+} // namespace
 
 int command_verify(const Arguments& args, Console& console) {
     int status = EXIT_OK;
@@ -9,6 +19,8 @@ int command_verify(const Arguments& args, Console& console) {
     if (!fs) {
         return status;
     }
+    // The layout first: opening only made sure that everything reads.
+    const uint32_t invalid = archive_check(fs.get(), nullptr, 0, &console, print_finding);
     std::vector<ListedEntry> entries = list_archive(fs.get());
     uint64_t files_total = 0;
     uint64_t bytes_total = 0;
@@ -35,12 +47,20 @@ int command_verify(const Arguments& args, Console& console) {
         progress.advance(++files_done, bytes_done += entry.size);
     }
     progress.finish();
-    std::fprintf(console.out, "%s: %llu files checked, %zu damaged\n", args.positional[0].c_str(),
-                 (unsigned long long)files_done, damaged);
+    std::string summary = args.positional[0] + ": " + std::to_string(files_done) +
+                          " files checked, " + std::to_string(damaged) + " damaged";
+    if (invalid) {
+        summary += ", " + std::to_string(invalid) + " invalid";
+    }
+    std::fprintf(console.out, "%s\n", summary.c_str());
     if (damaged) {
         print_error(console, args.positional[0] + ": " + std::to_string(damaged) +
                                  (damaged == 1 ? " entry is" : " entries are") + " damaged");
-        return EXIT_DAMAGED;
     }
-    return EXIT_OK;
+    if (invalid) {
+        print_error(console, args.positional[0] + ": " + std::to_string(invalid) +
+                                 (invalid == 1 ? " deviation" : " deviations") +
+                                 " from the layout epk2 pack writes");
+    }
+    return damaged || invalid ? EXIT_DAMAGED : EXIT_OK;
 }

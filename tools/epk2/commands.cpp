@@ -51,12 +51,32 @@ const std::vector<CommandSpec>& epk2_commands() {
          {},
          command_cat},
         {"verify",
-         "read every entry and report damaged ones",
+         "check the layout, read every entry, report what is wrong",
          "Usage: epk2 verify ARCHIVE\n"
          "\n"
-         "Checks the archive's table, then reads every file to its end and reports\n"
-         "each damaged one: wrong length, broken zlib data or a bad Adler-32\n"
-         "checksum. Exit status 0 when all is well, 1 when anything is damaged.\n"
+         "Checks that the archive is laid out exactly as epk2 pack writes it and\n"
+         "prints each deviation as \"INVALID WHERE: REASON\", WHERE being the\n"
+         "record's path (or \"directory record N\", \"file record N\" for a record\n"
+         "the root does not reach, \"header\", \"name area\", \"data area\"):\n"
+         "  - header: version 32, reserved fields zero, the table end a multiple\n"
+         "    of 32 right after the records, the names and their zero padding;\n"
+         "  - names: each record's name inside the name area (after the records)\n"
+         "    and NUL-terminated there; every name stored once, in byte order,\n"
+         "    none unused; no two files and no two folders of one name in a folder;\n"
+         "  - links: every record reached from the root exactly once; parent and\n"
+         "    previous links that mirror the chains; a folder numbered after its\n"
+         "    parent, subfolders and files numbered in chain order;\n"
+         "  - files: the index field is the record number, the attribute byte 0,\n"
+         "    the keys 1 to 4 in turn; data blocks in record order from the table\n"
+         "    end on, each padded with zeros to 32 bytes, nothing after the last.\n"
+         "Such archives still open and read; other programs may refuse them.\n"
+         "\n"
+         "Then it reads every file to its end and prints each damaged one as\n"
+         "\"DAMAGED PATH: REASON\": wrong length, broken zlib data or a bad Adler-32\n"
+         "checksum. The last line counts the files checked, the damaged ones and,\n"
+         "when there are any, the deviations (\"N invalid\").\n"
+         "\n"
+         "Exit status 0 when all is well, 1 when anything is damaged or invalid.\n"
          "\n"
          "Example: epk2 verify Tessavane.dat\n",
          {},
