@@ -1,8 +1,10 @@
-// Opens the input as an EPK2 archive held in memory, walks its tree and reads
-// every entry to its end. Bits of the header's reserved word (ignored by the
-// reader) choose extra routes: bit 0 opens the same bytes as a file on disk
-// and requires the same answers, bit 1 packs the archive into a new one with
-// the builder and requires the same entries and contents back.
+// Opens the input as an EPK2 archive held in memory, walks its tree, reads
+// every entry to its end and checks its layout as "epk2 verify" does. Bits of
+// the header's reserved word (ignored by the reader) choose extra routes: bit
+// 0 opens the same bytes as a file on disk and requires the same answers and
+// the same layout findings, bit 1 packs the archive into a new one with the
+// builder and requires the same entries and contents back, laid out with no
+// finding at all.
 #include <zlib.h>
 
 #include <algorithm>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "archive/archive_builder.h"
+#include "archive/archive_check.h"
 #include "archive/archive_fs.h"
 #include "archive/epk2_format.h"
 #include "fs/filesystem.h"
@@ -55,7 +58,22 @@ struct Snapshot {
     std::vector<Listed> entries;
     std::map<std::string, Content> files;
     uint64_t declared_bytes = 0;
+    std::vector<std::string> findings; // of archive_check, "where: reason"
 };
+
+void collect_finding(void* context, const char* where, const char* reason) {
+    static_cast<std::vector<std::string>*>(context)->push_back(std::string(where) + ": " + reason);
+}
+
+// The layout check, with the archive's bytes when it was opened from memory.
+std::vector<std::string> check_layout(FileSystem* fs, const uint8_t* data, size_t size) {
+    std::vector<std::string> findings;
+    uint32_t count = archive_check(fs, data, uint32_t(size), &findings, collect_finding);
+    if (count != findings.size()) {
+        fuzz_fail("archive_check counts %u findings but reported %zu", count, findings.size());
+    }
+    return findings;
+}
 
 int collect(void* context, FileSystem*, DirEntry* entry) {
     size_t length = strnlen(entry->name, sizeof entry->name);
@@ -361,9 +379,15 @@ void check_disk_route(const uint8_t* data, size_t size, FileSystem* memory_fs,
         return;
     }
     Snapshot snap = explore(fs, data, size);
+    // Header and padding come through the file this time.
+    snap.findings = check_layout(fs, nullptr, 0);
     fs_close(fs);
     if (!(snap.entries == memory_snap->entries) || !(snap.files == memory_snap->files)) {
         fuzz_fail("the archive reads differently from disk and from memory");
+    }
+    if (snap.findings != memory_snap->findings) {
+        fuzz_fail("the layout check finds %zu deviations on disk, %zu in memory",
+                  snap.findings.size(), memory_snap->findings.size());
     }
 }
 
@@ -414,6 +438,10 @@ void check_merge_route(FileSystem* fs, const Snapshot& snap) {
             fuzz_fail("packed file \"%s\" differs from its source", entry.name.c_str());
         }
     }
+    std::vector<std::string> findings = check_layout(merged, nullptr, 0);
+    if (!findings.empty()) {
+        fuzz_fail("the builder's archive breaks its own layout: %s", findings[0].c_str());
+    }
     fs_close(merged);
 }
 
@@ -433,6 +461,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Snapshot snap;
     if (fs) {
         snap = explore(fs, data, size);
+        snap.findings = check_layout(fs, data, size);
     }
     if (routes & ROUTE_DISK) {
         check_disk_route(data, size, fs, fs ? &snap : nullptr);
