@@ -1,0 +1,299 @@
+#include "diff_tree.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <system_error>
+#include <thread>
+
+#include "archive/entry_read.h"
+#include "archive/epk2_format.h"
+#include "console_text.h"
+#include "platform/platform.h"
+#include "progress.h"
+#include "sorted_folder.h"
+#include "stream/stream.h"
+#include "stream/stream_ptr.h"
+
+namespace {
+
+// Each side is read in pieces of this size: two per comparer.
+constexpr uint32_t COMPARE_BUFFER = 512 * 1024;
+// Reading from the page cache and comparing gains little beyond this.
+constexpr unsigned COMPARE_THREADS_MAX = 4;
+
+void add_entry_to(Tree& tree, TreeEntry entry) {
+    if (left_out_by_builder(entry.path)) {
+        return;
+    }
+    auto& index = entry.directory ? tree.folders : tree.files;
+    if (index.count(entry.path)) {
+        return; // the first of equal names is the one a lookup finds
+    }
+    index.emplace(entry.path, tree.entries.size());
+    if (!entry.directory) {
+        tree.file_bytes += entry.size;
+    }
+    tree.entries.push_back(std::move(entry));
+}
+
+int collect_walked(void* context, FileSystem*, DirEntry* walked) {
+    TreeEntry entry;
+    entry.path = walked->name;
+    entry.directory = (walked->attributes & DIRENTRY_DIRECTORY) != 0;
+    entry.size = entry.directory ? 0 : walked->size;
+    add_entry_to(*static_cast<Tree*>(context), std::move(entry));
+    return 1;
+}
+
+uint32_t read_full(Stream* stream, unsigned char* buffer, uint32_t count) {
+    uint32_t total = 0;
+    while (total < count) {
+        uint32_t n = stream_read(stream, buffer + total, count - total);
+        if (n == 0) {
+            break;
+        }
+        total += n;
+    }
+    return total;
+}
+
+// Takes a key's scrambling off bytes that lie at position in their entry.
+void unscramble(unsigned char* data, uint32_t count, uint32_t position, uint8_t key_number) {
+    const unsigned char* key = epk2_key(key_number);
+    if (!key) {
+        return;
+    }
+    for (uint32_t i = 0; i < count && position + i < EPK2_SCRAMBLE_LIMIT; ++i) {
+        data[i] ^= key[(position + i) % EPK2_KEY_LENGTH];
+    }
+}
+
+bool compressed(const TreeEntry& entry) {
+    return entry.has_record && entry.record.stored_size != entry.record.size;
+}
+
+} // namespace
+
+Stream* open_file_content(const FileRef& ref) {
+    const TreeEntry& entry = *ref.entry;
+    if (entry.content) {
+        return stream_open_memory(const_cast<char*>(entry.content->data()),
+                                  static_cast<uint32_t>(entry.content->size()), STREAM_OPEN_READ, 0,
+                                  nullptr);
+    }
+    if (entry.has_record) {
+        return archive_open_entry_at(ref.fs, &entry.record, nullptr);
+    }
+    return fs_open(ref.fs, entry.path.c_str(), 0, 0, STREAM_OPEN_READ, nullptr);
+}
+
+const TreeEntry* Tree::file(const std::string& path) const {
+    auto found = files.find(path);
+    return found == files.end() ? nullptr : &entries[found->second];
+}
+
+bool left_out_by_builder(const std::string& path) {
+    return path.find(".svn") != std::string::npos;
+}
+
+void tree_put_file(Tree& tree, TreeEntry entry) {
+    auto found = tree.files.find(entry.path);
+    if (found == tree.files.end()) {
+        add_entry_to(tree, std::move(entry));
+        return;
+    }
+    TreeEntry& kept = tree.entries[found->second];
+    tree.file_bytes = tree.file_bytes - kept.size + entry.size;
+    kept = std::move(entry);
+}
+
+void tree_list_archive(Tree& tree) {
+    tree.is_archive = true;
+    for (ListedEntry& listed : list_archive(tree.fs.get())) {
+        TreeEntry entry;
+        entry.path = std::move(listed.path);
+        entry.directory = listed.directory;
+        entry.size = listed.directory ? 0 : listed.info.size;
+        entry.has_record = !listed.directory;
+        entry.record = listed.info;
+        add_entry_to(tree, std::move(entry));
+    }
+}
+
+bool open_tree(Console& console, const std::string& display, const std::string& library_path,
+               const std::vector<std::string>& leave_out, bool unrepresentable_fail, Tree& tree,
+               int& status) {
+    tree.display = display;
+    tree.library_path = library_path;
+    uint32_t attributes = platform_attributes(library_path.c_str());
+    if (attributes == PLATFORM_ATTRIBUTES_INVALID || !(attributes & PLATFORM_ATTRIBUTE_DIRECTORY)) {
+        tree.is_archive = true;
+        tree.fs = open_archive_for_command(console, display, library_path, status);
+        if (!tree.fs) {
+            return false;
+        }
+        tree_list_archive(tree);
+        return true;
+    }
+    std::string folder = library_path;
+    while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) {
+        folder.pop_back();
+    }
+    std::string error;
+    FolderWalkReport report;
+    tree.fs.reset(sorted_folder_open(folder, leave_out, error, report));
+    if (!tree.fs) {
+        print_error(console, display + ": " + error);
+        status = EXIT_USAGE;
+        return false;
+    }
+    for (const std::string& name : report.unrepresentable) {
+        print_error(console, (unrepresentable_fail ? "" : "warning: left out ") + display + name +
+                                 ": the name has no Shift_JIS (code page 932) form");
+    }
+    if (unrepresentable_fail && !report.unrepresentable.empty()) {
+        print_error(console, display + ": " +
+                                 count_of(report.unrepresentable.size(), "name", "names") +
+                                 " cannot go into an archive; rename them");
+        status = EXIT_USAGE;
+        return false;
+    }
+    for (const std::string& name : report.special) {
+        print_error(console, "warning: " + display + to_console(name) +
+                                 " left out: not a regular file (a FIFO, socket or device)");
+    }
+    fs_enumerate(tree.fs.get(), "/", 1, &tree, collect_walked);
+    return true;
+}
+
+FileComparer::FileComparer() : first_buffer_(COMPARE_BUFFER), second_buffer_(COMPARE_BUFFER) {}
+
+// True when the stored bytes decided the comparison (same set); false when
+// the contents must be compared.
+bool FileComparer::stored_alike(const FileRef& first, const FileRef& second, bool& same) {
+    const TreeEntry& a = *first.entry;
+    const TreeEntry& b = *second.entry;
+    if (!a.has_record || !b.has_record || a.content || b.content ||
+        a.record.stored_size != b.record.stored_size) {
+        return false;
+    }
+    StreamPtr a_stored(archive_open_stored_at(first.fs, &a.record, nullptr));
+    StreamPtr b_stored(archive_open_stored_at(second.fs, &b.record, nullptr));
+    if (!a_stored || !b_stored) {
+        return false; // the content comparison says what is wrong
+    }
+    for (uint32_t position = 0; position < a.record.stored_size;) {
+        uint32_t n = std::min(COMPARE_BUFFER, a.record.stored_size - position);
+        if (read_full(a_stored.get(), first_buffer_.data(), n) != n ||
+            read_full(b_stored.get(), second_buffer_.data(), n) != n) {
+            return false;
+        }
+        if (position < EPK2_SCRAMBLE_LIMIT) {
+            unscramble(first_buffer_.data(), n, position, a.record.key);
+            unscramble(second_buffer_.data(), n, position, b.record.key);
+        }
+        if (std::memcmp(first_buffer_.data(), second_buffer_.data(), n) != 0) {
+            // Stored bytes of an uncompressed entry are its content; two
+            // deflated forms may still inflate alike.
+            same = false;
+            return !compressed(a);
+        }
+        position += n;
+    }
+    same = true;
+    return true;
+}
+
+Comparison FileComparer::compare(const FileRef& first, const FileRef& second) {
+    Comparison result;
+    const TreeEntry& a = *first.entry;
+    const TreeEntry& b = *second.entry;
+    if (a.size != b.size) {
+        return result;
+    }
+    if (a.size == 0) {
+        result.same = true;
+        return result;
+    }
+    if (stored_alike(first, second, result.same)) {
+        return result;
+    }
+    StreamPtr a_content(open_file_content(first));
+    StreamPtr b_content(open_file_content(second));
+    if (!a_content) {
+        result.first_problem = "cannot be opened";
+        return result;
+    }
+    bool differ = false;
+    bool first_short = false;
+    EntryReadResult b_read = entry_read_stream(
+        b_content.get(), b.size, compressed(b),
+        [&](const unsigned char* data, uint32_t n) {
+            if (read_full(a_content.get(), first_buffer_.data(), n) != n) {
+                first_short = true;
+                return false;
+            }
+            differ = std::memcmp(first_buffer_.data(), data, n) != 0;
+            return !differ;
+        },
+        second_buffer_.data(), COMPARE_BUFFER);
+    if (differ) {
+        return result;
+    }
+    if (first_short) {
+        result.first_problem = "wrong length: fewer than " + std::to_string(a.size) + " bytes" +
+                               (compressed(a) ? " (broken zlib data)" : "");
+        return result;
+    }
+    if (!b_read.whole()) {
+        result.second_problem = b_read.problem.empty() ? "cannot be read" : b_read.problem;
+        return result;
+    }
+    // The first side gave as many bytes as the second; it must end there,
+    // and where deflated end with a good checksum.
+    EntryReadResult rest = entry_read_stream(a_content.get(), 0, compressed(a), nullptr,
+                                             first_buffer_.data(), COMPARE_BUFFER);
+    if (rest.delivered > 0) {
+        result.first_problem = "wrong length: more than " + std::to_string(a.size) + " bytes";
+    } else if (!rest.problem.empty()) {
+        result.first_problem = rest.problem;
+    }
+    result.same = result.first_problem.empty();
+    return result;
+}
+
+void compare_in_parallel(size_t count, const std::function<void(size_t, FileComparer&)>& job,
+                         const std::function<uint64_t(size_t)>& bytes_of, ProgressBar& bar) {
+    std::atomic<size_t> next{0};
+    std::atomic<size_t> done{0};
+    std::atomic<uint64_t> bytes{0};
+    auto work = [&](FileComparer& comparer, bool report) {
+        for (size_t i = next++; i < count; i = next++) {
+            job(i, comparer);
+            bytes += bytes_of(i);
+            ++done;
+            if (report) {
+                bar.advance(done, bytes);
+            }
+        }
+    };
+    unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, COMPARE_THREADS_MAX);
+    std::vector<std::thread> helpers;
+    for (unsigned t = 1; t < threads && t < count; ++t) {
+        try {
+            helpers.emplace_back([&work] {
+                FileComparer comparer;
+                work(comparer, false);
+            });
+        } catch (const std::system_error&) {
+            break; // fewer helpers; this thread does the rest
+        }
+    }
+    FileComparer comparer;
+    work(comparer, true);
+    for (std::thread& helper : helpers) {
+        helper.join();
+    }
+    bar.advance(done, bytes);
+}
