@@ -48,4 +48,5 @@ int command_verify(const Arguments& args, Console& console);
 int command_info(const Arguments& args, Console& console);
 int command_pack(const Arguments& args, Console& console);
 int command_merge(const Arguments& args, Console& console);
+int command_diff(const Arguments& args, Console& console);
 int command_update(const Arguments& args, Console& console);
