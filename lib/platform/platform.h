@@ -104,12 +104,14 @@ bool platform_file_replace(const char* from, const char* to);
 // True for an existing file or folder.
 bool platform_file_exists(const char* path);
 // Puts the file that platform_file_create_new made at path in destination's
-// place in one step, as platform_file_replace does, and closes it. Its
-// interruption clean-up (cleanup_slot, or -1) ends only once the work name
-// is gone, so no interruption can leave it behind. On failure the file is
-// removed (platform_file_discard) and closed too.
+// place in one step and closes it. Durable: as platform_file_replace, the
+// rename itself reaches the device before this returns; otherwise a plain
+// rename (a new name has nothing to lose). Its interruption clean-up
+// (cleanup_slot, or -1) ends only once the work name is gone, so no
+// interruption can leave it behind. On failure the file is removed
+// (platform_file_discard) and closed too.
 bool platform_file_commit(PlatformFile file, const char* path, const char* destination,
-                          int cleanup_slot);
+                          int cleanup_slot, bool durable);
 
 // True when path itself is a symbolic link, junction or other reparse point
 // (the link is not followed; a dangling one counts).

@@ -100,8 +100,8 @@ bool work_file_commit(WorkFile* work) {
         work_file_discard(work);
         return false;
     }
-    bool moved =
-        platform_file_commit(work->file, work->path, work->destination, work->cleanup_slot);
+    bool moved = platform_file_commit(work->file, work->path, work->destination, work->cleanup_slot,
+                                      replacing);
     work->file = PLATFORM_INVALID_FILE;
     work->cleanup_slot = -1;
     return moved;

@@ -429,10 +429,17 @@ bool platform_path_clear(const char* path) {
 }
 
 bool platform_file_commit(PlatformFile file, const char* path, const char* destination,
-                          int cleanup_slot) {
+                          int cleanup_slot, bool durable) {
     // The descriptor stays open across the rename, so that the clean-up of
     // an interruption can still tell the file by it.
-    bool moved = platform_file_replace(path, destination);
+    bool moved;
+    if (durable) {
+        moved = platform_file_replace(path, destination);
+    } else {
+        CodepagePath source, target;
+        moved = codepage_path(&source, path) && codepage_path(&target, destination) &&
+                rename(source.text, target.text) == 0;
+    }
     platform_interrupt_cleanup_remove(cleanup_slot);
     if (!moved) {
         int why = errno;

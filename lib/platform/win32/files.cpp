@@ -263,12 +263,13 @@ bool platform_path_clear(const char* path) {
 }
 
 bool platform_file_commit(PlatformFile file, const char* path, const char* destination,
-                          int cleanup_slot) {
+                          int cleanup_slot, bool durable) {
     // Windows cannot rename a file that its own handle holds unshared, and
     // a closed handle must leave the clean-up before its value is reused.
     platform_interrupt_cleanup_remove(cleanup_slot);
     CloseHandle(file_handle(file));
-    if (!platform_file_replace(path, destination)) {
+    DWORD flags = MOVEFILE_REPLACE_EXISTING | (durable ? MOVEFILE_WRITE_THROUGH : 0);
+    if (!MoveFileExA(path, destination, flags)) {
         DWORD why = GetLastError();
         DeleteFileA(path);
         SetLastError(why);
