@@ -1,7 +1,9 @@
 # Runs GoogleTest executables and adds up their results. Sourced by scripts/test.
 total_passed=0
 total_failed=0
+total_skipped=0
 failures=()
+skipped=()
 
 note_failure() { total_failed=$((total_failed + 1)); failures+=("$1"); }
 
@@ -13,6 +15,13 @@ count_gtest() {
     passed=${passed:-0}
     failed=${failed:-0}
     total_passed=$((total_passed + passed))
+    # Skipped tests are named, so that a skip never hides unnoticed.
+    local name
+    while read -r name; do
+        [ -n "$name" ] || continue
+        skipped+=("$label: $name")
+        total_skipped=$((total_skipped + 1))
+    done < <(grep -E '^\[  SKIPPED \] [A-Za-z_]' "$log" | sed 's/^\[  SKIPPED \] //; s/ (.*//' | sort -u)
     if [ "$failed" -gt 0 ]; then
         total_failed=$((total_failed + failed))
         grep -E '^\[  FAILED  \] [A-Za-z_]' "$log" | sed 's/^/    /' | sort -u
@@ -66,10 +75,18 @@ run_wine_tests() { # build dir
 }
 
 print_summary() {
+    if [ ${#skipped[@]} -gt 0 ]; then
+        echo "skipped:"
+        printf '  %s\n' "${skipped[@]}"
+    fi
     if [ ${#failures[@]} -gt 0 ]; then
         echo "failures:"
         printf '  %s\n' "${failures[@]}"
     fi
-    echo "$total_passed passed, $total_failed failed"
+    if [ "$total_skipped" -gt 0 ]; then
+        echo "$total_passed passed, $total_failed failed, $total_skipped skipped"
+    else
+        echo "$total_passed passed, $total_failed failed"
+    fi
     [ "$total_failed" -eq 0 ] && [ "$total_passed" -gt 0 ]
 }
