@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "support/text.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -123,12 +125,9 @@ std::string to_console(const std::string& cp932) {
     std::string out;
     for (size_t i = 0; i < cp932.size();) {
         unsigned char c = static_cast<unsigned char>(cp932[i]);
-        size_t n = cp932_char_length(cp932, i);
-        // Trail bytes start at 0x40: a control byte after a lead byte is a
-        // character of its own.
-        if (n == 2 && is_control(static_cast<unsigned char>(cp932[i + 1]))) {
-            n = 1;
-        }
+        // A lead byte pairs only with a real trail byte: a control byte
+        // after it stays a character of its own.
+        size_t n = text_char_length(cp932.c_str() + i);
         if (is_control(c)) {
             out += escape_control(c);
         } else if (c < 0x80) {
