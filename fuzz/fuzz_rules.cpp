@@ -97,16 +97,23 @@ bool reference_match(const Characters& path, const std::string& pattern_list) {
     return false;
 }
 
-std::vector<std::string> reference_rules(const std::string& config) {
+// The rules as read, or none when the file is refused (over 64 KiB or more
+// than 4096 patterns). Lines of blanks only are no patterns.
+std::vector<std::string> reference_rules(const std::string& config, bool& refused) {
     std::vector<std::string> patterns;
+    refused = config.size() > 65536;
     bool collecting = false;
     for (std::string line : reference_lines(config, 1024)) {
         line = line.substr(0, line.find('\0'));
         if (!line.empty() && line[0] == '[') {
             collecting = collecting || line == "[NoCompression]";
-        } else if (collecting) {
+        } else if (collecting && line.find_first_not_of(' ') != std::string::npos) {
             patterns.push_back(line);
         }
+    }
+    refused = refused || patterns.size() > 4096;
+    if (refused) {
+        patterns.clear();
     }
     return patterns;
 }
@@ -137,11 +144,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     FileSystem* fs = memory_fs_open({{"/_config.txt", config, false}});
     std::vector<std::string> patterns;
-    read_packing_rules(fs, patterns);
+    bool accepted = read_packing_rules(fs, patterns);
     fs_close(fs);
-    if (patterns != reference_rules(config)) {
+    bool refused = false;
+    std::vector<std::string> expected = reference_rules(config, refused);
+    if (accepted == refused) {
+        fuzz_fail("rules %s, expected them %s", accepted ? "accepted" : "refused",
+                  refused ? "refused" : "accepted");
+    }
+    if (patterns != expected) {
         fuzz_fail("%zu patterns read, %zu expected (or different ones)", patterns.size(),
-                  reference_rules(config).size());
+                  expected.size());
     }
     if (patterns.size() > MAX_ITEMS) {
         patterns.resize(MAX_ITEMS);

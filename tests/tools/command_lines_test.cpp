@@ -8,19 +8,39 @@
 #include "cli.h"
 #include "common/test_support.h"
 #include "tools/tool_test_support.h"
+#include "wide_console.h"
 
 namespace {
 
 using namespace tooltest;
 
 TEST(CommandLines, EveryOptionAHelpTextNamesIsAccepted) {
-    const std::regex option(R"((^|[\s\[])(--?[a-zA-Z][-a-zA-Z]*))");
+    // The options a help text offers: those of its Usage lines and of its
+    // list of options (lines that begin with one). Examples of other
+    // programs' command lines (openssl, cmake) are not the tool's.
+    // The tool's own options are "--word" or "-X"; "-word" is another
+    // program's (openssl's -out).
+    const std::regex in_usage(R"((^|[\s\[])(--[a-zA-Z][-a-zA-Z]*|-[a-zA-Z])\b)");
+    const std::regex listed(R"(^\s{2,}(--[a-zA-Z][-a-zA-Z]*|-[a-zA-Z])\b)");
     for (const CommandSpec& command : epk2_commands()) {
-        const std::string usage = command.usage;
-        for (auto it = std::sregex_iterator(usage.begin(), usage.end(), option);
-             it != std::sregex_iterator(); ++it) {
-            const std::string name = (*it)[2];
-            if (name == "--help" || name == "-h" || name == "--") {
+        std::vector<std::string> offered;
+        bool usage_lines = false;
+        for (const std::string& line : lines_of(command.usage)) {
+            usage_lines = line.rfind("Usage:", 0) == 0 ||
+                          (usage_lines && line.rfind(" ", 0) == 0 &&
+                           line.find("epk2") == std::string::npos && !line.empty());
+            std::smatch match;
+            if (usage_lines) {
+                for (auto it = std::sregex_iterator(line.begin(), line.end(), in_usage);
+                     it != std::sregex_iterator(); ++it) {
+                    offered.push_back((*it)[2]);
+                }
+            } else if (std::regex_search(line, match, listed)) {
+                offered.push_back(match[1]);
+            }
+        }
+        for (const std::string& name : offered) {
+            if (name == "--help" || name == "-h") {
                 continue;
             }
             bool known = false;
@@ -91,6 +111,31 @@ TEST(CommandLines, RefusalsNameWhatAndWhy) {
             // Said once, on one line.
             EXPECT_EQ(lines_of(run.err).size(), 1u) << shown << "\n" << run.err;
         }
+    }
+}
+
+} // namespace
+
+namespace {
+
+// The Windows console writer converts whole characters only: a chunk that
+// ends in the middle of one keeps its lead byte for the next chunk.
+TEST(CommandLines, ConsoleChunksEndOnWholeCharacters) {
+    const struct {
+        std::string bytes;
+        size_t whole;
+    } cases[] = {
+        {"", 0},
+        {"abc", 3},
+        {"\x83\x5C", 2},     // ソ, its trail byte a backslash
+        {"a\x83", 1},        // the lead byte waits
+        {"\x83\x5C\x83", 2}, // a whole character, then half of one
+        {"\x81/", 2},        // a lead byte before "/" stands alone
+        {"\x81\x7F\x82", 2}, // so does one before 0x7F; the last waits
+        {"\xA0\xDF", 2},     // half-width katakana are single bytes
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(cp932_whole_characters(c.bytes.data(), c.bytes.size()), c.whole) << c.bytes;
     }
 }
 

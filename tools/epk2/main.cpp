@@ -6,6 +6,8 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+
+#include "wide_console.h"
 #define IS_TERMINAL(f) _isatty(_fileno(f))
 #else
 #include <unistd.h>
@@ -20,7 +22,16 @@ int main(int argc, char** argv) {
     // An interrupted pack, merge, extract or update leaves no work file behind.
     platform_interrupt_cleanup_install();
     Console console{stdout, stderr, IS_TERMINAL(stderr) != 0};
+#ifdef _WIN32
+    // Japanese shows on a console of any code page (decided after the
+    // terminal test above: the streams become pipes to the console).
+    wide_console_attach(stdout);
+    wide_console_attach(stderr);
+#endif
     int status = epk2_main(argc, argv, console);
     std::fflush(stdout);
+#ifdef _WIN32
+    wide_console_finish();
+#endif
     return status;
 }
