@@ -683,7 +683,7 @@ TEST_F(DamagedArchiveTest, VerifyNamesEachDamagedEntryAndReadsTheRest) {
     EXPECT_TRUE(contains(verify.err, "epk2: " + path + ": 3 entries are damaged")) << verify.err;
     ToolRun list = run_tool({"list", path});
     EXPECT_EQ(list.status, 0);
-    EXPECT_TRUE(contains(list.out, "6 files, 1 directories")) << list.out;
+    EXPECT_TRUE(contains(list.out, "6 files, 1 directory")) << list.out;
 }
 
 } // namespace
