@@ -105,7 +105,7 @@ TEST(UsageTest, ProgressGoesToStandardErrorOnATerminalOnly) {
     TempDir temp;
     const std::string archive = join(temp.path(), "a.dat");
     TestArchive content;
-    content.files = {{"/a.txt", make_bytes(5000, 71), 1, true}, {"/b.txt", "b"}};
+    content.files = {{"/a.txt", make_bytes(5000, 71), 1, true}, {"/b.txt", "b", 2}};
     save_archive(archive, content);
 
     ToolRun quiet = run_tool({"verify", archive}, false);
