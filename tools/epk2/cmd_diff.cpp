@@ -336,13 +336,10 @@ int place_copies(Console& console, const DiffOptions& options, const Tree& targe
     if (options.patterns.empty()) {
         return EXIT_OK;
     }
-    std::vector<const TreeEntry*> candidates;
-    for (const TreeEntry& entry : target.entries) {
-        candidates.push_back(&entry);
-    }
     std::unordered_set<const TreeEntry*> changed(changes.changed.begin(), changes.changed.end());
     changed.insert(changes.added.begin(), changes.added.end());
-    for (const TreeEntry* file : candidates) {
+    for (const TreeEntry& entry : target.entries) {
+        const TreeEntry* file = &entry;
         if (!changed.count(file) || below(file->path, EXTRACT_FOLDER) || file->path == INFO_PATH ||
             file->path == RULES_PATH || !matches_any(file->path, options.patterns)) {
             continue;
