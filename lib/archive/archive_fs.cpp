@@ -31,7 +31,11 @@ static int archive_fs_enumerate(FileSystem* fs, const char* path, int recursive,
 
 // An archive cannot make or remove directories.
 static const FileSystemOps archive_fs_ops = {
-    archive_fs_close, archive_fs_open, archive_fs_enumerate, nullptr, nullptr,
+    .close = archive_fs_close,
+    .open = archive_fs_open,
+    .enumerate = archive_fs_enumerate,
+    .make_dir = nullptr,
+    .remove_dir = nullptr,
 };
 
 // Read with size 0, never written: the backing of empty entries.
@@ -183,8 +187,8 @@ FileSystem* archive_open_memory(const void* buffer, uint32_t size, Allocator* al
         return nullptr;
     }
     // Only read through: the memory stream never writes unless asked to.
-    Stream* stream =
-        stream_open_memory(const_cast<void*>(buffer), size, STREAM_OPEN_READ, 0, allocator);
+    Stream* stream = stream_open_memory(const_cast<void*>(buffer), size, STREAM_OPEN_READ,
+                                        STREAM_BORROWS, allocator);
     if (!stream) {
         report_reason(ERROR_REASON_OUT_OF_MEMORY, "Out of memory opening an EPK2 archive.");
         return nullptr;
@@ -220,13 +224,13 @@ static uint32_t find_file(ArchiveFileSystem* archive, const char* path) {
 static Stream* open_stored(ArchiveFileSystem* archive, const Epk2FileRecord* record, uint32_t flags,
                            Allocator* allocator) {
     if (record->stored_size == 0) {
-        return stream_open_memory(archive_empty_entry, 0, flags, 0, allocator);
+        return stream_open_memory(archive_empty_entry, 0, flags, STREAM_BORROWS, allocator);
     }
     if (archive->memory_base) {
         // Validated at open: the window lies inside the caller's buffer.
         return stream_open_memory(const_cast<unsigned char*>(archive->memory_base) +
                                       record->data_offset,
-                                  record->stored_size, flags, 0, allocator);
+                                  record->stored_size, flags, STREAM_BORROWS, allocator);
     }
     if (archive->file) {
         return stream_open_shared(archive->file, record->data_offset, record->stored_size,
@@ -290,7 +294,8 @@ static Stream* archive_fs_open(FileSystem* fs, const char* path, uint32_t offset
     if (!stream || (offset == 0 && window == record.size)) {
         return stream;
     }
-    Stream* range = stream_open_range(stream, 1, offset, window, STREAM_OPEN_READ, allocator);
+    Stream* range =
+        stream_open_range(stream, STREAM_OWNS, offset, window, STREAM_OPEN_READ, allocator);
     if (!range) {
         stream_close(stream);
         report_reason(ERROR_REASON_OUT_OF_MEMORY, "Out of memory opening \"%s\".", path);

@@ -62,8 +62,8 @@ bool archive_read_header(Stream* stream, uint32_t archive_size, Epk2Header* head
 bool archive_read_table(Stream* stream, const Epk2Header* header, unsigned char* table,
                         Allocator* allocator) {
     uint32_t size = header->table_end - EPK2_HEADER_SIZE;
-    Stream* range =
-        stream_open_range(stream, 0, EPK2_HEADER_SIZE, size, STREAM_OPEN_READ, allocator);
+    Stream* range = stream_open_range(stream, STREAM_BORROWS, EPK2_HEADER_SIZE, size,
+                                      STREAM_OPEN_READ, allocator);
     if (!range) {
         report_reason(ERROR_REASON_OUT_OF_MEMORY, "Out of memory reading the EPK2 table.");
         return false;

@@ -89,12 +89,14 @@ bool read_source(const BuilderFile& file, Stream* source, unsigned char* buffer,
 bool deflate_into(const unsigned char* content, uint32_t size, std::vector<unsigned char>& out) {
     uint64_t window = uint64_t(size) * 2;
     out.resize(static_cast<size_t>(window));
-    Stream* memory = stream_open_memory(out.data(), static_cast<uint32_t>(window), 0, 0, nullptr);
+    Stream* memory = stream_open_memory(out.data(), static_cast<uint32_t>(window),
+                                        STREAM_OPEN_WRITE, STREAM_BORROWS, nullptr);
     if (!memory) {
         return false;
     }
     StreamPtr memory_guard(memory);
-    Stream* range = stream_open_range(memory, 0, 0, static_cast<uint32_t>(window), 2, nullptr);
+    Stream* range = stream_open_range(memory, STREAM_BORROWS, 0, static_cast<uint32_t>(window),
+                                      STREAM_OPEN_WRITE, nullptr);
     Stream* chain = range ? stream_open_entry(range, 0, ENTRY_MODE_DEFLATE, nullptr) : nullptr;
     if (!chain) {
         if (range) {

@@ -238,8 +238,9 @@ struct PackRun {
         }
         pad_to_alignment(table, EPK2_HEADER_SIZE);
 
-        Stream* window = stream_open_range(output, 0, EPK2_HEADER_SIZE,
-                                           table_end - EPK2_HEADER_SIZE, 2, nullptr);
+        Stream* window =
+            stream_open_range(output, STREAM_BORROWS, EPK2_HEADER_SIZE,
+                              table_end - EPK2_HEADER_SIZE, STREAM_OPEN_WRITE, nullptr);
         Stream* scrambler = window ? stream_open_scramble(window, epk2_key(1), EPK2_KEY_LENGTH,
                                                           EPK2_SCRAMBLE_LIMIT, nullptr)
                                    : nullptr;

@@ -127,7 +127,8 @@ bool copy_stored(Stream* output, const BuilderFile& file, const ArchiveEntryInfo
 // Opens the chain window -> scramble [-> deflate] over the output.
 Stream* open_chain(Stream* output, uint32_t data_offset, uint32_t window, uint8_t key_number,
                    bool compress) {
-    Stream* range = stream_open_range(output, 0, data_offset, window, 2, nullptr);
+    Stream* range =
+        stream_open_range(output, STREAM_BORROWS, data_offset, window, STREAM_OPEN_WRITE, nullptr);
     if (!range) {
         return nullptr;
     }

@@ -219,8 +219,16 @@ static uint32_t entry_state(Stream* s) {
     return e->mode == ENTRY_MODE_INFLATE && e->ended ? STREAM_STATE_END : STREAM_STATE_MORE;
 }
 
-static const StreamOps entry_ops = {entry_close, entry_read, entry_write, entry_flush,
-                                    entry_seek,  entry_tell, entry_size,  entry_state};
+static const StreamOps entry_ops = {
+    .close = entry_close,
+    .read = entry_read,
+    .write = entry_write,
+    .flush = entry_flush,
+    .seek = entry_seek,
+    .tell = entry_tell,
+    .size = entry_size,
+    .state = entry_state,
+};
 
 Stream* stream_open_entry(Stream* inner, uint32_t size, int mode, Allocator* allocator) {
     if (!inner || (mode != ENTRY_MODE_INFLATE && mode != ENTRY_MODE_DEFLATE)) {

@@ -91,7 +91,11 @@ static int disk_fs_remove_dir(FileSystem* fs, const char* path) {
 }
 
 static const FileSystemOps disk_fs_ops = {
-    disk_close, disk_open, disk_enumerate, disk_fs_make_dir, disk_fs_remove_dir,
+    .close = disk_close,
+    .open = disk_open,
+    .enumerate = disk_enumerate,
+    .make_dir = disk_fs_make_dir,
+    .remove_dir = disk_fs_remove_dir,
 };
 
 FileSystem* disk_fs_create(FileSystem* parent, const char* root_path, Allocator* allocator) {

@@ -92,8 +92,16 @@ static uint32_t disk_state(Stream* s) {
     return d->position < d->length ? STREAM_STATE_MORE : STREAM_STATE_END;
 }
 
-static const StreamOps disk_ops = {disk_close, disk_read, disk_write, disk_flush,
-                                   disk_seek,  disk_tell, disk_size,  disk_state};
+static const StreamOps disk_ops = {
+    .close = disk_close,
+    .read = disk_read,
+    .write = disk_write,
+    .flush = disk_flush,
+    .seek = disk_seek,
+    .tell = disk_tell,
+    .size = disk_size,
+    .state = disk_state,
+};
 
 static bool disk_request(uint32_t flags, unsigned* access, PlatformDisposition* disposition) {
     switch (flags & (STREAM_OPEN_READ | STREAM_OPEN_WRITE)) {

@@ -81,8 +81,16 @@ static uint32_t memory_state(Stream* s) {
     return m->position < m->size ? STREAM_STATE_MORE : STREAM_STATE_END;
 }
 
-static const StreamOps memory_ops = {memory_close, memory_read, memory_write, memory_flush,
-                                     memory_seek,  memory_tell, memory_size,  memory_state};
+static const StreamOps memory_ops = {
+    .close = memory_close,
+    .read = memory_read,
+    .write = memory_write,
+    .flush = memory_flush,
+    .seek = memory_seek,
+    .tell = memory_tell,
+    .size = memory_size,
+    .state = memory_state,
+};
 
 Stream* stream_open_memory(void* buffer, uint32_t size, uint32_t flags, int owns,
                            Allocator* allocator) {
@@ -118,7 +126,7 @@ Stream* stream_load(Stream* stream, Allocator* allocator) {
     if (!buffer) {
         return nullptr;
     }
-    Stream* loaded_stream = stream_open_memory(buffer, loaded, 0, 1, allocator);
+    Stream* loaded_stream = stream_open_memory(buffer, loaded, 0, STREAM_OWNS, allocator);
     if (!loaded_stream) {
         mem_free(buffer);
     }

@@ -106,8 +106,16 @@ static uint32_t range_state(Stream* s) {
     return r->position < r->length ? STREAM_STATE_MORE : STREAM_STATE_END;
 }
 
-static const StreamOps range_ops = {range_close, range_read, range_write, range_flush,
-                                    range_seek,  range_tell, range_size,  range_state};
+static const StreamOps range_ops = {
+    .close = range_close,
+    .read = range_read,
+    .write = range_write,
+    .flush = range_flush,
+    .seek = range_seek,
+    .tell = range_tell,
+    .size = range_size,
+    .state = range_state,
+};
 
 Stream* stream_open_range(Stream* inner, int owns, uint32_t start, uint32_t length, uint32_t flags,
                           Allocator* allocator) {

@@ -107,9 +107,16 @@ static uint32_t scramble_state(Stream* s) {
     return stream_state(scramble_of(s)->inner);
 }
 
-static const StreamOps scramble_ops = {scramble_close, scramble_read, scramble_write,
-                                       scramble_flush, scramble_seek, scramble_tell,
-                                       scramble_size,  scramble_state};
+static const StreamOps scramble_ops = {
+    .close = scramble_close,
+    .read = scramble_read,
+    .write = scramble_write,
+    .flush = scramble_flush,
+    .seek = scramble_seek,
+    .tell = scramble_tell,
+    .size = scramble_size,
+    .state = scramble_state,
+};
 
 // A key of length 0 cannot be indexed; it scrambles nothing, like a null key.
 Stream* stream_open_scramble(Stream* inner, const unsigned char* key, uint32_t key_length,

@@ -68,8 +68,16 @@ uint32_t window_state(Stream* s) {
     return w->position < w->length ? STREAM_STATE_MORE : STREAM_STATE_END;
 }
 
-const StreamOps shared_window_ops = {window_close, window_read, window_write, window_flush,
-                                     window_seek,  window_tell, window_size,  window_state};
+const StreamOps shared_window_ops = {
+    .close = window_close,
+    .read = window_read,
+    .write = window_write,
+    .flush = window_flush,
+    .seek = window_seek,
+    .tell = window_tell,
+    .size = window_size,
+    .state = window_state,
+};
 
 } // namespace
 

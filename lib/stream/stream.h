@@ -19,6 +19,11 @@ constexpr uint32_t STREAM_OPEN_READ = 1;
 constexpr uint32_t STREAM_OPEN_WRITE = 2;
 constexpr uint32_t STREAM_OPEN_LOAD = 8;
 
+// Whether a stream made over a buffer or another stream takes it over: the
+// memory stream frees its buffer, the range stream closes its inner stream.
+constexpr int STREAM_BORROWS = 0;
+constexpr int STREAM_OWNS = 1;
+
 // Slot order is fixed; every kind fills all eight slots.
 struct StreamOps {
     void (*close)(Stream* stream);

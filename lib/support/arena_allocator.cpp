@@ -28,7 +28,12 @@ static void* arena_reallocate(Allocator* allocator, void* block, uint32_t old_si
 
 static void arena_free(Allocator*, void*, uint32_t) {}
 
-static const AllocatorOps arena_ops = {nullptr, arena_allocate, arena_reallocate, arena_free};
+static const AllocatorOps arena_ops = {
+    .destroy = nullptr,
+    .allocate = arena_allocate,
+    .reallocate = arena_reallocate,
+    .free = arena_free,
+};
 
 ArenaAllocator* arena_init(void* buffer, uint32_t size) {
     if (!buffer || size < ARENA_HEAD_SIZE) {

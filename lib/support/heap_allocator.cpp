@@ -45,7 +45,12 @@ static void heap_free(Allocator* allocator, void* block, uint32_t size) {
     platform_heap_free(current_heap(), block);
 }
 
-static const AllocatorOps heap_ops = {nullptr, heap_allocate, heap_reallocate, heap_free};
+static const AllocatorOps heap_ops = {
+    .destroy = nullptr,
+    .allocate = heap_allocate,
+    .reallocate = heap_reallocate,
+    .free = heap_free,
+};
 
 static HeapAllocator heap_instance = {{&heap_ops, 0, 0}};
 

@@ -67,7 +67,12 @@ static void pool_free(Allocator* allocator, void* block, uint32_t) {
     pool_unlock(pool);
 }
 
-static const AllocatorOps pool_ops = {pool_destroy, pool_allocate, pool_reallocate, pool_free};
+static const AllocatorOps pool_ops = {
+    .destroy = pool_destroy,
+    .allocate = pool_allocate,
+    .reallocate = pool_reallocate,
+    .free = pool_free,
+};
 
 // In 64 bits so that a block size near 4 GiB cannot wrap round to a small stride.
 static uint64_t pool_round_up(uint64_t value, uint64_t alignment) {

@@ -158,8 +158,13 @@ int sorted_enumerate(FileSystem* fs, const char* path, int recursive, void* cont
     return 1;
 }
 
-const FileSystemOps sorted_folder_ops = {sorted_close, sorted_open, sorted_enumerate, nullptr,
-                                         nullptr};
+const FileSystemOps sorted_folder_ops = {
+    .close = sorted_close,
+    .open = sorted_open,
+    .enumerate = sorted_enumerate,
+    .make_dir = nullptr,
+    .remove_dir = nullptr,
+};
 
 } // namespace
 
