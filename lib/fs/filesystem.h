@@ -25,11 +25,22 @@ struct DirEntry {
 
 typedef int (*EnumCallback)(void* context, FileSystem* fs, DirEntry* entry);
 
-// Slot order is fixed; a kind may leave a slot null.
+// Slot order is fixed; a kind may leave a slot null, and its free function
+// then answers with 0 or null instead of calling it.
 struct FileSystemOps {
+    // Releases the file system; streams it opened may outlive it (an
+    // archive keeps its file open until the last of them closes).
     int (*close)(FileSystem* fs);
+    // A stream of the file at path (relative to the current directory, or
+    // absolute with a leading "/"): a window of length bytes from offset,
+    // length 0 or one past the end meaning up to the end. Null, with a
+    // reason (error_reason_last), when the file is not there, is a folder,
+    // or cannot be read; an archive refuses STREAM_OPEN_WRITE and windows
+    // that start inside compressed data.
     Stream* (*open)(FileSystem* fs, const char* path, uint32_t offset, uint32_t length,
                     uint32_t flags, Allocator* allocator);
+    // Calls callback for each entry of the folder at path, every folder
+    // before its contents, names absolute; 0 when there is no such folder.
     int (*enumerate)(FileSystem* fs, const char* path, int recursive, void* context,
                      EnumCallback callback);
     int (*make_dir)(FileSystem* fs, const char* path);

@@ -26,13 +26,35 @@ constexpr int STREAM_OWNS = 1;
 
 // Slot order is fixed; every kind fills all eight slots.
 struct StreamOps {
+    // Releases what the stream owns (a filter closes its inner stream when
+    // it owns it: scramble and entry always, range when made STREAM_OWNS),
+    // then the stream itself. The stream is gone afterwards.
     void (*close)(Stream* stream);
+    // Up to count bytes from the position on; fewer at the end, on an error
+    // or damaged data, 0 when nothing more comes. The position moves on by
+    // what was read.
     uint32_t (*read)(Stream* stream, void* buffer, uint32_t count);
+    // Up to count bytes at the position; a short count means the rest was
+    // refused (a full disk, a full window, a read-only kind).
     uint32_t (*write)(Stream* stream, const void* buffer, uint32_t count);
+    // Pushes buffered bytes on (a deflating entry finishes its zlib stream);
+    // it does not reach the device: that is the platform's sync.
     void (*flush)(Stream* stream);
+    // Moves the position (STREAM_SEEK_BEGIN, _CURRENT, _END) and returns it.
+    // The kinds differ where the target lies outside the data: disk and
+    // memory streams take it as given, so a target before the start wraps
+    // round to a huge position past every end, where reads deliver nothing;
+    // a range clamps below at 0 and keeps positions past its end; the
+    // scramble filter passes the seek on; an entry stream cannot move and
+    // returns where it is. An unknown origin changes nothing and returns 0.
     uint32_t (*seek)(Stream* stream, int32_t offset, int origin);
+    // The position: bytes from the start of the stream's data.
     uint32_t (*tell)(Stream* stream);
+    // The data's length: a disk or shared window's, a memory buffer's, a
+    // range's window, an entry's content size as its record gives it.
     uint32_t (*size)(Stream* stream);
+    // STREAM_STATE_MORE while a read may give bytes, STREAM_STATE_END after
+    // the last; an inflating entry knows its end only once asked for more.
     uint32_t (*state)(Stream* stream);
 };
 
