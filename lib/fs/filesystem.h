@@ -40,7 +40,8 @@ struct FileSystemOps {
     Stream* (*open)(FileSystem* fs, const char* path, uint32_t offset, uint32_t length,
                     uint32_t flags, Allocator* allocator);
     // Calls callback for each entry of the folder at path, every folder
-    // before its contents, names absolute; 0 when there is no such folder.
+    // before its contents, names beginning with path as the caller gave it;
+    // 0 when there is no such folder.
     int (*enumerate)(FileSystem* fs, const char* path, int recursive, void* context,
                      EnumCallback callback);
     int (*make_dir)(FileSystem* fs, const char* path);
