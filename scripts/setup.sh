@@ -21,17 +21,19 @@ need_root() { # what is missing
 }
 
 # The native tool alone: enough for scripts/demo.
-demo_packages=(build-essential cmake ninja-build pkg-config zlib1g-dev)
+# libssl-dev: OpenSSL's libcrypto checks and makes patch signatures.
+demo_packages=(build-essential cmake ninja-build pkg-config zlib1g-dev libssl-dev)
 
 native_packages=(
   "${demo_packages[@]}"
-  libgtest-dev googletest
+  libgtest-dev googletest openssl
   clang libclang-rt-dev
   zip unzip time locales gnuplot-nox help2man
 )
 windows_packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev
   wine wine32:i386 xvfb xauth x11-utils imagemagick fonts-ipafont-gothic
+  libgnutls30:i386 # Wine's CNG (bcrypt.dll) does its ECDSA with GnuTLS
 )
 
 wanted=("${native_packages[@]}" "${windows_packages[@]}")
