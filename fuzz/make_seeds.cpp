@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "platform/signature.h"
+#include "support/key_encoding.h"
 
 namespace {
 
@@ -182,6 +184,35 @@ void roundtrip_seeds() {
     }
 }
 
+// Route byte, then a public or private key text, a DER signature, base64 or
+// a signature file (see fuzz_signature.cpp); the keys and signatures are
+// made by the library itself.
+void signature_seeds() {
+    std::string private_pem, public_pem;
+    if (!signature_generate_key(&private_pem, &public_pem).ok()) {
+        fuzz_fail("no key pair could be made");
+    }
+    SignatureDigest digest;
+    signature_digest("seed", 4, &digest);
+    std::vector<uint8_t> der;
+    if (!signature_sign_digest(private_pem, digest, &der).ok()) {
+        fuzz_fail("the seed key does not sign");
+    }
+    const std::string signature(der.begin(), der.end());
+    P256PrivateKey key;
+    p256_private_key_from_pem(private_pem, &key, nullptr);
+    Bytes pkcs8 = p256_private_key_to_der(key);
+    write_seed("signature", "public", "\x00" + public_pem);
+    write_seed("signature", "public-crlf", "\x00note\r\n" + public_pem);
+    write_seed("signature", "private", "\x01" + private_pem);
+    write_seed("signature", "private-sec1",
+               "\x01" + pem_encode("EC PRIVATE KEY", Bytes(pkcs8.begin() + 29, pkcs8.end())));
+    write_seed("signature", "der", "\x02" + signature);
+    write_seed("signature", "base64", "\x03" + base64_encode(der.data(), der.size()));
+    write_seed("signature", "file", "\x04" + signature);
+    write_seed("signature", "file-large", "\x04" + std::string(1100, '\x30'));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -197,5 +228,6 @@ int main(int argc, char** argv) {
     rules_seeds();
     text_seeds();
     roundtrip_seeds();
+    signature_seeds();
     return 0;
 }

@@ -6,11 +6,10 @@
 #include "stream/work_file.h"
 #include "update_logic.h"
 
-bool merge_archives_into(Stream* output, const char* patch_path, const char* data_path,
-                         void* context, ProgressCallback callback, FILE* log, std::string* error) {
+bool merge_archives_into(Stream* output, FileSystem* patch, const char* data_path, void* context,
+                         ProgressCallback callback, FILE* log, std::string* error) {
     // Either archive may be missing; without the patch the builder refuses.
-    // From here on both are read only through the handles opened now.
-    FileSystem* patch = archive_open(nullptr, patch_path, nullptr);
+    // From here on the data are read only through the handle opened now.
     FileSystem* data = archive_open(nullptr, data_path, nullptr);
     bool merged = false;
     std::string why;
@@ -36,6 +35,15 @@ bool merge_archives_into(Stream* output, const char* patch_path, const char* dat
     if (data) {
         fs_close(data);
     }
+    return merged;
+}
+
+bool merge_archives_into(Stream* output, const char* patch_path, const char* data_path,
+                         void* context, ProgressCallback callback, FILE* log, std::string* error) {
+    // Opened once, here, and read only through this handle until the merge
+    // ends.
+    FileSystem* patch = archive_open(nullptr, patch_path, nullptr);
+    bool merged = merge_archives_into(output, patch, data_path, context, callback, log, error);
     if (patch) {
         fs_close(patch);
     }

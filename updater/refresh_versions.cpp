@@ -2,6 +2,8 @@
 #include <cstring>
 
 #include "archive/archive_fs.h"
+#include "patch_signature.h"
+#include "stream/file_handles.h"
 #include "update_logic.h"
 #include "update_paths.h"
 #include "update_texts.h"
@@ -25,10 +27,39 @@ bool read_archive_version(const char* path, VersionInfo* info) {
     return true;
 }
 
+// The same for the patch, opened once: its version and, later, its signature
+// are read through the same handle, which *file keeps (null when it did not
+// open; the caller releases it).
+bool read_patch_version(const char* path, VersionInfo* info, SharedFile** file) {
+    *file = path ? shared_file_open(path, nullptr) : nullptr;
+    FileSystem* fs = *file ? archive_open_shared(*file, path, nullptr) : nullptr;
+    if (!fs) {
+        return false;
+    }
+    read_version_info(fs, info);
+    fs_close(fs);
+    return true;
+}
+
 void show_version(UpdaterView* view, int control, const VersionInfo& info) {
     char text[2 * VERSION_FIELD_SIZE + 16];
     std::snprintf(text, sizeof text, TEXT_VERSION_FORMAT, info.version, info.attribute);
     view->set_text(control, text);
+}
+
+// With a public key, the patch may be applied only when its publisher
+// signed exactly the bytes read; without one, every patch may.
+bool patch_signed(UpdaterView* view, SharedFile* patch_file, const char* patch_path) {
+    const std::string public_key = view->patch_public_key();
+    if (public_key.empty()) {
+        return true;
+    }
+    std::string why;
+    if (!patch_signature_check(public_key, patch_file, patch_path, &why)) {
+        view->detail(why.c_str());
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -52,7 +83,8 @@ void refresh_versions(UpdaterView* view) {
     }
 
     VersionInfo patch{};
-    if (read_archive_version(patch_formed ? paths.patch : nullptr, &patch)) {
+    SharedFile* patch_file = nullptr;
+    if (read_patch_version(patch_formed ? paths.patch : nullptr, &patch, &patch_file)) {
         show_version(view, CONTROL_PATCH_VERSION, patch);
     } else {
         both_present = false;
@@ -64,22 +96,22 @@ void refresh_versions(UpdaterView* view) {
     view->set_text(CONTROL_ACTION, TEXT_START_UPDATE);
     if (!both_present) {
         view->enable_action(false);
-        return;
-    }
-    // The version decides first: data that are not older start the game,
-    // whatever kind the patch is.
-    if (parse_version(installed.version) >= parse_version(patch.version)) {
+    } else if (parse_version(installed.version) >= parse_version(patch.version)) {
+        // The version decides first: data that are not older start the
+        // game, whatever kind the patch is.
         view->set_text(CONTROL_STATUS, TEXT_NO_UPDATE_NEEDED);
         view->set_text(CONTROL_ACTION, TEXT_START_GAME);
         view->enable_action(true);
         ActionMode = ACTION_MODE_LAUNCH;
-        return;
-    }
-    if (std::strcmp(installed.attribute, patch.attribute) != 0) {
+    } else if (std::strcmp(installed.attribute, patch.attribute) != 0) {
         view->set_text(CONTROL_STATUS, TEXT_KIND_DIFFERS);
+        view->enable_action(false);
+    } else if (!patch_signed(view, patch_file, paths.patch)) {
+        view->set_text(CONTROL_STATUS, TEXT_SIGNATURE_UNVERIFIED);
         view->enable_action(false);
     } else {
         view->set_text(CONTROL_STATUS, TEXT_UPDATE_POSSIBLE);
         view->enable_action(true);
     }
+    shared_file_release(patch_file);
 }

@@ -1,4 +1,5 @@
 #include "archive/archive_fs.h"
+#include "patch_signature.h"
 #include "platform/platform.h"
 #include "stream/file_handles.h"
 #include "stream/stream.h"
@@ -46,6 +47,39 @@ class UpdateLock {
     bool busy_ = false;
 };
 
+// The patch file, opened once for the whole update: its signature is checked
+// over this handle and the merge reads the archive opened on it, so that
+// what was checked is what is applied. On Windows no one may write, rename
+// or delete the file while it is open.
+class OpenPatch {
+  public:
+    explicit OpenPatch(const char* path) : file_(shared_file_open(path, nullptr)) {}
+    ~OpenPatch() { close(); }
+    OpenPatch(const OpenPatch&) = delete;
+    OpenPatch& operator=(const OpenPatch&) = delete;
+
+    SharedFile* file() const { return file_; }
+    // The archive on the open file; null when it is none (or not open).
+    FileSystem* archive(const char* path) {
+        if (!archive_ && file_) {
+            archive_ = archive_open_shared(file_, path, nullptr);
+        }
+        return archive_;
+    }
+    void close() {
+        if (archive_) {
+            fs_close(archive_);
+            archive_ = nullptr;
+        }
+        shared_file_release(file_);
+        file_ = nullptr;
+    }
+
+  private:
+    SharedFile* file_;
+    FileSystem* archive_ = nullptr;
+};
+
 // Opens the merged archive through the handle that wrote it.
 FileSystem* open_merged(WorkFile* merged) {
     SharedFile* file = shared_file_adopt(merged->file, false, nullptr);
@@ -68,6 +102,20 @@ bool run_update(UpdaterView* view, const UpdateSteps& steps) {
         return fail(view, nullptr, TEXT_SPECIFY_INSTALL_FOLDER, "a path is too long");
     }
 
+    // The signature is checked again, over the handle the merge reads: the
+    // check of refresh_versions was made on a file that may since have been
+    // replaced. Nothing is touched before it passes. A patch that does not
+    // open at all fails in the merge below, as without a key.
+    OpenPatch patch(paths.patch);
+    const std::string public_key = view->patch_public_key();
+    if (!public_key.empty() && patch.file()) {
+        std::string why;
+        if (!patch_signature_check(public_key, patch.file(), paths.patch, &why)) {
+            view->enable_action(false);
+            return fail(view, nullptr, TEXT_SIGNATURE_UNVERIFIED, why);
+        }
+    }
+
     // Two updates in one folder would write the same work files.
     UpdateLock lock(paths.lock);
     if (!lock.held()) {
@@ -86,8 +134,13 @@ bool run_update(UpdaterView* view, const UpdateSteps& steps) {
     ProgressRangeSet = 0;
     std::string why;
     Stream* output = work_file_stream(&merged, nullptr);
-    bool built = output && merge_archives_into(output, paths.patch, paths.data, view,
+    FileSystem* patch_archive = patch.archive(paths.patch);
+    if (steps.patch_opened) {
+        steps.patch_opened(paths.patch);
+    }
+    bool built = output && merge_archives_into(output, patch_archive, paths.data, view,
                                                on_merge_progress, steps.merge_log, &why);
+    patch.close();
     if (output) {
         stream_close(output);
     }

@@ -47,6 +47,11 @@ class UpdaterView {
     // Optional. One line saying why a step of the update failed, for views
     // that keep a log; the dialog shows only the status line.
     virtual void detail(const char* text) {}
+    // Optional. The publisher's public key (the PEM text of its .pub file):
+    // a patch is then applied only with its signature (see
+    // patch_signature.h) made by that key over exactly its bytes. Empty (the
+    // default): patches apply unsigned, and a signature file is ignored.
+    virtual std::string patch_public_key() { return {}; }
 };
 
 constexpr int ACTION_MODE_LAUNCH = 0;
@@ -75,6 +80,10 @@ struct UpdateSteps {
     Stream* (*create_file)(WorkFile* work);
     // Where the archive builder's closing lines go; null for nowhere.
     FILE* merge_log;
+    // Called with the patch's path once the patch is open and its signature
+    // checked, just before the merge reads it; null for nothing. Tests swap
+    // the patch file here: the merge must still read what was checked.
+    void (*patch_opened)(const char* patch_path);
 };
 
 // The steps the updater uses: work_file_sync, work_file_commit and
@@ -82,10 +91,16 @@ struct UpdateSteps {
 UpdateSteps default_update_steps();
 
 // Reads both archives' versions and decides what the action button does.
+// With a public key (UpdaterView::patch_public_key), a patch that could be
+// applied is first checked against its signature; one that is unsigned or
+// signed otherwise is refused (TEXT_SIGNATURE_UNVERIFIED).
 void refresh_versions(UpdaterView* view);
 // Merges the patch into the installed data, writes the loose files of
 // "/_extract" and replaces the installed data archive. True when the update
 // completed; on any failure the installed data archive is left as it was.
+// The patch is opened once; with a public key its signature is checked
+// again over that open file, which the merge then reads (on Windows no one
+// may write, rename or delete it meanwhile).
 bool run_update(UpdaterView* view);
 bool run_update(UpdaterView* view, const UpdateSteps& steps);
 
@@ -100,6 +115,10 @@ bool merge_archives(const char* output_path, const char* patch_path, const char*
 // the merge ends; one whose size changes meanwhile fails the merge.
 bool merge_archives_into(Stream* output, const char* patch_path, const char* data_path,
                          void* context, ProgressCallback callback, FILE* log, std::string* error);
+// The same from a patch archive that is already open (null: none) and stays
+// the caller's; the installed data are opened here.
+bool merge_archives_into(Stream* output, FileSystem* patch, const char* data_path, void* context,
+                         ProgressCallback callback, FILE* log, std::string* error);
 
 // What extract_entry works with and what it found.
 struct ExtractionContext {

@@ -15,6 +15,10 @@
 #
 #   E2E_WINEPREFIX   Wine prefix for these tests (default build/wineprefix-e2e)
 #   E2E_EPK2         the native epk2 tool (default build/native/epk2)
+#
+# The signature cases run TessavaneUpdater_signed.exe, the same program built
+# with the public half of the test key pair in tests/data/signing (public,
+# so it signs nothing real), and sign patches with its private half.
 
 e2e_uninstall_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Tessavane 体験版_is1'
 
@@ -157,6 +161,26 @@ e2e_entry() { # archive, entry
     timeout 60 "$e2e_epk2" cat "$1" "$2" 2>>"$e2e_log"
 }
 
+# Signatures: the updater built with the test key, and a patch signed with
+# that key's private half by the native tool.
+e2e_use_signed_updater() { # case folder
+    cp "$e2e_bin/TessavaneUpdater_signed.exe" "$1/dl/TessavaneUpdater.exe"
+}
+
+e2e_sign() { # archive
+    if ! timeout 60 "$e2e_epk2" sign "$1" --key "$e2e_test_key.key" >>"$e2e_log" 2>&1; then
+        e2e_problem "epk2 sign $1 failed"
+        return 1
+    fi
+}
+
+# Flips the lowest bit of the byte at offset in file.
+e2e_flip_byte() { # file, offset
+    local byte
+    byte=$(od -An -tu1 -j "$2" -N1 "$1" | tr -d ' ')
+    printf "\\$(printf '%03o' $((byte ^ 1)))" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+}
+
 # The running game: the game stub, started in the background, opens the file
 # as the game opens its data archive (reading, share mode FILE_SHARE_READ)
 # and holds it until e2e_hold_stop. Returns once the file is held.
@@ -271,6 +295,15 @@ e2e_case_imports() {
         *) e2e_problem "imports $dll, which would have to ship beside it" ;;
         esac
     done
+    # bcrypt.dll (the signature check) is loaded from the system folder at
+    # run time, never imported: an import would be searched for beside the
+    # program first, in the downloads folder.
+    local signed
+    signed=$(LC_ALL=C i686-w64-mingw32-objdump -p "$e2e_bin/TessavaneUpdater_signed.exe" 2>&1)
+    sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$signed" | tr '[:lower:]' '[:upper:]' >"$1/signed.dlls"
+    [ "$(sort "$1/signed.dlls")" = "$(sort <<<"$dlls")" ] ||
+        e2e_problem "the signed build imports other DLLs: $(tr '\n' ' ' <"$1/signed.dlls")"
+    grep -qx 'BCRYPT.DLL' <<<"$dlls" && e2e_problem "bcrypt.dll is imported"
 }
 
 # The uninstall entry names the install folder: the field shows it as stored,
@@ -572,6 +605,121 @@ e2e_case_game_holds_data() {
     [ -e "$dir/game/Tessavane.tmp" ] && e2e_problem "Tessavane.tmp left behind"
 }
 
+# The updater built with a key applies a patch signed with its private half,
+# as the unsigned build applies any patch.
+e2e_case_signed_accepted() {
+    local dir=$1 report=$1/report.txt
+    e2e_layout "$dir" 1.1 full
+    e2e_use_signed_updater "$dir"
+    e2e_sign "$dir/dl/Patch.dat" || return
+    e2e_registry_set "$(e2e_winpath "$dir/game")\\"
+    e2e_drive "$report" start "$(e2e_winpath "$dir/dl/TessavaneUpdater.exe")" dump start \
+        click 1 dump after click 2 wait-exit 30 || return
+    e2e_expect "$report" start.1007 "Ver.1.1 (full)"
+    e2e_expect "$report" start.1008 "アップデートできます。"
+    e2e_expect "$report" start.action_enabled yes
+    e2e_expect "$report" after.1008 "アップデートが完了しました。"
+    e2e_expect "$report" after.1004 "Ver.1.1 (full)"
+    e2e_expect "$report" exit 0
+    [ "$(e2e_entry "$dir/game/Tessavane.dat" /b.txt)" = "new b 1.1" ] ||
+        e2e_problem "b.txt is not the patch's"
+    [ "$(cat "$dir/game/readme.txt" 2>/dev/null)" = "readme 1.1" ] ||
+        e2e_problem "loose readme.txt missing"
+}
+
+# A refused patch: the status says the signature cannot be confirmed, the
+# button is disabled, a command that reaches the dialog all the same changes
+# nothing, and the install folder keeps its bytes.
+e2e_expect_signature_refused() { # case folder, report
+    local dir=$1 report=$2
+    e2e_expect "$report" start.1004 "Ver.1.0 (full)"
+    e2e_expect "$report" start.1007 "Ver.1.1 (full)"
+    e2e_expect "$report" start.1008 "パッチの署名を確認できません。"
+    e2e_expect "$report" start.action "アップデート開始"
+    e2e_expect "$report" start.action_enabled no
+    e2e_expect "$report" after.1008 "パッチの署名を確認できません。"
+    e2e_expect "$report" after.1004 "Ver.1.0 (full)"
+    e2e_expect "$report" exit 0
+    cmp -s "$dir/game/Tessavane.dat" "$dir/trees/base.dat" ||
+        e2e_problem "Tessavane.dat changed although the patch was refused"
+    [ -e "$dir/game/Tessavane.tmp" ] && e2e_problem "a merge was started"
+    [ -e "$dir/game/readme.txt" ] && e2e_problem "a loose file was written"
+}
+
+e2e_case_unsigned_refused() {
+    local dir=$1 report=$1/report.txt
+    e2e_layout "$dir" 1.1 full
+    e2e_use_signed_updater "$dir"
+    e2e_registry_set "$(e2e_winpath "$dir/game")\\"
+    e2e_drive "$report" start "$(e2e_winpath "$dir/dl/TessavaneUpdater.exe")" dump start \
+        command 1 settle 500 dump after click 2 wait-exit 30 || return
+    e2e_expect_signature_refused "$dir" "$report"
+}
+
+# One byte of the signed patch changed (inside a large entry, so the archive
+# still opens and shows its version).
+e2e_case_tampered_refused() {
+    local dir=$1 report=$1/report.txt
+    e2e_layout "$dir" 1.1 full
+    head -c 200000 /dev/urandom >"$dir/trees/patch/data.bin"
+    e2e_pack "$dir/trees/patch" "$dir/dl/Patch.dat" || return
+    e2e_use_signed_updater "$dir"
+    e2e_sign "$dir/dl/Patch.dat" || return
+    e2e_flip_byte "$dir/dl/Patch.dat" $(($(stat -c %s "$dir/dl/Patch.dat") / 2))
+    e2e_registry_set "$(e2e_winpath "$dir/game")\\"
+    e2e_drive "$report" start "$(e2e_winpath "$dir/dl/TessavaneUpdater.exe")" dump start \
+        command 1 settle 500 dump after click 2 wait-exit 30 || return
+    e2e_expect_signature_refused "$dir" "$report"
+}
+
+# Built without a key, the updater behaves as it always did: a patch applies
+# unsigned, and a signature file beside it (here a broken one) is ignored.
+e2e_case_keyless_build_accepts() {
+    local dir=$1 report=$1/report.txt
+    e2e_layout "$dir" 1.1 full
+    printf 'no signature\n' >"$dir/dl/Patch.sig"
+    e2e_registry_set "$(e2e_winpath "$dir/game")\\"
+    e2e_drive "$report" start "$(e2e_winpath "$dir/dl/TessavaneUpdater.exe")" dump start \
+        click 1 dump after click 2 wait-exit 30 || return
+    e2e_expect "$report" start.1008 "アップデートできます。"
+    e2e_expect "$report" start.action_enabled yes
+    e2e_expect "$report" after.1008 "アップデートが完了しました。"
+    [ "$(e2e_entry "$dir/game/Tessavane.dat" /b.txt)" = "new b 1.1" ] ||
+        e2e_problem "b.txt is not the patch's"
+}
+
+# Keys and signatures cross between the builds through files: epk2.exe (CNG
+# under Wine) checks what the Linux tool made and the reverse, and OpenSSL
+# checks what the Windows build made.
+e2e_case_signature_interop() {
+    local dir=$1 exe=$e2e_windows/epk2.exe
+    e2e_layout "$dir" 1.1 full
+    local patch=$dir/dl/Patch.dat signature=$dir/dl/Patch.sig
+    local native_ok windows_ok
+    ( cd "$dir" && timeout 60 "$e2e_epk2" keygen linux ) >>"$e2e_log" 2>&1 ||
+        e2e_problem "epk2 keygen failed"
+    ( cd "$dir" && e2e_wine 120 "$exe" keygen windows ) >>"$e2e_log" 2>&1 ||
+        e2e_problem "epk2.exe keygen failed"
+
+    timeout 60 "$e2e_epk2" sign "$patch" --key "$dir/linux.key" >>"$e2e_log" 2>&1 ||
+        e2e_problem "epk2 sign failed"
+    e2e_wine 120 "$exe" verify "$(e2e_winpath "$patch")" --public-key "$(e2e_winpath "$dir/linux.pub")" \
+        >>"$e2e_log" 2>&1 || e2e_problem "epk2.exe does not verify the Linux signature"
+    e2e_wine 120 "$exe" verify "$(e2e_winpath "$patch")" --public-key "$(e2e_winpath "$dir/windows.pub")" \
+        >>"$e2e_log" 2>&1 && e2e_problem "epk2.exe verifies the Linux signature with another key"
+
+    e2e_wine 120 "$exe" sign "$(e2e_winpath "$patch")" --key "$(e2e_winpath "$dir/windows.key")" \
+        >>"$e2e_log" 2>&1 || e2e_problem "epk2.exe sign failed"
+    timeout 60 "$e2e_epk2" verify "$patch" --public-key "$dir/windows.pub" >>"$e2e_log" 2>&1 ||
+        e2e_problem "epk2 does not verify the Windows signature"
+    if command -v openssl >/dev/null; then
+        openssl dgst -sha256 -verify "$dir/windows.pub" -signature "$signature" "$patch" \
+            >>"$e2e_log" 2>&1 || e2e_problem "openssl does not verify the Windows signature"
+        openssl pkey -in "$dir/windows.key" -pubout 2>>"$e2e_log" | cmp -s - "$dir/windows.pub" ||
+            e2e_problem "openssl reads another public key from the Windows key file"
+    fi
+}
+
 # --- the run ----------------------------------------------------------------
 
 e2e_run_case() { # name
@@ -636,6 +784,8 @@ run_e2e_tests() { # Windows build folder
     local top=${root:-$(pwd)}
     echo "== updater end-to-end tests under Wine"
     e2e_bin=$top/$1/updater/win32
+    e2e_windows=$top/$1
+    e2e_test_key=$top/tests/data/signing/test_only_publisher
     e2e_root=$top/build/e2e
     e2e_prefix=${E2E_WINEPREFIX:-$top/build/wineprefix-e2e}
     e2e_epk2=${E2E_EPK2:-$top/build/native/epk2}
@@ -646,8 +796,9 @@ run_e2e_tests() { # Windows build folder
     : >"$e2e_log"
 
     local missing=
-    for file in "$e2e_bin/TessavaneUpdater.exe" "$e2e_bin/updater_e2e_driver.exe" \
-        "$e2e_bin/updater_e2e_game.exe" "$e2e_epk2"; do
+    for file in "$e2e_bin/TessavaneUpdater.exe" "$e2e_bin/TessavaneUpdater_signed.exe" \
+        "$e2e_bin/updater_e2e_driver.exe" "$e2e_bin/updater_e2e_game.exe" "$e2e_windows/epk2.exe" \
+        "$e2e_epk2"; do
         [ -f "$file" ] || missing="$missing $file"
     done
     for tool in wine wineserver Xvfb import i686-w64-mingw32-objdump; do
@@ -669,7 +820,8 @@ run_e2e_tests() { # Windows build folder
     local name
     for name in resources registry_present registry_absent registry_not_text update \
         attributes_differ patch_missing launch second_update click_during_update \
-        responsive_update game_holds_data; do
+        responsive_update game_holds_data signed_accepted unsigned_refused tampered_refused \
+        keyless_build_accepts signature_interop; do
         e2e_run_case $name
     done
     e2e_registry_clear >/dev/null

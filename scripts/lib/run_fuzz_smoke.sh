@@ -7,7 +7,7 @@
 # build/fuzz/corpus, crashes land in build/fuzz/artifacts and logs in
 # build/fuzz/logs. Every run is bounded by a timeout and runs at low priority.
 
-FUZZ_TARGETS=(archive info rules text roundtrip)
+FUZZ_TARGETS=(archive info rules text roundtrip signature)
 FUZZ_BUILD_DIR=build/fuzz
 FUZZ_BIN_DIR=build/fuzz/fuzz
 

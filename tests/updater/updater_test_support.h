@@ -25,6 +25,7 @@ class RecordingView : public UpdaterView {
     std::vector<std::pair<uint32_t, uint32_t>> progress_calls;
     int ranges_set = 0; // times the bar's range was (re)set
     std::vector<std::string> details;
+    std::string public_key; // the publisher's key (PEM); empty: patches apply unsigned
 
     std::string install_folder() override { return folder; }
     void set_text(int control, const char* text) override;
@@ -33,6 +34,7 @@ class RecordingView : public UpdaterView {
     void progress(uint32_t index, uint32_t total) override;
     std::string patch_archive() override { return patch; }
     void detail(const char* text) override { details.push_back(text); }
+    std::string patch_public_key() override { return public_key; }
 
     std::string status() const { return text(CONTROL_STATUS); }
     std::string text(int control) const;

@@ -50,3 +50,5 @@ int command_pack(const Arguments& args, Console& console);
 int command_merge(const Arguments& args, Console& console);
 int command_diff(const Arguments& args, Console& console);
 int command_update(const Arguments& args, Console& console);
+int command_keygen(const Arguments& args, Console& console);
+int command_sign(const Arguments& args, Console& console);

@@ -1,9 +1,12 @@
 #include <cctype>
 
 #include "console_text.h"
+#include "platform/signature.h"
+#include "signing.h"
 #include "terminal_view.h"
 #include "tool_support.h"
 #include "update_paths.h"
+#include "update_texts.h"
 
 namespace {
 
@@ -47,12 +50,33 @@ int command_update(const Arguments& args, Console& console) {
         print_error(console, "update: INSTALL_DIR is longer than 259 bytes");
         return EXIT_USAGE;
     }
+    std::string public_key;
+    if (args.has("--public-key") &&
+        !read_key_file(console, "update", args.value("--public-key"), &public_key)) {
+        return EXIT_USAGE;
+    }
+    // A key file that holds no usable key refuses every patch, as an updater
+    // built with it would; the reason is the key's, not the patch's.
+    bool key_usable = true;
+    if (args.has("--public-key")) {
+        SignatureResult key = signature_check_public_key(public_key);
+        if (!key.ok()) {
+            print_error(console, "update: " + args.value("--public-key") + ": " + key.reason);
+            key_usable = false;
+        }
+    }
 
     // The archive reader's own messages are not for the user: the status
     // line says what went wrong.
     MessageCapture quiet;
     TerminalView view(console, install_folder, patch);
+    view.set_public_key(key_usable ? public_key : std::string());
     refresh_versions(&view);
+    if (!key_usable) {
+        view.set_text(CONTROL_STATUS, TEXT_SIGNATURE_UNVERIFIED);
+        view.enable_action(false);
+        ActionMode = ACTION_MODE_UPDATE;
+    }
     print_versions(console, view);
     print_line(console, "status:", view.text(CONTROL_STATUS));
     if (ActionMode == ACTION_MODE_LAUNCH) {

@@ -2,6 +2,7 @@
 #include "console_text.h"
 #include "entry_reader.h"
 #include "progress.h"
+#include "signing.h"
 #include "tool_support.h"
 
 namespace {
@@ -18,6 +19,11 @@ int command_verify(const Arguments& args, Console& console) {
     FileSystemPtr fs = open_sole_archive(args, console, "verify", status);
     if (!fs) {
         return status;
+    }
+    // With --public-key, the publisher's signature before anything else: an
+    // archive that is not the one signed is not worth reading.
+    if (const int signature = verify_archive_signature(args, console, fs.get())) {
+        return signature;
     }
     // The layout first: opening only made sure that everything reads.
     const uint32_t invalid = archive_check(fs.get(), nullptr, 0, &console, print_finding);

@@ -52,7 +52,7 @@ const std::vector<CommandSpec>& epk2_commands() {
          command_cat},
         {"verify",
          "check the layout, read every entry, report what is wrong",
-         "Usage: epk2 verify ARCHIVE\n"
+         "Usage: epk2 verify ARCHIVE [--public-key NAME.pub]\n"
          "\n"
          "Checks that the archive is laid out exactly as epk2 pack writes it and\n"
          "prints each deviation as \"INVALID WHERE: REASON\", WHERE being the\n"
@@ -78,9 +78,19 @@ const std::vector<CommandSpec>& epk2_commands() {
          "\n"
          "Exit status 0 when all is well, 1 when anything is damaged or invalid.\n"
          "\n"
-         "Example: epk2 verify Tessavane.dat\n",
+         "With --public-key, it first checks that the publisher signed exactly\n"
+         "this archive: the signature beside it (ARCHIVE without its extension\n"
+         "plus \".sig\": Patch.dat has Patch.sig) must be the one that epk2 sign\n"
+         "or openssl made with the private key of NAME.pub over every byte of it.\n"
+         "A missing or wrong signature ends the check with status 1, naming the\n"
+         "file at fault.\n"
+         "\n"
+         "  --public-key NAME.pub  the publisher's public key (see epk2 keygen)\n"
+         "\n"
+         "Examples: epk2 verify Tessavane.dat\n"
+         "          epk2 verify Patch.dat --public-key publisher.pub\n",
          {},
-         {},
+         {"--public-key"},
          command_verify},
         {"info",
          "show the header figures and the version information",
@@ -212,6 +222,7 @@ const std::vector<CommandSpec>& epk2_commands() {
         {"update",
          "apply a patch to an installed game, as the updater does",
          "Usage: epk2 update INSTALL_DIR [--patch PATCH] [--check]\n"
+         "                   [--public-key NAME.pub]\n"
          "\n"
          "Does what the updater's dialog does for the game installed in INSTALL_DIR.\n"
          "It shows the version of INSTALL_DIR/Tessavane.dat and of the patch and\n"
@@ -229,17 +240,79 @@ const std::vector<CommandSpec>& epk2_commands() {
          "  --patch PATCH  the patch archive (default: Patch.dat beside epk2,\n"
          "                 where the dialog looks for it)\n"
          "  --check        show the versions and the decision; change nothing\n"
+         "  --public-key NAME.pub\n"
+         "                 apply the patch only if its publisher signed it, as an\n"
+         "                 updater built with NAME.pub does: the signature beside\n"
+         "                 PATCH (Patch.dat has Patch.sig; see epk2 sign) must be\n"
+         "                 made by NAME.pub's private key over every byte of PATCH.\n"
+         "                 The patch is read through one open file from the check\n"
+         "                 to the end of the merge, so the bytes checked are the\n"
+         "                 bytes applied.\n"
          "\n"
          "Exit status: 0 the update completed, or none was needed; 1 the patch\n"
-         "does not apply (the status line says why: a missing archive or another\n"
-         "kind of data); 2 the update failed (Tessavane.dat is left as it was),\n"
-         "or the command line is wrong.\n"
+         "does not apply (the status line says why: a missing archive, another\n"
+         "kind of data, or a signature that is missing or wrong); 2 the update\n"
+         "failed (Tessavane.dat is left as it was), or the command line is wrong.\n"
          "\n"
          "Examples: epk2 update \"C:\\Games\\Tessavane\" --patch Patch.dat\n"
-         "          epk2 update ~/tessavane --patch Patch.dat --check\n",
+         "          epk2 update ~/tessavane --patch Patch.dat --check\n"
+         "          epk2 update ~/tessavane --patch Patch.dat --public-key publisher.pub\n",
          {"--check"},
-         {"--patch"},
+         {"--patch", "--public-key"},
          command_update},
+        {"keygen",
+         "make a key pair for signing patches",
+         "Usage: epk2 keygen NAME\n"
+         "\n"
+         "Makes a new key pair for signing patches (ECDSA on the curve P-256):\n"
+         "\n"
+         "  NAME.key  the private key, readable by you alone. It signs patches\n"
+         "            (epk2 sign). Keep it secret, backed up, and away from the\n"
+         "            files you publish: whoever holds it can sign patches.\n"
+         "  NAME.pub  the public key. Build the updater with it\n"
+         "            (cmake -DTESSAVANE_PATCH_PUBLIC_KEY=NAME.pub) and it applies\n"
+         "            only patches that NAME.key signed.\n"
+         "\n"
+         "keygen never replaces a file: when NAME.key or NAME.pub exists, it\n"
+         "stops without writing anything.\n"
+         "\n"
+         "The files are PEM as OpenSSL writes them (PKCS#8 and SubjectPublicKeyInfo),\n"
+         "so OpenSSL can make the same kind of pair:\n"
+         "\n"
+         "  openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 \\\n"
+         "          -out NAME.key\n"
+         "  openssl pkey -in NAME.key -pubout -out NAME.pub\n"
+         "\n"
+         "Example: epk2 keygen publisher\n",
+         {},
+         {},
+         command_keygen},
+        {"sign",
+         "sign an archive for updaters built with the public key",
+         "Usage: epk2 sign ARCHIVE --key NAME.key\n"
+         "\n"
+         "Signs ARCHIVE with the private key NAME.key (see epk2 keygen) and writes\n"
+         "the signature beside it: ARCHIVE without its extension plus \".sig\"\n"
+         "(Patch.dat gets Patch.sig). Ship both files with the updater: built with\n"
+         "NAME.pub, it applies the patch only when the signature matches every\n"
+         "byte of it, and otherwise says that the patch's signature cannot be\n"
+         "confirmed. Sign again after any change to ARCHIVE; an old signature is\n"
+         "replaced only once the new one is complete.\n"
+         "\n"
+         "The signature is ECDSA P-256 over the archive's SHA-256, in DER: the\n"
+         "file OpenSSL writes, so either tool checks the other's signatures:\n"
+         "\n"
+         "  openssl dgst -sha256 -sign NAME.key -out Patch.sig Patch.dat\n"
+         "  openssl dgst -sha256 -verify NAME.pub -signature Patch.sig Patch.dat\n"
+         "\n"
+         "  --key NAME.key   the private key (PEM \"PRIVATE KEY\" or \"EC PRIVATE KEY\",\n"
+         "                   not encrypted)\n"
+         "\n"
+         "Examples: epk2 sign Patch.dat --key publisher.key\n"
+         "          epk2 verify Patch.dat --public-key publisher.pub\n",
+         {},
+         {"--key"},
+         command_sign},
     };
     return commands;
 }

@@ -24,6 +24,9 @@ class TerminalView : public UpdaterView {
     void progress(uint32_t index, uint32_t total) override;
     std::string patch_archive() override { return patch_archive_; }
     void detail(const char* text) override;
+    std::string patch_public_key() override { return public_key_; }
+    // The publisher's public key (PEM text) for --public-key.
+    void set_public_key(std::string pem) { public_key_ = std::move(pem); }
 
     // The last text set on a control (code page 932), empty when none.
     std::string text(int control) const;
@@ -35,6 +38,7 @@ class TerminalView : public UpdaterView {
     Console& console_;
     std::string install_folder_;
     std::string patch_archive_;
+    std::string public_key_;
     std::map<int, std::string> texts_;
     bool action_enabled_ = false;
     std::unique_ptr<ProgressBar> bar_;

@@ -1,5 +1,7 @@
 #include "dialog_view.h"
 
+#include "patch_key.h"
+
 std::string DialogView::install_folder() {
     char folder[MAX_PATH] = "";
     GetDlgItemTextA(dialog_, CONTROL_INSTALL_FOLDER, folder, sizeof folder);
@@ -29,4 +31,8 @@ std::string DialogView::module_path() {
 
 void DialogView::progress(uint32_t index, uint32_t total) {
     progress_.step(index, total);
+}
+
+std::string DialogView::patch_public_key() {
+    return updater_patch_public_key();
 }

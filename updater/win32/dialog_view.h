@@ -16,6 +16,8 @@ class DialogView : public UpdaterView {
     void enable_action(bool enabled) override;
     std::string module_path() override;
     void progress(uint32_t index, uint32_t total) override;
+    // The key this build was made with (see patch_key.h).
+    std::string patch_public_key() override;
     // After run_update, however it ended.
     void finish_progress() { progress_.finish(); }
 
