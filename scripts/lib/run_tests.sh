@@ -21,7 +21,7 @@ count_gtest() {
         [ -n "$name" ] || continue
         skipped+=("$label: $name")
         total_skipped=$((total_skipped + 1))
-    done < <(grep -E '^\[  SKIPPED \] [A-Za-z_]' "$log" | sed 's/^\[  SKIPPED \] //; s/ (.*//' | sort -u)
+    done < <(grep -E '^\[  SKIPPED \] [A-Za-z_]' "$log" | sed 's/\r$//; s/^\[  SKIPPED \] //; s/ (.*//' | sort -u)
     if [ "$failed" -gt 0 ]; then
         total_failed=$((total_failed + failed))
         grep -E '^\[  FAILED  \] [A-Za-z_]' "$log" | sed 's/^/    /' | sort -u
