@@ -8,7 +8,8 @@ const std::vector<CommandSpec>& epk2_commands() {
          "Usage: epk2 list [--json] ARCHIVE\n"
          "\n"
          "Lists every entry in archive order (each directory before its contents):\n"
-         "size, stored size, scrambling key, whether it is compressed, and the path.\n"
+         "size, stored size, scrambling key, whether it is compressed, and the path;\n"
+         "the last line counts files and directories (the root not counted).\n"
          "Control characters in a name are shown escaped (\\n, \\r, \\t, \\xNN),\n"
          "here and wherever a command names an entry.\n"
          "\n"
@@ -97,7 +98,8 @@ const std::vector<CommandSpec>& epk2_commands() {
          "Usage: epk2 info ARCHIVE\n"
          "\n"
          "Shows the archive's size, table end, directory and file counts, and the\n"
-         "identifer, version and attribute of its info.txt.\n"
+         "identifer, version and attribute of its info.txt. The root directory is\n"
+         "not counted, as list and pack do not count it.\n"
          "\n"
          "Example: epk2 info Patch.dat\n",
          {},
@@ -122,9 +124,12 @@ const std::vector<CommandSpec>& epk2_commands() {
          "  -o ARCHIVE     the archive to write (replaced if it exists)\n"
          "  --verbose      print the builder's log: each file's offset and sizes\n"
          "  --recompress   deflate everything anew (no effect when packing a folder)\n"
+         "  --skip-unrepresentable\n"
+         "                 leave out files whose names have no Shift_JIS (code page 932)\n"
+         "                 form, with a warning each, instead of refusing to pack\n"
          "\n"
          "Example: epk2 pack data -o Tessavane.dat\n",
-         {"--verbose", "--recompress"},
+         {"--verbose", "--recompress", "--skip-unrepresentable"},
          {"-o"},
          command_pack},
         {"merge",
