@@ -116,11 +116,13 @@ class ArchiveBuilder {
     // Set by add_entry when a source breaks the archive's limits.
     std::string collect_error;
 
+    // Adds a source's entries to the tree as pack does: an archive by record
+    // (each file keeps its record), anything else through fs_enumerate and
+    // add_entry.
+    void collect(FileSystem* source);
+
   private:
     friend struct PackRun;
-    // Adds a source's entries to the tree: an archive by record, anything
-    // else through fs_enumerate and add_entry.
-    void collect(FileSystem* source);
     void release_nodes();
     std::string error_;
 };

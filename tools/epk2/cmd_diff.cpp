@@ -57,36 +57,11 @@ struct Changes {
     size_t unchanged = 0;
 };
 
-std::string full_path(const std::string& path) {
-    char buffer[1024];
-    uint32_t length = platform_full_path(buffer, sizeof buffer, path.c_str());
-    return length > 0 && length < sizeof buffer ? std::string(buffer, length) : path;
-}
-
 // The patch's path inside folder ("/Patch.dat"), when it lies there: it and
 // its work files are not part of the data.
 std::vector<std::string> output_inside(const std::string& folder, const DiffOptions& options) {
-    if (!options.has_output) {
-        return {};
-    }
-    std::string inside = full_path(folder);
-    std::string patch = full_path(options.output_path);
-    while (!inside.empty() && (inside.back() == '/' || inside.back() == platform_separator())) {
-        inside.pop_back();
-    }
-    inside += platform_separator();
-    if (patch.compare(0, inside.size(), inside) != 0) {
-        return {};
-    }
-    std::string relative = "/" + patch.substr(inside.size());
-    for (char& c : relative) {
-        c = c == platform_separator() ? '/' : c;
-    }
-    return {relative};
-}
-
-std::string counted(size_t count, const char* one, const char* many) {
-    return std::to_string(count) + " " + (count == 1 ? one : many);
+    return options.has_output ? path_inside(folder, options.output_path)
+                              : std::vector<std::string>{};
 }
 
 bool valid_info_value(const std::string& value) {
@@ -562,12 +537,12 @@ void print_text(Console& console, const DiffOptions& options, const Changes& cha
                                           [](const PatchItem& item) { return !item.directory(); }));
     if (outcome.written) {
         std::fprintf(console.out, "%s: %s in %s, %s\n", options.output_display.c_str(),
-                     counted(outcome.patch_files, "file", "files").c_str(),
-                     counted(outcome.patch_dirs, "directory", "directories").c_str(),
+                     count_of(outcome.patch_files, "file", "files").c_str(),
+                     count_of(outcome.patch_dirs, "directory", "directories").c_str(),
                      format_bytes(outcome.patch_bytes).c_str());
     } else {
         std::fprintf(console.out, "dry run: nothing written or proved; the patch would hold %s\n",
-                     counted(files, "file", "files").c_str());
+                     count_of(files, "file", "files").c_str());
     }
     std::fprintf(console.out,
                  "%zu changed (%s), %zu added (%s), %zu unchanged; info.txt: version %s, "
@@ -578,12 +553,12 @@ void print_text(Console& console, const DiffOptions& options, const Changes& cha
                  to_console(outcome.info.attribute).c_str());
     if (!changes.copies.empty()) {
         std::fprintf(console.out, "%s also under /_extract\n",
-                     counted(changes.copies.size(), "changed file", "changed files").c_str());
+                     count_of(changes.copies.size(), "changed file", "changed files").c_str());
     }
     if (!changes.removed.empty() || !changes.removed_folders.empty()) {
         std::fprintf(console.out, "%s and %s of OLD stay after the update\n",
-                     counted(changes.removed.size(), "file", "files").c_str(),
-                     counted(changes.removed_folders.size(), "folder", "folders").c_str());
+                     count_of(changes.removed.size(), "file", "files").c_str(),
+                     count_of(changes.removed_folders.size(), "folder", "folders").c_str());
     }
     if (outcome.written) {
         std::fprintf(console.out,
@@ -712,8 +687,8 @@ int command_diff(const Arguments& args, Console& console) {
     warn_stays(console, changes);
     if (options.strict && (!changes.removed.empty() || !changes.removed_folders.empty())) {
         print_error(console, "diff: refused (--strict): " +
-                                 counted(changes.removed.size(), "file", "files") + " and " +
-                                 counted(changes.removed_folders.size(), "folder", "folders") +
+                                 count_of(changes.removed.size(), "file", "files") + " and " +
+                                 count_of(changes.removed_folders.size(), "folder", "folders") +
                                  " of OLD are not in NEW, and a patch cannot delete");
         return EXIT_DAMAGED;
     }

@@ -4,35 +4,6 @@
 #include "sorted_folder.h"
 #include "tool_support.h"
 
-namespace {
-
-std::string full_path(const std::string& path) {
-    char buffer[1024];
-    uint32_t length = platform_full_path(buffer, sizeof buffer, path.c_str());
-    return length > 0 && length < sizeof buffer ? std::string(buffer, length) : path;
-}
-
-// The archive's path inside folder ("/out.dat"), when it lies there: it and
-// its work file must not be packed into themselves.
-std::vector<std::string> output_inside(const std::string& folder, const std::string& output) {
-    std::string inside = full_path(folder);
-    std::string archive = full_path(output);
-    while (!inside.empty() && inside.back() == platform_separator()) {
-        inside.pop_back();
-    }
-    inside += platform_separator();
-    if (archive.compare(0, inside.size(), inside) != 0) {
-        return {};
-    }
-    std::string relative = "/" + archive.substr(inside.size());
-    for (char& c : relative) {
-        c = c == platform_separator() ? '/' : c;
-    }
-    return {relative};
-}
-
-} // namespace
-
 int command_pack(const Arguments& args, Console& console) {
     if (args.positional.size() != 1 || !args.has("-o")) {
         print_error(console, "pack: give FOLDER and -o ARCHIVE (see epk2 pack --help)");
@@ -60,7 +31,7 @@ int command_pack(const Arguments& args, Console& console) {
     }
     std::string error;
     FolderWalkReport report;
-    FileSystemPtr source(sorted_folder_open(folder, output_inside(folder, output), error, report));
+    FileSystemPtr source(sorted_folder_open(folder, path_inside(folder, output), error, report));
     if (!source) {
         print_error(console, args.positional[0] + ": " + error);
         return EXIT_USAGE;

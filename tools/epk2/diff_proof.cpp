@@ -54,24 +54,6 @@ bool merge_like_the_updater(Console& console, FileSystem* patch, FileSystem* old
     return merged;
 }
 
-struct RecordCollection {
-    ArchiveBuilder* builder;
-    FileSystem* source;
-};
-
-// The builder's own collection of an archive source: each entry through
-// add_entry, with its record kept when the file made it into the tree.
-void add_record(void* context, const DirEntry* entry, const ArchiveEntryInfo* info) {
-    auto* collection = static_cast<RecordCollection*>(context);
-    ArchiveBuilder& builder = *collection->builder;
-    size_t files_before = builder.files.size();
-    add_entry(&builder, collection->source, const_cast<DirEntry*>(entry));
-    if (info && builder.files.size() > files_before) {
-        builder.files.back()->record = *info;
-        builder.files.back()->has_record = true;
-    }
-}
-
 // For a folder OLD the merge is not written: the builder collects the
 // patch and then OLD into its tree exactly as the updater's merge does, so
 // that each file of the result is the patch's or OLD's as it would be
@@ -83,9 +65,8 @@ bool replay_merge(FileSystem* patch, FileSystem* old, Tree& result, ProofOutcome
     builder.root->index = 1;
     builder.directories.push_back(builder.root);
     builder.names.emplace("", 0);
-    RecordCollection collection{&builder, patch};
-    archive_enumerate_records(patch, "/", 1, &collection, add_record);
-    fs_enumerate(old, "/", 1, &builder, add_entry);
+    builder.collect(patch);
+    builder.collect(old);
     if (!builder.collect_error.empty()) {
         outcome.status = ProofOutcome::MERGE_REFUSED;
         outcome.error = builder.collect_error;

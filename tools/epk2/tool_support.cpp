@@ -57,6 +57,31 @@ std::string os_reason() {
     return to_console(platform_error_text(platform_error_code(), text, sizeof text));
 }
 
+namespace {
+std::string full_path(const std::string& path) {
+    char buffer[1024];
+    uint32_t length = platform_full_path(buffer, sizeof buffer, path.c_str());
+    return length > 0 && length < sizeof buffer ? std::string(buffer, length) : path;
+}
+} // namespace
+
+std::vector<std::string> path_inside(const std::string& folder, const std::string& path) {
+    std::string inside = full_path(folder);
+    std::string full = full_path(path);
+    while (!inside.empty() && (inside.back() == '/' || inside.back() == platform_separator())) {
+        inside.pop_back();
+    }
+    inside += platform_separator();
+    if (full.compare(0, inside.size(), inside) != 0) {
+        return {};
+    }
+    std::string relative = "/" + full.substr(inside.size());
+    for (char& c : relative) {
+        c = c == platform_separator() ? '/' : c;
+    }
+    return {relative};
+}
+
 std::string count_of(uint64_t count, const char* one, const char* many) {
     return std::to_string(count) + " " + (count == 1 ? one : many);
 }
