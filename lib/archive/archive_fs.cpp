@@ -86,6 +86,18 @@ static ArchiveFileSystem* archive_load(Stream* stream, uint32_t archive_size,
     return archive;
 }
 
+// archive_load over a stream made for it, which is closed afterwards; a
+// stream that could not be made is memory that ran out.
+static ArchiveFileSystem* archive_load_stream(Stream* stream, uint32_t size, Allocator* allocator) {
+    if (!stream) {
+        report_reason(ERROR_REASON_OUT_OF_MEMORY, "Out of memory opening an EPK2 archive.");
+        return nullptr;
+    }
+    ArchiveFileSystem* archive = archive_load(stream, size, allocator);
+    stream_close(stream);
+    return archive;
+}
+
 // Reads the archive through the shared file that the archive then keeps.
 static FileSystem* archive_open_file(SharedFile* file, const char* path, Allocator* allocator) {
     if (shared_file_too_large(file)) {
@@ -93,13 +105,8 @@ static FileSystem* archive_open_file(SharedFile* file, const char* path, Allocat
         return nullptr;
     }
     uint32_t size = shared_file_size(file);
-    Stream* stream = stream_open_shared(file, 0, size, allocator);
-    if (!stream) {
-        report_reason(ERROR_REASON_OUT_OF_MEMORY, "Out of memory opening an EPK2 archive.");
-        return nullptr;
-    }
-    ArchiveFileSystem* archive = archive_load(stream, size, allocator);
-    stream_close(stream);
+    ArchiveFileSystem* archive =
+        archive_load_stream(stream_open_shared(file, 0, size, allocator), size, allocator);
     if (!archive) {
         return nullptr;
     }
@@ -187,14 +194,10 @@ FileSystem* archive_open_memory(const void* buffer, uint32_t size, Allocator* al
         return nullptr;
     }
     // Only read through: the memory stream never writes unless asked to.
-    Stream* stream = stream_open_memory(const_cast<void*>(buffer), size, STREAM_OPEN_READ,
-                                        STREAM_BORROWS, allocator);
-    if (!stream) {
-        report_reason(ERROR_REASON_OUT_OF_MEMORY, "Out of memory opening an EPK2 archive.");
-        return nullptr;
-    }
-    ArchiveFileSystem* archive = archive_load(stream, size, allocator);
-    stream_close(stream);
+    ArchiveFileSystem* archive =
+        archive_load_stream(stream_open_memory(const_cast<void*>(buffer), size, STREAM_OPEN_READ,
+                                               STREAM_BORROWS, allocator),
+                            size, allocator);
     if (!archive) {
         return nullptr;
     }
