@@ -80,7 +80,7 @@ bool read_packing_rules(FileSystem* fs, std::vector<std::string>& patterns, std:
 
 bool matches_no_compression(const std::vector<std::string>& patterns, const std::string& path) {
     for (const std::string& pattern : patterns) {
-        if (platform_path_match_spec(path.c_str(), pattern.c_str())) {
+        if (platform_path_match_pattern(path.c_str(), pattern.c_str())) {
             return true;
         }
     }

@@ -212,8 +212,9 @@ const char* platform_path_find_file_name(const char* path);
 // Returns dest, or null (and dest empty) when the joined text does not fit;
 // a part is never cut short.
 char* platform_path_combine(char* dest, const char* folder, const char* file);
-// PathMatchSpecA: MS-DOS wildcard match, ";"-separated patterns.
-bool platform_path_match_spec(const char* path, const char* spec);
+// MS-DOS wildcard match of path against ";"-separated patterns, as
+// PathMatchSpecA matches, by the library's own matcher on both builds.
+bool platform_path_match_pattern(const char* path, const char* patterns);
 
 // ---------------------------------------------------------------------------
 // Memory (GetProcessHeap, HeapAlloc, HeapReAlloc, HeapFree)

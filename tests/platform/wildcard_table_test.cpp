@@ -84,8 +84,8 @@ TEST(WildcardTable, TableAgreesOnBothMatchers) {
     for (const MatchCase& c : match_cases) {
         EXPECT_EQ(wildcard_match(c.path, c.pattern), c.expected)
             << "wildcard_match(\"" << c.path << "\", \"" << c.pattern << "\")";
-        EXPECT_EQ(platform_path_match_spec(c.path, c.pattern), c.expected)
-            << "platform_path_match_spec(\"" << c.path << "\", \"" << c.pattern << "\")";
+        EXPECT_EQ(platform_path_match_pattern(c.path, c.pattern), c.expected)
+            << "platform_path_match_pattern(\"" << c.path << "\", \"" << c.pattern << "\")";
     }
     EXPECT_FALSE(wildcard_match(nullptr, "*"));
     EXPECT_FALSE(wildcard_match("a", nullptr));
@@ -191,7 +191,7 @@ TEST(WildcardTable, RandomCasesAgreeWithSimpleReading) {
         std::string pattern = random_text(&state, pattern_alphabet, 6);
         bool expected = reference_match(path, pattern);
         bool ours = wildcard_match(path.c_str(), pattern.c_str());
-        bool platform = platform_path_match_spec(path.c_str(), pattern.c_str());
+        bool platform = platform_path_match_pattern(path.c_str(), pattern.c_str());
         if (ours != expected || platform != expected) {
             ++disagreements;
             ADD_FAILURE() << "path \"" << path << "\" pattern \"" << pattern << "\": reference "

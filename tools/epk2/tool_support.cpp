@@ -75,7 +75,8 @@ std::vector<std::string> path_inside(const std::string& folder, const std::strin
     if (full.compare(0, inside.size(), inside) != 0) {
         return {};
     }
-    std::string relative = "/" + full.substr(inside.size());
+    // From the separator that ends folder on, with "/" for every separator.
+    std::string relative = full.substr(inside.size() - 1);
     for (char& c : relative) {
         c = c == platform_separator() ? '/' : c;
     }

@@ -154,11 +154,14 @@ bool platform_file_seek(PlatformFile file, uint32_t position) {
 
 // ReadFile and WriteFile on a disk file transfer everything they can in one
 // call; POSIX may stop early (signals, huge counts), so the call is repeated
-// until the count is done, the end of the file is reached or an error comes.
-uint32_t platform_file_read(PlatformFile file, void* buffer, uint32_t count) {
+// until the count is done, the end of the file is reached or an error comes
+// (a full disk shows as a short count). transfer(done) moves bytes from
+// done on and returns what read/write would.
+template <typename Transfer>
+static uint32_t transfer_all(uint32_t count, Transfer transfer) {
     uint32_t done = 0;
     while (done < count) {
-        ssize_t n = read(file_descriptor(file), static_cast<char*>(buffer) + done, count - done);
+        ssize_t n = transfer(done);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -170,20 +173,16 @@ uint32_t platform_file_read(PlatformFile file, void* buffer, uint32_t count) {
     return done;
 }
 
+uint32_t platform_file_read(PlatformFile file, void* buffer, uint32_t count) {
+    return transfer_all(count, [&](uint32_t done) {
+        return read(file_descriptor(file), static_cast<char*>(buffer) + done, count - done);
+    });
+}
+
 uint32_t platform_file_write(PlatformFile file, const void* buffer, uint32_t count) {
-    uint32_t done = 0;
-    while (done < count) {
-        ssize_t n =
-            write(file_descriptor(file), static_cast<const char*>(buffer) + done, count - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break; // a full disk shows as a short count
-        }
-        done += static_cast<uint32_t>(n);
-    }
-    return done;
+    return transfer_all(count, [&](uint32_t done) {
+        return write(file_descriptor(file), static_cast<const char*>(buffer) + done, count - done);
+    });
 }
 
 bool platform_file_sync(PlatformFile file) {
@@ -195,36 +194,18 @@ bool platform_file_sync(PlatformFile file) {
 }
 
 uint32_t platform_file_read_at(PlatformFile file, uint32_t position, void* buffer, uint32_t count) {
-    uint32_t done = 0;
-    while (done < count) {
-        ssize_t n = pread(file_descriptor(file), static_cast<char*>(buffer) + done, count - done,
-                          static_cast<off_t>(position) + done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        done += static_cast<uint32_t>(n);
-    }
-    return done;
+    return transfer_all(count, [&](uint32_t done) {
+        return pread(file_descriptor(file), static_cast<char*>(buffer) + done, count - done,
+                     static_cast<off_t>(position) + done);
+    });
 }
 
 uint32_t platform_file_write_at(PlatformFile file, uint32_t position, const void* buffer,
                                 uint32_t count) {
-    uint32_t done = 0;
-    while (done < count) {
-        ssize_t n = pwrite(file_descriptor(file), static_cast<const char*>(buffer) + done,
-                           count - done, static_cast<off_t>(position) + done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        done += static_cast<uint32_t>(n);
-    }
-    return done;
+    return transfer_all(count, [&](uint32_t done) {
+        return pwrite(file_descriptor(file), static_cast<const char*>(buffer) + done, count - done,
+                      static_cast<off_t>(position) + done);
+    });
 }
 
 static std::atomic<bool> copy_with_kernel{true};
@@ -234,39 +215,24 @@ void platform_file_copy_use_kernel(bool use) {
 }
 
 // Reads and writes, for when the kernel cannot copy between these files.
-static uint32_t copy_through_buffer(int from, off_t from_position, int to, off_t to_position,
-                                    uint32_t count) {
+static uint32_t copy_through_buffer(PlatformFile from, uint32_t from_position, PlatformFile to,
+                                    uint32_t to_position, uint32_t count) {
     // On the heap: a thread-local array of this size would enlarge every
     // thread's static TLS beyond small stacks.
-    constexpr size_t BUFFER_SIZE = 256 * 1024;
+    constexpr uint32_t BUFFER_SIZE = 256 * 1024;
     std::unique_ptr<char[]> block(count ? new (std::nothrow) char[BUFFER_SIZE] : nullptr);
-    char* buffer = block.get();
-    if (!buffer) {
+    if (!block) {
         return 0;
     }
     uint32_t done = 0;
     while (done < count) {
-        size_t want = count - done < BUFFER_SIZE ? count - done : BUFFER_SIZE;
-        ssize_t n = pread(from, buffer, want, from_position + done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
+        uint32_t want = count - done < BUFFER_SIZE ? count - done : BUFFER_SIZE;
+        uint32_t n = platform_file_read_at(from, from_position + done, block.get(), want);
+        uint32_t written = n ? platform_file_write_at(to, to_position + done, block.get(), n) : 0;
+        done += written;
+        if (n < want || written < n) {
             break;
         }
-        ssize_t written = 0;
-        while (written < n) {
-            ssize_t w =
-                pwrite(to, buffer + written, size_t(n - written), to_position + done + written);
-            if (w < 0 && errno == EINTR) {
-                continue;
-            }
-            if (w <= 0) {
-                return done + uint32_t(written);
-            }
-            written += w;
-        }
-        done += uint32_t(n);
     }
     return done;
 }
@@ -292,8 +258,8 @@ uint32_t platform_file_copy(PlatformFile from, uint32_t from_position, PlatformF
         }
         done += uint32_t(n);
     }
-    return done + copy_through_buffer(in, off_t(from_position) + done, out,
-                                      off_t(to_position) + done, count - done);
+    return done +
+           copy_through_buffer(from, from_position + done, to, to_position + done, count - done);
 }
 
 bool platform_file_is(PlatformFile file, const char* path) {

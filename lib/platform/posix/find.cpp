@@ -16,8 +16,8 @@ namespace {
 
 struct FindListing {
     DIR* folder;
-    int dots_left;  // "." and ".." still to report (2, 1, 0)
-    char spec[260]; // the pattern's last component, code page 932
+    int dots_left;    // "." and ".." still to report (2, 1, 0)
+    char filter[260]; // the pattern's last component, code page 932
 };
 
 } // namespace
@@ -39,7 +39,7 @@ static bool find_fill(FindListing* listing, const char* native_name, PlatformFin
         std::strncpy(data->name, native_name, sizeof data->name - 1);
         data->name[sizeof data->name - 1] = '\0';
     }
-    if (std::strcmp(listing->spec, "*") != 0 && !wildcard_match(data->name, listing->spec)) {
+    if (std::strcmp(listing->filter, "*") != 0 && !wildcard_match(data->name, listing->filter)) {
         return false;
     }
     data->attributes = posix_attributes(info.st_mode);
@@ -74,9 +74,9 @@ PlatformFind platform_find_first(const char* pattern, PlatformFindData* data) {
     // "/" is never a trail byte of code page 932, so a bytewise search for
     // the last one is safe.
     const char* slash = std::strrchr(pattern, '/');
-    const char* spec = slash ? slash + 1 : pattern;
-    size_t spec_length = std::strlen(spec);
-    if (spec_length == 0 || spec_length >= sizeof FindListing::spec) {
+    const char* filter = slash ? slash + 1 : pattern;
+    size_t filter_length = std::strlen(filter);
+    if (filter_length == 0 || filter_length >= sizeof FindListing::filter) {
         return PLATFORM_INVALID_FIND;
     }
     char folder_cp932[CODEPAGE_PATH_MAX];
@@ -101,7 +101,7 @@ PlatformFind platform_find_first(const char* pattern, PlatformFindData* data) {
     }
     listing->folder = opendir(native.text);
     listing->dots_left = 2;
-    std::memcpy(listing->spec, spec, spec_length + 1);
+    std::memcpy(listing->filter, filter, filter_length + 1);
     if (!listing->folder || !find_advance(listing, data)) {
         // No entry matches: FindFirstFileA fails rather than list nothing.
         platform_find_close(reinterpret_cast<PlatformFind>(listing));

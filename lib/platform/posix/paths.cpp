@@ -75,6 +75,6 @@ char* platform_path_combine(char* dest, const char* folder, const char* file) {
     return dest;
 }
 
-bool platform_path_match_spec(const char* path, const char* spec) {
-    return wildcard_match(path, spec);
+bool platform_path_match_pattern(const char* path, const char* patterns) {
+    return wildcard_match(path, patterns);
 }

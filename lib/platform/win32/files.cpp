@@ -165,17 +165,9 @@ uint32_t platform_file_copy(PlatformFile from, uint32_t from_position, PlatformF
     while (done < count) {
         DWORD want = count - done < BUFFER_SIZE ? count - done : BUFFER_SIZE;
         uint32_t n = platform_file_read_at(from, from_position + done, buffer, want);
-        if (n == 0) {
-            break;
-        }
-        OVERLAPPED at = {};
-        at.Offset = to_position + done;
-        DWORD written = 0;
-        if (!WriteFile(file_handle(to), buffer, n, &written, &at) || written == 0) {
-            break;
-        }
+        uint32_t written = n ? platform_file_write_at(to, to_position + done, buffer, n) : 0;
         done += written;
-        if (written < n) {
+        if (n < want || written < n) {
             break;
         }
     }

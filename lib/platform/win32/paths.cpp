@@ -31,6 +31,6 @@ char* platform_path_combine(char* dest, const char* folder, const char* file) {
 // PathMatchSpecA takes a lead byte and whatever follows it as one
 // character, even a "/" or ":" that cannot be a trail byte; both builds use
 // one matcher instead, so that a rule selects the same files on each.
-bool platform_path_match_spec(const char* path, const char* spec) {
-    return wildcard_match(path, spec);
+bool platform_path_match_pattern(const char* path, const char* patterns) {
+    return wildcard_match(path, patterns);
 }
