@@ -58,6 +58,9 @@ struct BuilderFile {
     bool has_record = false;
     // Inflate a copied compressed entry once to check it (see BuilderOptions).
     bool check_copy = true;
+    // Deflated in the archive: no pattern of _config.txt names it. Decided
+    // once, as every step of the pack asks.
+    bool compress = true;
 };
 
 // How pack goes about its work; none of these change what the archive holds.
@@ -78,6 +81,9 @@ struct BuilderOptions {
     // Worker threads that deflate files while the writer keeps file order;
     // 0 chooses by the machine, 1 deflates on the calling thread.
     unsigned threads = 1;
+    // Runs of entries carried over from an archive file pass through memory
+    // this many bytes at a time (where the kernel does not copy them).
+    uint32_t copy_block = 1u << 20;
     // Opens the output file for writing; null opens it on disk. Tests put a
     // stream here that refuses writes.
     Stream* (*open_output)(const char* path, void* context) = nullptr;

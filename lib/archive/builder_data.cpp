@@ -29,16 +29,6 @@ bool copyable_entry(const BuilderFile& file, bool compress, bool recompress,
     return info.size != 0 && stored_compressed == compress;
 }
 
-// Moves the scrambling of a copied block from the source's key to ours.
-void rekey(unsigned char* data, uint32_t count, uint32_t position, uint8_t old_key,
-           uint8_t new_key) {
-    if (old_key == new_key) {
-        return;
-    }
-    builder_scramble(data, count, position, epk2_key(old_key));
-    builder_scramble(data, count, position, epk2_key(new_key));
-}
-
 // A copied compressed entry is inflated once, only to check it; length gets
 // the bytes its zlib stream takes (anything after it is not copied).
 bool copy_is_intact(const std::vector<unsigned char>& stored, const ArchiveEntryInfo& info,
@@ -143,18 +133,48 @@ Stream* builder_open_stored(const BuilderFile& file) {
     return archive_open_stored(file.source, file.path.c_str(), nullptr);
 }
 
-void builder_scramble(unsigned char* data, uint32_t count, uint32_t position,
-                      const unsigned char* key) {
-    if (!key) {
+namespace {
+
+// XORs the scrambled part of [position, position + count) with mask, one
+// stretch of the key at a time so that the compiler can use wide registers.
+void xor_scrambled_part(unsigned char* data, uint32_t count, uint32_t position,
+                        const unsigned char* mask) {
+    if (position >= EPK2_SCRAMBLE_LIMIT) {
         return;
     }
-    for (uint32_t i = 0; i < count && position + i < EPK2_SCRAMBLE_LIMIT; ++i) {
-        data[i] ^= key[(position + i) % EPK2_KEY_LENGTH];
+    count = std::min(count, EPK2_SCRAMBLE_LIMIT - position);
+    for (uint32_t i = 0; i < count;) {
+        const uint32_t at = (position + i) % EPK2_KEY_LENGTH;
+        const uint32_t stretch = std::min(count - i, EPK2_KEY_LENGTH - at);
+        for (uint32_t k = 0; k < stretch; ++k) {
+            data[i + k] ^= mask[at + k];
+        }
+        i += stretch;
     }
 }
 
-bool builder_should_compress(const std::vector<std::string>& patterns, const std::string& path) {
-    return !matches_no_compression(patterns, path);
+} // namespace
+
+void builder_scramble(unsigned char* data, uint32_t count, uint32_t position,
+                      const unsigned char* key) {
+    if (key) {
+        xor_scrambled_part(data, count, position, key);
+    }
+}
+
+void builder_rekey(unsigned char* data, uint32_t count, uint32_t position, uint8_t old_key,
+                   uint8_t new_key) {
+    if (old_key == new_key || position >= EPK2_SCRAMBLE_LIMIT) {
+        return;
+    }
+    static const unsigned char no_key[EPK2_KEY_LENGTH] = {};
+    const unsigned char* from = epk2_key(old_key) ? epk2_key(old_key) : no_key;
+    const unsigned char* to = epk2_key(new_key) ? epk2_key(new_key) : no_key;
+    unsigned char mask[EPK2_KEY_LENGTH];
+    for (uint32_t i = 0; i < EPK2_KEY_LENGTH; ++i) {
+        mask[i] = from[i] ^ to[i];
+    }
+    xor_scrambled_part(data, count, position, mask);
 }
 
 bool builder_prepare(const BuilderFile& file, uint8_t key_number, bool compress, bool recompress,
@@ -198,7 +218,7 @@ bool builder_prepare(const BuilderFile& file, uint8_t key_number, bool compress,
         }
         prepared.bytes.resize(std::min<size_t>(prepared.bytes.size(), length));
         total = static_cast<uint32_t>(prepared.bytes.size());
-        rekey(prepared.bytes.data(), total, 0, info.key, key_number);
+        builder_rekey(prepared.bytes.data(), total, 0, info.key, key_number);
         if (head < info.stored_size) {
             prepared.tail_source = shared;
             prepared.tail_offset = info.data_offset + head;

@@ -43,9 +43,6 @@ struct PreparedFile {
     uint32_t tail_length = 0;
 };
 
-// Decides whether path is deflated.
-bool builder_should_compress(const std::vector<std::string>& patterns, const std::string& path);
-
 // True when builder_prepare would only read the file's scrambled head and
 // leave the rest to be copied from file to file: so little work that the
 // writer does it itself.
@@ -55,11 +52,13 @@ bool builder_copies_in_place(const BuilderFile& file, bool compress, bool recomp
 // one source archive file, so that one copy moves them all; 0 when fewer
 // than two.
 uint32_t builder_copy_run_length(const std::vector<BuilderFile*>& files, uint32_t first,
-                                 const std::vector<std::string>& patterns, bool recompress);
+                                 bool recompress);
 // Writes such a run at offset (aligned; the output is positioned there) and
 // sets each file's key, offset and sizes; offset moves past the run.
+// buffer (not empty) carries the bytes that pass through memory.
 bool builder_write_copy_run(Stream* output, const std::vector<BuilderFile*>& files, uint32_t first,
-                            uint32_t count, uint32_t& offset, std::string& error);
+                            uint32_t count, uint32_t& offset, std::vector<unsigned char>& buffer,
+                            std::string& error);
 
 // Prepares a file of at most memory_limit bytes (or a raw copy of a
 // source archive's stored bytes of any size that fits memory limits) in
@@ -79,3 +78,7 @@ bool builder_stream_file(Stream* output, const BuilderFile& file, uint32_t data_
 // scrambling limit with the key (null key: nothing).
 void builder_scramble(unsigned char* data, uint32_t count, uint32_t position,
                       const unsigned char* key);
+// Moves the scrambling of such bytes from one key number to another (0: not
+// scrambled) in one pass.
+void builder_rekey(unsigned char* data, uint32_t count, uint32_t position, uint8_t old_key,
+                   uint8_t new_key);

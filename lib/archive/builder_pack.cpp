@@ -109,16 +109,17 @@ struct PackRun {
     bool write_files(uint32_t table_end) {
         const uint32_t total = static_cast<uint32_t>(builder.files.size());
         std::vector<unsigned char> buffer(BUILDER_COPY_BUFFER);
+        std::vector<unsigned char> run_buffer(std::max(1u, builder.options.copy_block));
         std::optional<PreparePipeline> pipeline;
         if (unsigned workers = worker_count(builder.options.threads, total)) {
-            pipeline.emplace(builder.files, builder.no_compression, builder.options.recompress,
-                             workers);
+            pipeline.emplace(builder.files, builder.options.recompress, workers);
         }
         uint32_t offset = table_end;
         for (uint32_t i = 0; i < total; ++i) {
-            if (uint32_t run = builder_copy_run_length(builder.files, i, builder.no_compression,
-                                                       builder.options.recompress)) {
-                if (!builder_write_copy_run(output, builder.files, i, run, offset, error)) {
+            if (uint32_t run =
+                    builder_copy_run_length(builder.files, i, builder.options.recompress)) {
+                if (!builder_write_copy_run(output, builder.files, i, run, offset, run_buffer,
+                                            error)) {
                     return false;
                 }
                 for (uint32_t k = i; k < i + run; ++k) {
@@ -130,7 +131,7 @@ struct PackRun {
             BuilderFile& file = *builder.files[i];
             file.data_offset = offset;
             file.key_number = static_cast<uint8_t>(i % EPK2_KEY_COUNT + 1);
-            bool compress = builder_should_compress(builder.no_compression, file.path);
+            const bool compress = file.compress;
             PreparedFile prepared;
             bool padded = false;
             bool in_memory = pipeline ? (prepared = pipeline->take(i)).in_memory
@@ -343,6 +344,7 @@ bool ArchiveBuilder::pack_into(Stream* output, FileSystem* first, FileSystem* se
     }
     for (BuilderFile* file : files) {
         file->check_copy = file->source == first || options.check_second_source_copies;
+        file->compress = !matches_no_compression(no_compression, file->path);
     }
 
     PackRun run{*this, output, context, callback, error_};

@@ -7,7 +7,6 @@
 
 struct PreparePipeline::State {
     const std::vector<BuilderFile*>& files;
-    const std::vector<std::string>& patterns;
     bool recompress;
 
     Lock lock;
@@ -30,11 +29,10 @@ struct PreparePipeline::State {
     // and the writer takes them without a hand-over.
     std::vector<bool> inline_files;
 
-    State(const std::vector<BuilderFile*>& f, const std::vector<std::string>& p, bool r)
-        : files(f), patterns(p), recompress(r), slots(f.size()), inline_files(f.size()) {
+    State(const std::vector<BuilderFile*>& f, bool r)
+        : files(f), recompress(r), slots(f.size()), inline_files(f.size()) {
         for (size_t i = 0; i < f.size(); ++i) {
-            inline_files[i] =
-                builder_copies_in_place(*f[i], builder_should_compress(p, f[i]->path), r);
+            inline_files[i] = builder_copies_in_place(*f[i], f[i]->compress, r);
         }
     }
 
@@ -56,8 +54,7 @@ struct PreparePipeline::State {
             return; // streamed by the writer
         }
         uint8_t key = static_cast<uint8_t>(index % EPK2_KEY_COUNT + 1);
-        bool compress = builder_should_compress(patterns, file.path);
-        builder_prepare(file, key, compress, recompress, result, PIPELINE_MEMORY_LIMIT);
+        builder_prepare(file, key, file.compress, recompress, result, PIPELINE_MEMORY_LIMIT);
     }
 
     void run_worker() {
@@ -106,10 +103,9 @@ void worker_entry(void* argument) {
 }
 } // namespace
 
-PreparePipeline::PreparePipeline(const std::vector<BuilderFile*>& files,
-                                 const std::vector<std::string>& patterns, bool recompress,
+PreparePipeline::PreparePipeline(const std::vector<BuilderFile*>& files, bool recompress,
                                  unsigned workers)
-    : state_(std::make_unique<State>(files, patterns, recompress)) {
+    : state_(std::make_unique<State>(files, recompress)) {
     lock_init(&state_->lock, sizeof state_->lock.storage);
     event_create(&state_->work);
     event_create(&state_->ready);

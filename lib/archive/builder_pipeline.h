@@ -13,8 +13,7 @@
 
 class PreparePipeline {
   public:
-    PreparePipeline(const std::vector<BuilderFile*>& files,
-                    const std::vector<std::string>& patterns, bool recompress, unsigned workers);
+    PreparePipeline(const std::vector<BuilderFile*>& files, bool recompress, unsigned workers);
     ~PreparePipeline();
     PreparePipeline(const PreparePipeline&) = delete;
     PreparePipeline& operator=(const PreparePipeline&) = delete;

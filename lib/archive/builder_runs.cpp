@@ -1,9 +1,11 @@
 // Runs of copied entries. An update carries most of the installed archive
 // over unchanged, and its entries lie back to back in the source file as
-// they will in the output: such a run is copied from file to file in one
-// call, then only each entry's scrambled head is rewritten where the key
-// changes, and any padding that is not zeros is cleared. The bytes come out
-// exactly as copying entry by entry would make them.
+// they will in the output. Such a run moves in a few large blocks, read,
+// given each entry's head under its new key and zeros for any padding that
+// is not, and written once; or, where the platform would let the kernel copy
+// between the two positions, copied from file to file in one call with only
+// the changed heads and padding written over it. The bytes come out exactly
+// as copying entry by entry would make them.
 #include <algorithm>
 #include <cstring>
 
@@ -21,25 +23,15 @@ constexpr uint64_t RUN_MAX_BYTES = 8u << 20;
 constexpr uint32_t RUN_MAX_FILES = 256;
 
 // The run's files all come from this file, in place.
-bool joins_run(const BuilderFile& file, SharedFile* shared,
-               const std::vector<std::string>& patterns, bool recompress) {
+bool joins_run(const BuilderFile& file, SharedFile* shared, bool recompress) {
     return file.has_record && file.record.stored_size > 0 &&
            file.record.data_offset % EPK2_ALIGNMENT == 0 &&
            archive_shared_file(file.source) == shared &&
-           builder_copies_in_place(file, builder_should_compress(patterns, file.path), recompress);
+           builder_copies_in_place(file, file.compress, recompress);
 }
 
 uint64_t stored_end(const BuilderFile& file) {
     return uint64_t(file.record.data_offset) + file.record.stored_size;
-}
-
-// Reads bytes [from, to) of the source file; false when they are not all there.
-bool read_source_bytes(SharedFile* shared, uint64_t from, uint64_t to,
-                       std::vector<unsigned char>& bytes) {
-    bytes.resize(static_cast<size_t>(to - from));
-    return bytes.empty() ||
-           platform_file_read_at(shared_file_handle(shared), uint32_t(from), bytes.data(),
-                                 uint32_t(bytes.size())) == bytes.size();
 }
 
 bool all_zeros(const unsigned char* bytes, size_t count) {
@@ -49,10 +41,10 @@ bool all_zeros(const unsigned char* bytes, size_t count) {
 } // namespace
 
 uint32_t builder_copy_run_length(const std::vector<BuilderFile*>& files, uint32_t first,
-                                 const std::vector<std::string>& patterns, bool recompress) {
+                                 bool recompress) {
     const BuilderFile& head = *files[first];
     SharedFile* shared = archive_shared_file(head.source);
-    if (!shared || !joins_run(head, shared, patterns, recompress)) {
+    if (!shared || !joins_run(head, shared, recompress)) {
         return 0;
     }
     uint64_t file_size = shared_file_size(shared);
@@ -60,8 +52,7 @@ uint32_t builder_copy_run_length(const std::vector<BuilderFile*>& files, uint32_
     uint64_t next = head.record.data_offset;
     while (end < files.size() && end - first < RUN_MAX_FILES &&
            next - head.record.data_offset < RUN_MAX_BYTES &&
-           joins_run(*files[end], shared, patterns, recompress) &&
-           files[end]->record.data_offset == next &&
+           joins_run(*files[end], shared, recompress) && files[end]->record.data_offset == next &&
            epk2_align(uint32_t(stored_end(*files[end]))) <= file_size) {
         next = epk2_align(uint32_t(stored_end(*files[end])));
         ++end;
@@ -69,8 +60,101 @@ uint32_t builder_copy_run_length(const std::vector<BuilderFile*>& files, uint32_
     return end - first >= 2 ? end - first : 0;
 }
 
+namespace {
+
+// Where a run's entry lies in the source, and what changes on its way over.
+struct RunEntry {
+    uint32_t start;       // the data's first byte in the source
+    uint32_t head_end;    // the end of its scrambled head
+    uint32_t data_end;    // the end of its stored bytes
+    uint32_t padding_end; // the aligned end, up to which zeros follow
+    uint8_t old_key;
+    uint8_t new_key;
+};
+
+// Applies to bytes [from, from + count) of the source what the run's
+// entries need there: heads under their new keys, padding cleared. next is
+// the first entry that may reach into these bytes and moves past those that
+// end in them.
+void fix_block(unsigned char* bytes, uint32_t from, uint32_t count,
+               const std::vector<RunEntry>& entries, size_t& next) {
+    const uint32_t to = from + count;
+    for (size_t k = next; k < entries.size() && entries[k].start < to; ++k) {
+        const RunEntry& e = entries[k];
+        const uint32_t head_from = std::max(from, e.start);
+        const uint32_t head_to = std::min(to, e.head_end);
+        if (head_from < head_to) {
+            builder_rekey(bytes + (head_from - from), head_to - head_from, head_from - e.start,
+                          e.old_key, e.new_key);
+        }
+        const uint32_t pad_from = std::max(from, e.data_end);
+        const uint32_t pad_to = std::min(to, e.padding_end);
+        if (pad_from < pad_to) {
+            std::memset(bytes + (pad_from - from), 0, pad_to - pad_from);
+        }
+        if (e.padding_end <= to) {
+            next = k + 1;
+        }
+    }
+}
+
+// The run through memory, a block at a time: read, fixed, written once.
+bool copy_run_through_memory(Stream* output, SharedFile* shared, uint32_t source_start,
+                             uint32_t length, const std::vector<RunEntry>& entries,
+                             std::vector<unsigned char>& buffer) {
+    size_t next = 0;
+    for (uint32_t done = 0; done < length;) {
+        const uint32_t count = std::min<uint32_t>(length - done, uint32_t(buffer.size()));
+        if (platform_file_read_at(shared_file_handle(shared), source_start + done, buffer.data(),
+                                  count) != count) {
+            return false;
+        }
+        fix_block(buffer.data(), source_start + done, count, entries, next);
+        if (stream_write(output, buffer.data(), count) != count) {
+            return false;
+        }
+        done += count;
+    }
+    return true;
+}
+
+// The run copied from file to file, then the heads that change and any
+// padding that is not zeros written over it.
+bool copy_run_by_kernel(Stream* output, SharedFile* shared, uint32_t source_start,
+                        uint32_t output_start, uint32_t length,
+                        const std::vector<RunEntry>& entries) {
+    if (stream_copy_from_shared(output, shared, source_start, length) != length) {
+        return false;
+    }
+    // A head or a padding, never more than the scrambled part.
+    unsigned char piece[EPK2_SCRAMBLE_LIMIT];
+    auto rewrite = [&](uint32_t from, uint32_t to, const RunEntry& e, bool always) {
+        const uint32_t count = to - from;
+        if (platform_file_read_at(shared_file_handle(shared), from, piece, count) != count) {
+            return false;
+        }
+        if (!always && all_zeros(piece, count)) {
+            return true;
+        }
+        size_t next = 0;
+        fix_block(piece, from, count, std::vector<RunEntry>{e}, next);
+        stream_seek(output, int32_t(output_start + (from - source_start)), STREAM_SEEK_BEGIN);
+        return stream_write(output, piece, count) == count;
+    };
+    for (const RunEntry& e : entries) {
+        if ((e.old_key != e.new_key && !rewrite(e.start, e.head_end, e, true)) ||
+            (e.data_end < e.padding_end && !rewrite(e.data_end, e.padding_end, e, false))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 bool builder_write_copy_run(Stream* output, const std::vector<BuilderFile*>& files, uint32_t first,
-                            uint32_t count, uint32_t& offset, std::string& error) {
+                            uint32_t count, uint32_t& offset, std::vector<unsigned char>& buffer,
+                            std::string& error) {
     const BuilderFile& head = *files[first];
     const BuilderFile& last = *files[first + count - 1];
     SharedFile* shared = archive_shared_file(head.source);
@@ -81,14 +165,8 @@ bool builder_write_copy_run(Stream* output, const std::vector<BuilderFile*>& fil
         return false;
     }
     const uint32_t output_start = offset;
-    stream_seek(output, static_cast<int32_t>(output_start), STREAM_SEEK_BEGIN);
-    if (stream_copy_from_shared(output, shared, source_start, length) != length) {
-        error = "cannot copy " + head.path + " and the " + std::to_string(count - 1) +
-                " files after it into the archive (disk full?)";
-        return false;
-    }
-
-    std::vector<unsigned char> bytes;
+    std::vector<RunEntry> entries;
+    entries.reserve(count);
     for (uint32_t k = 0; k < count; ++k) {
         BuilderFile& file = *files[first + k];
         const ArchiveEntryInfo& record = file.record;
@@ -96,36 +174,22 @@ bool builder_write_copy_run(Stream* output, const std::vector<BuilderFile*>& fil
         file.data_offset = output_start + (record.data_offset - source_start);
         file.size = record.size;
         file.stored_size = record.stored_size;
-        // The head under another key, and the padding after the entry.
-        const uint32_t head_end =
-            record.data_offset + std::min<uint32_t>(EPK2_SCRAMBLE_LIMIT, record.stored_size);
-        const uint32_t padding_end = epk2_align(uint32_t(stored_end(file)));
-        if (record.key != file.key_number) {
-            if (!read_source_bytes(shared, record.data_offset, head_end, bytes)) {
-                error = "cannot read " + file.path + " from its source archive";
-                return false;
-            }
-            builder_scramble(bytes.data(), uint32_t(bytes.size()), 0, epk2_key(record.key));
-            builder_scramble(bytes.data(), uint32_t(bytes.size()), 0, epk2_key(file.key_number));
-            stream_seek(output, static_cast<int32_t>(file.data_offset), STREAM_SEEK_BEGIN);
-            if (stream_write(output, bytes.data(), uint32_t(bytes.size())) != bytes.size()) {
-                error = "cannot write the archive (disk full?)";
-                return false;
-            }
-        }
-        if (!read_source_bytes(shared, stored_end(file), padding_end, bytes)) {
-            error = "cannot read " + file.path + " from its source archive";
-            return false;
-        }
-        if (!all_zeros(bytes.data(), bytes.size())) {
-            std::fill(bytes.begin(), bytes.end(), 0);
-            stream_seek(output, static_cast<int32_t>(file.data_offset + file.stored_size),
-                        STREAM_SEEK_BEGIN);
-            if (stream_write(output, bytes.data(), uint32_t(bytes.size())) != bytes.size()) {
-                error = "cannot write the archive (disk full?)";
-                return false;
-            }
-        }
+        entries.push_back(
+            {record.data_offset,
+             record.data_offset + std::min<uint32_t>(EPK2_SCRAMBLE_LIMIT, record.stored_size),
+             uint32_t(stored_end(file)), epk2_align(uint32_t(stored_end(file))), record.key,
+             file.key_number});
+    }
+
+    stream_seek(output, static_cast<int32_t>(output_start), STREAM_SEEK_BEGIN);
+    const bool copied =
+        stream_copy_from_shared_by_kernel(output, source_start)
+            ? copy_run_by_kernel(output, shared, source_start, output_start, length, entries)
+            : copy_run_through_memory(output, shared, source_start, length, entries, buffer);
+    if (!copied) {
+        error = "cannot copy " + head.path + " and the " + std::to_string(count - 1) +
+                " files after it into the archive (disk full?)";
+        return false;
     }
     offset = output_start + length;
     stream_seek(output, static_cast<int32_t>(offset), STREAM_SEEK_BEGIN);

@@ -83,10 +83,7 @@ bool copy_stored(Stream* output, const BuilderFile& file, const ArchiveEntryInfo
             copied = false;
             break;
         }
-        if (position < EPK2_SCRAMBLE_LIMIT && info.key != key_number) {
-            builder_scramble(buffer.data(), n, position, epk2_key(info.key));
-            builder_scramble(buffer.data(), n, position, epk2_key(key_number));
-        }
+        builder_rekey(buffer.data(), n, position, info.key, key_number);
         if (stream_write(output, buffer.data(), n) != n) {
             error = "cannot write the archive";
             copied = false;

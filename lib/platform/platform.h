@@ -68,14 +68,25 @@ bool platform_file_sync(PlatformFile file);
 uint32_t platform_file_read_at(PlatformFile file, uint32_t position, void* buffer, uint32_t count);
 // Copies count bytes of from, starting at from_position, into to at
 // to_position, without moving either handle's file pointer in a way callers
-// rely on. Linux lets the kernel copy (copy_file_range) and falls back to
-// reads and writes where the kernel or file system refuses it; Windows reads
-// and writes in large blocks. Returns the count copied (short on an error or
-// at the end of from).
+// rely on. Linux lets the kernel copy (copy_file_range) where
+// platform_file_copy_by_kernel says so and falls back to reads and writes
+// where the kernel or file system refuses it; Windows reads and writes in
+// large blocks. Returns the count copied (short on an error or at the end of
+// from).
 uint32_t platform_file_copy(PlatformFile from, uint32_t from_position, PlatformFile to,
                             uint32_t to_position, uint32_t count);
-// Tests turn the kernel's copy off (false) to run the fallback everywhere.
-void platform_file_copy_use_kernel(bool use);
+// True when platform_file_copy between these positions would ask the kernel
+// to copy, false when it reads and writes through a block (then a caller that
+// changes bytes on the way does as well reading and writing them itself).
+bool platform_file_copy_by_kernel(uint32_t from_position, uint32_t to_position);
+// Which copy platform_file_copy makes. Tests force each one to run both
+// everywhere; Windows always reads and writes.
+enum PlatformCopyMode {
+    PLATFORM_COPY_KERNEL_WHERE_CHEAPER, // the default: see platform_file_copy_by_kernel
+    PLATFORM_COPY_KERNEL_ALWAYS,
+    PLATFORM_COPY_READ_WRITE,
+};
+void platform_file_copy_mode(PlatformCopyMode mode);
 
 // Writes at an absolute position (pwrite; WriteFile with an OVERLAPPED
 // offset): one call instead of a seek and a write. Repeats until count or an

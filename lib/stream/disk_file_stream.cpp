@@ -173,6 +173,15 @@ Stream* stream_open_handle(PlatformFile file, uint32_t flags, Allocator* allocat
     return reinterpret_cast<Stream*>(d);
 }
 
+bool stream_copy_from_shared_by_kernel(const Stream* output, uint32_t position) {
+    if (output->ops != &disk_ops) {
+        return false;
+    }
+    const DiskFileStream* d = reinterpret_cast<const DiskFileStream*>(output);
+    uint64_t at = uint64_t(d->start) + d->position;
+    return at < DISK_FILE_LIMIT && platform_file_copy_by_kernel(position, uint32_t(at));
+}
+
 uint32_t stream_copy_from_shared(Stream* output, SharedFile* from, uint32_t position,
                                  uint32_t count) {
     if (output->ops == &disk_ops) {

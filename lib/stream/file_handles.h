@@ -43,3 +43,7 @@ Stream* stream_open_shared(SharedFile* file, uint32_t start, uint32_t length, Al
 // through a buffer. Returns the count written.
 uint32_t stream_copy_from_shared(Stream* output, SharedFile* from, uint32_t position,
                                  uint32_t count);
+// True when stream_copy_from_shared from position into output at its
+// position would let the kernel copy (platform_file_copy_by_kernel); false
+// when the bytes would pass through memory anyway.
+bool stream_copy_from_shared_by_kernel(const Stream* output, uint32_t position);

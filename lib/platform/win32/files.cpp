@@ -149,7 +149,12 @@ uint32_t platform_file_write_at(PlatformFile file, uint32_t position, const void
     return done;
 }
 
-void platform_file_copy_use_kernel(bool) {} // Windows always reads and writes
+// Windows always reads and writes.
+void platform_file_copy_mode(PlatformCopyMode) {}
+
+bool platform_file_copy_by_kernel(uint32_t, uint32_t) {
+    return false;
+}
 
 uint32_t platform_file_copy(PlatformFile from, uint32_t from_position, PlatformFile to,
                             uint32_t to_position, uint32_t count) {
