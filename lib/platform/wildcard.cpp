@@ -1,13 +1,17 @@
-#include "support/wildcard.h"
+#include "platform/wildcard.h"
 
 #include <cstring>
 
-#include "support/text.h"
-
 // The length in bytes of the character at text: 2 for a code page 932 lead
-// byte followed by a trail byte, else 1 (as text_char_length counts).
+// byte followed by a trail byte, else 1, as text_char_length counts. A lead
+// byte before anything else (a "/", the NUL) stands alone, so the byte after
+// it keeps its meaning.
 static int wildcard_char_length(const char* text) {
-    return text_char_length(text);
+    unsigned char lead = static_cast<unsigned char>(text[0]);
+    unsigned char trail = static_cast<unsigned char>(text[1]);
+    bool is_lead = (lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC);
+    bool is_trail = (trail >= 0x40 && trail <= 0x7E) || (trail >= 0x80 && trail <= 0xFC);
+    return is_lead && is_trail ? 2 : 1;
 }
 
 static char wildcard_fold(char c) {
