@@ -5,9 +5,9 @@
 #include "platform/platform.h"
 #include "platform/wildcard.h"
 #include "progress.h"
-#include "safe_names.h"
 #include "stream/stream.h"
 #include "stream/work_file.h"
+#include "support/safe_names.h"
 #include "tool_support.h"
 
 namespace {
