@@ -4,9 +4,9 @@
 #include <new>
 #include <sys/stat.h>
 
+#include "attributes.h"
+#include "codepage.h"
 #include "platform/platform.h"
-#include "platform/posix/attributes.h"
-#include "platform/posix/codepage.h"
 #include "platform/wildcard.h"
 
 // A folder listing in the manner of FindFirstFileA: the pattern's last

@@ -1,9 +1,9 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "codepage.h"
+#include "path_canonical.h"
 #include "platform/platform.h"
-#include "platform/posix/codepage.h"
-#include "platform/posix/path_canonical.h"
 #include "platform/wildcard.h"
 
 // The shell's path buffers hold MAX_PATH bytes.

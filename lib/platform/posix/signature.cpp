@@ -16,8 +16,8 @@
 #include <cstring>
 #include <memory>
 
+#include "codepage.h"
 #include "platform/key_encoding.h"
-#include "platform/posix/codepage.h"
 
 struct SignatureHasher {
     EVP_MD_CTX* context;
