@@ -69,25 +69,25 @@ static bool wildcard_match_one(const char* path, const char* pattern) {
     return wildcard_pattern_end(pattern);
 }
 
-bool wildcard_match(const char* path, const char* spec) {
-    if (!path || !spec) {
+bool wildcard_match(const char* path, const char* patterns) {
+    if (!path || !patterns) {
         return false;
     }
-    if (std::strcmp(spec, "*.*") == 0) {
+    if (std::strcmp(patterns, "*.*") == 0) {
         return true; // the MS-DOS "every file", also for names without a "."
     }
-    while (*spec != '\0') {
-        while (*spec == ' ') {
-            ++spec;
+    while (*patterns != '\0') {
+        while (*patterns == ' ') {
+            ++patterns;
         }
-        if (wildcard_match_one(path, spec)) {
+        if (wildcard_match_one(path, patterns)) {
             return true;
         }
-        while (!wildcard_pattern_end(spec)) {
-            spec += wildcard_char_length(spec);
+        while (!wildcard_pattern_end(patterns)) {
+            patterns += wildcard_char_length(patterns);
         }
-        if (*spec == ';') {
-            ++spec;
+        if (*patterns == ';') {
+            ++patterns;
         }
     }
     return false;
