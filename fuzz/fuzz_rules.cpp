@@ -11,8 +11,8 @@
 #include "archive/archive_builder.h"
 #include "fs/filesystem.h"
 #include "fuzz_support.h"
+#include "platform/wildcard.h"
 #include "support/text.h"
-#include "support/wildcard.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "safe_names.h"
+#include "support/safe_names.h"
 #include "update_paths.h"
 
 namespace {

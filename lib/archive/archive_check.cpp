@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "archive/archive_fs.h"
-#include "archive/archive_table.h"
 #include "archive/epk2_format.h"
+#include "archive_table.h"
 #include "fs/filesystem.h"
 #include "platform/platform.h"
 #include "stream/file_handles.h"

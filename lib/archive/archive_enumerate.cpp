@@ -3,7 +3,7 @@
 // ARCHIVE_MAX_DEPTH, and a damaged one cannot exhaust the machine stack.
 #include <cstring>
 
-#include "archive/archive_table.h"
+#include "archive_table.h"
 
 static constexpr uint32_t ARCHIVE_MAX_DEPTH = FS_PATH_SIZE / 2;
 

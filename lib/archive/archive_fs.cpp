@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "archive/archive_fs.h"
-#include "archive/archive_table.h"
+#include "archive_table.h"
 #include "stream/file_handles.h"
 #include "stream/stream.h"
 #include "support/memory.h"

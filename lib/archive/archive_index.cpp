@@ -5,7 +5,7 @@
 // would, in constant time instead of one comparison per sibling.
 #include <cstring>
 
-#include "archive/archive_table.h"
+#include "archive_table.h"
 #include "support/memory.h"
 
 namespace {

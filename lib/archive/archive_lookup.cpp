@@ -3,7 +3,7 @@
 // empty.
 #include <cstring>
 
-#include "archive/archive_table.h"
+#include "archive_table.h"
 #include "fs/filesystem.h"
 #include "support/text.h"
 

@@ -1,7 +1,7 @@
 // Reading an archive's header and table. Archives arrive as downloads, so the
 // header is checked against the archive's real size before anything is
 // allocated from its counts.
-#include "archive/archive_table.h"
+#include "archive_table.h"
 #include "stream/stream.h"
 #include "support/messages.h"
 

@@ -1,7 +1,7 @@
 // Checks a descrambled table before anything walks it: lookups and
 // enumeration then follow links without further tests and cannot leave the
 // table copy, loop, or overflow a 512-byte path.
-#include "archive/archive_table.h"
+#include "archive_table.h"
 #include "fs/filesystem.h"
 #include "support/memory.h"
 #include "support/messages.h"

@@ -1,4 +1,4 @@
-#include "archive/builder_check.h"
+#include "builder_check.h"
 
 #include <zlib.h>
 

@@ -8,9 +8,9 @@
 
 #include "archive/archive_builder.h"
 #include "archive/archive_fs.h"
-#include "archive/builder_internal.h"
-#include "archive/builder_pipeline.h"
 #include "archive/epk2_format.h"
+#include "builder_internal.h"
+#include "builder_pipeline.h"
 #include "fs/filesystem.h"
 #include "platform/platform.h"
 #include "stream/file_handles.h"

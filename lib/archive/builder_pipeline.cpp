@@ -1,4 +1,4 @@
-#include "archive/builder_pipeline.h"
+#include "builder_pipeline.h"
 
 #include <new>
 

@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "archive/builder_internal.h"
 #include "archive/epk2_format.h"
+#include "builder_internal.h"
 #include "stream/file_handles.h"
 #include "stream/stream.h"
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 
 #include "archive/archive_fs.h"
-#include "archive/builder_check.h"
-#include "archive/builder_internal.h"
 #include "archive/entry_read.h"
 #include "archive/epk2_format.h"
+#include "builder_check.h"
+#include "builder_internal.h"
 #include "fs/filesystem.h"
 #include "stream/file_handles.h"
 #include "stream/stream.h"

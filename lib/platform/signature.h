@@ -1,5 +1,5 @@
 // Signatures of the patch publisher: ECDSA over P-256 with SHA-256, keys and
-// signatures in the forms OpenSSL reads and writes (support/key_encoding.h):
+// signatures in the forms OpenSSL reads and writes (platform/key_encoding.h):
 //
 //   openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out NAME.key
 //   openssl pkey -in NAME.key -pubout -out NAME.pub

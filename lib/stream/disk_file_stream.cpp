@@ -1,7 +1,7 @@
 #include "platform/platform.h"
 #include "stream/file_handles.h"
 #include "stream/stream.h"
-#include "stream/stream_seek.h"
+#include "stream_seek.h"
 #include "support/memory.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include <cstring>
 
 #include "stream/stream.h"
-#include "stream/stream_seek.h"
+#include "stream_seek.h"
 #include "support/memory.h"
 
 namespace {

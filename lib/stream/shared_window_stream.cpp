@@ -2,7 +2,7 @@
 // streams on several threads read one handle without disturbing each other.
 #include "stream/file_handles.h"
 #include "stream/stream.h"
-#include "stream/stream_seek.h"
+#include "stream_seek.h"
 #include "support/memory.h"
 
 namespace {

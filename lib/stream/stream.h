@@ -125,3 +125,11 @@ uint32_t stream_write_s32(Stream* stream, int32_t value);
 uint32_t stream_write_u32(Stream* stream, uint32_t value);
 uint32_t stream_write_s64(Stream* stream, int64_t value);
 uint32_t stream_write_u64(Stream* stream, uint64_t value);
+
+// Reads one CR LF line into buffer (at most size - 1 bytes, then a NUL). A
+// lone LF is part of the line, a CR before any other byte is dropped, and a
+// longer line comes back in pieces. An empty line and the end both give 0:
+// ask the stream's state to tell them apart.
+uint32_t read_line(Stream* stream, char* buffer, uint32_t size);
+// Writes text and then CR LF; returns the count of the first write.
+uint32_t write_line(Stream* stream, const char* text);

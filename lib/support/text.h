@@ -5,8 +5,6 @@
 
 #include <cstdint>
 
-struct Stream;
-
 // True for a lead byte of a code page 932 double-byte character.
 inline bool text_is_lead_byte(unsigned char c) {
     return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
@@ -27,13 +25,6 @@ inline int text_char_length(const char* text) {
 
 // Cuts text in place at every separator into at most maximum pieces.
 uint32_t split_text(char* text, char separator, char** pieces, uint32_t maximum);
-// Reads one CR LF line into buffer (at most size - 1 bytes, then a NUL). A
-// lone LF is part of the line, a CR before any other byte is dropped, and a
-// longer line comes back in pieces. An empty line and the end both give 0:
-// ask the stream's state to tell them apart.
-uint32_t read_line(Stream* stream, char* buffer, uint32_t size);
-// Writes text and then CR LF; returns the count of the first write.
-uint32_t write_line(Stream* stream, const char* text);
 
 // Path routines: "/" and the backslash both separate. Names and extensions
 // point into path; a destination may be path itself.

@@ -6,8 +6,8 @@
 #include <functional>
 #include <vector>
 
-#include "archive/archive_table.h"
 #include "archive/test_archive_writer.h"
+#include "archive_table.h"
 #include "common/test_support.h"
 #include "stream/stream.h"
 #include "support/memory.h"

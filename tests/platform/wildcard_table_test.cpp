@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "support/wildcard.h"
+#include "platform/wildcard.h"
 
 namespace {
 

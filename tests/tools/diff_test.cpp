@@ -11,8 +11,8 @@
 #include "archive/archive_fs.h"
 #include "common/test_support.h"
 #include "console_text.h"
+#include "platform/wildcard.h"
 #include "support/text.h"
-#include "support/wildcard.h"
 #include "tools/tool_test_support.h"
 #include "update_texts.h"
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "common/test_support.h"
-#include "support/key_encoding.h"
+#include "platform/key_encoding.h"
 #include "tools/tool_test_support.h"
 
 #ifndef _WIN32

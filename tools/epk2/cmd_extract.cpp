@@ -3,11 +3,11 @@
 #include "console_text.h"
 #include "entry_reader.h"
 #include "platform/platform.h"
+#include "platform/wildcard.h"
 #include "progress.h"
-#include "safe_names.h"
 #include "stream/stream.h"
 #include "stream/work_file.h"
-#include "support/wildcard.h"
+#include "support/safe_names.h"
 #include "tool_support.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/posix/codepage.h"
+#include "codepage.h"
 
 #include <cstring>
 #include <iconv.h>

@@ -10,9 +10,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "attributes.h"
+#include "codepage.h"
 #include "platform/platform.h"
-#include "platform/posix/attributes.h"
-#include "platform/posix/codepage.h"
 
 // The file functions behave as their Win32 counterparts do for the library:
 // the same open rules, one logical transfer per call, the size split into

@@ -4,10 +4,10 @@
 #include <new>
 #include <sys/stat.h>
 
+#include "attributes.h"
+#include "codepage.h"
 #include "platform/platform.h"
-#include "platform/posix/attributes.h"
-#include "platform/posix/codepage.h"
-#include "support/wildcard.h"
+#include "platform/wildcard.h"
 
 // A folder listing in the manner of FindFirstFileA: the pattern's last
 // component selects the entries ("*" takes all), and "." and ".." come

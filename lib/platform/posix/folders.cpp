@@ -5,10 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "attributes.h"
+#include "codepage.h"
+#include "path_canonical.h"
 #include "platform/platform.h"
-#include "platform/posix/attributes.h"
-#include "platform/posix/codepage.h"
-#include "platform/posix/path_canonical.h"
 
 char platform_separator() {
     return '/';

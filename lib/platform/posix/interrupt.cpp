@@ -5,9 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "codepage.h"
+#include "interrupt.h"
 #include "platform/platform.h"
-#include "platform/posix/codepage.h"
-#include "platform/posix/interrupt.h"
 
 // Work files to remove when a signal ends the process. The handler may run
 // on any thread at any moment, so the slots are fixed storage filled before

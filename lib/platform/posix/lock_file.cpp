@@ -4,9 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "codepage.h"
+#include "interrupt.h"
 #include "platform/platform.h"
-#include "platform/posix/codepage.h"
-#include "platform/posix/interrupt.h"
 
 // The lock is flock() on the lock file. Whoever releases it removes the
 // file first, so a process that opened the old file and then got its lock

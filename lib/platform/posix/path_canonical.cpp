@@ -1,4 +1,4 @@
-#include "platform/posix/path_canonical.h"
+#include "path_canonical.h"
 
 #include <cstring>
 

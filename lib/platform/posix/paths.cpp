@@ -1,10 +1,10 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "codepage.h"
+#include "path_canonical.h"
 #include "platform/platform.h"
-#include "platform/posix/codepage.h"
-#include "platform/posix/path_canonical.h"
-#include "support/wildcard.h"
+#include "platform/wildcard.h"
 
 // The shell's path buffers hold MAX_PATH bytes.
 constexpr size_t PATH_COMBINE_SIZE = 260;

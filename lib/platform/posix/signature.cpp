@@ -1,5 +1,5 @@
 // Signatures through OpenSSL's libcrypto (3.0 or later). Keys and signatures
-// are parsed by support/key_encoding first, so that both builds refuse the
+// are parsed by platform/key_encoding first, so that both builds refuse the
 // same inputs with the same words; OpenSSL then gets the DER it checked.
 #include "platform/signature.h"
 
@@ -16,8 +16,8 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/posix/codepage.h"
-#include "support/key_encoding.h"
+#include "codepage.h"
+#include "platform/key_encoding.h"
 
 struct SignatureHasher {
     EVP_MD_CTX* context;

@@ -4,7 +4,7 @@
 #include <shlwapi.h>
 
 #include "platform/platform.h"
-#include "support/wildcard.h"
+#include "platform/wildcard.h"
 
 bool platform_module_path(char* buffer, uint32_t length) {
     // A path that does not fit comes back cut to length, not as a failure.

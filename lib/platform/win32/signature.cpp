@@ -4,15 +4,15 @@
 // before the first line of the program runs, and would answer every check.
 //
 // CNG takes keys as its own blobs and signatures as r || s; keys and
-// signatures are parsed and converted by support/key_encoding.
+// signatures are parsed and converted by platform/key_encoding.
 #include <windows.h>
 
 #include <bcrypt.h>
 
 #include <cstring>
 
+#include "platform/key_encoding.h"
 #include "platform/signature.h"
-#include "support/key_encoding.h"
 
 namespace {
 

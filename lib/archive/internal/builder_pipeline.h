@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/builder_internal.h"
+#include "builder_internal.h"
 
 class PreparePipeline {
   public:

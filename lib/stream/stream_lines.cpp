@@ -1,7 +1,6 @@
 #include <cstring>
 
 #include "stream/stream.h"
-#include "support/text.h"
 
 uint32_t read_line(Stream* stream, char* buffer, uint32_t size) {
     if (buffer == nullptr || size == 0) {

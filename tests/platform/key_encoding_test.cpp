@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "support/key_encoding.h"
+#include "platform/key_encoding.h"
 
 namespace {
 

@@ -1,13 +1,17 @@
-#include "support/wildcard.h"
+#include "platform/wildcard.h"
 
 #include <cstring>
 
-#include "support/text.h"
-
 // The length in bytes of the character at text: 2 for a code page 932 lead
-// byte followed by a trail byte, else 1 (as text_char_length counts).
+// byte followed by a trail byte, else 1, as text_char_length counts. A lead
+// byte before anything else (a "/", the NUL) stands alone, so the byte after
+// it keeps its meaning.
 static int wildcard_char_length(const char* text) {
-    return text_char_length(text);
+    unsigned char lead = static_cast<unsigned char>(text[0]);
+    unsigned char trail = static_cast<unsigned char>(text[1]);
+    bool is_lead = (lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC);
+    bool is_trail = (trail >= 0x40 && trail <= 0x7E) || (trail >= 0x80 && trail <= 0xFC);
+    return is_lead && is_trail ? 2 : 1;
 }
 
 static char wildcard_fold(char c) {
@@ -65,25 +69,25 @@ static bool wildcard_match_one(const char* path, const char* pattern) {
     return wildcard_pattern_end(pattern);
 }
 
-bool wildcard_match(const char* path, const char* spec) {
-    if (!path || !spec) {
+bool wildcard_match(const char* path, const char* patterns) {
+    if (!path || !patterns) {
         return false;
     }
-    if (std::strcmp(spec, "*.*") == 0) {
+    if (std::strcmp(patterns, "*.*") == 0) {
         return true; // the MS-DOS "every file", also for names without a "."
     }
-    while (*spec != '\0') {
-        while (*spec == ' ') {
-            ++spec;
+    while (*patterns != '\0') {
+        while (*patterns == ' ') {
+            ++patterns;
         }
-        if (wildcard_match_one(path, spec)) {
+        if (wildcard_match_one(path, patterns)) {
             return true;
         }
-        while (!wildcard_pattern_end(spec)) {
-            spec += wildcard_char_length(spec);
+        while (!wildcard_pattern_end(patterns)) {
+            patterns += wildcard_char_length(patterns);
         }
-        if (*spec == ';') {
-            ++spec;
+        if (*patterns == ';') {
+            ++patterns;
         }
     }
     return false;

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "stream/stream.h"
-#include "support/text.h"
 
 namespace {
 

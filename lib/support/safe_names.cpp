@@ -1,4 +1,4 @@
-#include "safe_names.h"
+#include "support/safe_names.h"
 
 #include <cctype>
 
