@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "archive/archive_table.h"
-#include "archive/test_archive_writer.h"
-#include "common/test_support.h"
 #include "stream/stream.h"
 #include "support/memory.h"
+#include "support/test_archive_writer.h"
+#include "support/test_support.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <set>
 
 #include "archive/archive_fs.h"
-#include "common/test_support.h"
 #include "console_text.h"
+#include "support/test_support.h"
 #include "support/text.h"
 #include "support/wildcard.h"
 #include "tools/tool_test_support.h"

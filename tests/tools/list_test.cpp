@@ -1,7 +1,7 @@
 // "epk2 list": the table and --json, in archive order.
 #include <gtest/gtest.h>
 
-#include "common/test_support.h"
+#include "support/test_support.h"
 #include "tools/tool_test_support.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <map>
 
-#include "common/test_support.h"
+#include "support/test_support.h"
 #include "tools/tool_test_support.h"
 
 #ifdef _WIN32

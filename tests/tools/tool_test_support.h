@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "archive/test_archive_writer.h"
+#include "support/test_archive_writer.h"
 
 namespace tooltest {
 

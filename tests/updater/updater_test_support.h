@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/test_support.h"
+#include "support/test_support.h"
 #include "tool_support.h"
 #include "update_logic.h"
 #include "version_info.h"
