@@ -1,7 +1,7 @@
 // Helpers for the epk2 tool's tests: running the tool in-process with its
 // output captured, the command-line form of code page 932 names, files and
 // folders over the platform layer (so Japanese names work on both builds),
-// folder snapshots, and a small JSON reader for "list --json".
+// folder snapshots, and reading the JSON of "list --json".
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "support/test_archive_writer.h"
 
@@ -64,21 +66,14 @@ std::vector<std::string> lines_of(const std::string& text);
 std::vector<std::string> words_of(const std::string& line);
 bool contains(const std::string& text, const std::string& part);
 
-// A JSON value, as read by parse_json.
-struct Json {
-    enum Kind { NUL, BOOLEAN, NUMBER, STRING, ARRAY, OBJECT } kind = NUL;
-    bool boolean = false;
-    double number = 0;
-    std::string text; // STRING: UTF-8
-    std::vector<Json> items;
-    std::vector<std::pair<std::string, Json>> members;
-
-    // The member of that name; null when absent or not an object.
-    const Json* get(const std::string& name) const;
-};
+// The tool's JSON output, read with nlohmann/json.
+using Json = nlohmann::json;
 
 // Strict JSON (RFC 8259): one value with blanks around it, strings valid
-// UTF-8 with \u escapes decoded. False with error set otherwise.
+// UTF-8. False with error set to the parser's account otherwise.
 bool parse_json(const std::string& text, Json& value, std::string& error);
+
+// The member of that name; null when absent or when json is no object.
+const Json* member(const Json& json, const std::string& name);
 
 } // namespace tooltest
