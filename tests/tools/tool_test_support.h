@@ -1,7 +1,7 @@
 // Helpers for the epk2 tool's tests: running the tool in-process with its
-// output captured, the command-line form of code page 932 names, files and
-// folders over the platform layer (so Japanese names work on both builds),
-// folder snapshots, and reading the JSON of "list --json".
+// output captured, the command-line form of code page 932 names, folder
+// snapshots, and reading the JSON of "list --json". Files and folders by code
+// page 932 paths come from the shared support library.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/platform_files.h"
 #include "support/test_archive_writer.h"
 
 namespace tooltest {
@@ -31,21 +32,6 @@ std::string arg(const std::string& cp932);
 
 // UTF-8 form of a code page 932 text, on both builds (JSON output is UTF-8).
 std::string utf8(const std::string& cp932);
-
-// Joins with the platform separator; "/" inside name becomes the separator
-// too ("/" is never a trail byte in code page 932).
-std::string join(const std::string& folder, const std::string& name);
-
-// Files and folders by code page 932 paths.
-void write_file(const std::string& path, const std::string& bytes);
-std::string read_file(const std::string& path); // "<missing>" when it cannot be read
-bool path_exists(const std::string& path);
-bool is_folder(const std::string& path);
-void make_folder(const std::string& path);
-// Makes each folder of relative (separated by "/") below root, then writes
-// the file at its end.
-void write_tree_file(const std::string& root, const std::string& relative,
-                     const std::string& bytes);
 
 // Everything below a folder: relative path ("a/b.txt", code page 932) to the
 // file's bytes; folders appear as "a/" with the value "<folder>".
