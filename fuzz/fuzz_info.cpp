@@ -209,7 +209,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Fields patch = read_from_memory(patch_text);
 
     // Without "info.txt" nothing is set and the reader says so.
-    FileSystem* empty = memory_fs_open({});
+    FileSystem* empty = memory_fs_open(MemoryTree{});
     VersionInfo untouched, info;
     std::memset(&untouched, 0x5A, sizeof untouched);
     info = untouched;

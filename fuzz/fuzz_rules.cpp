@@ -2,7 +2,7 @@
 // them. Input: the "_config.txt" bytes up to the first "\0\0", then paths
 // separated by NUL bytes. Every pattern read from the rules, and every path
 // taken as a pattern too, is matched against every path, and each answer is
-// compared with a plain dynamic-programming matcher.
+// compared with the reference matcher the unit tests trust too.
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -12,6 +12,7 @@
 #include "fs/filesystem.h"
 #include "fuzz_support.h"
 #include "platform/wildcard.h"
+#include "support/reference_wildcard.h"
 #include "support/text.h"
 
 namespace {
@@ -20,82 +21,6 @@ constexpr size_t MAX_ITEMS = 64;
 // Budget of path length times pattern length for the reference matcher; the
 // matcher under test runs on every pair regardless.
 constexpr uint64_t REFERENCE_BUDGET = 2u << 20;
-
-// The text cut into characters: a code page 932 lead byte and the byte after
-// it form one, unless that byte is the end. A single-byte character is its
-// byte with ASCII letters folded to capitals; a double-byte one is marked
-// by a bit above the byte range and never folded.
-using Characters = std::vector<uint32_t>;
-constexpr uint32_t DOUBLE_BYTE = 0x10000;
-
-Characters characters(const std::string& text) {
-    Characters out;
-    for (size_t i = 0; i < text.size();) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        if (text_is_lead_byte(c) && i + 1 < text.size() &&
-            text_is_trail_byte(static_cast<unsigned char>(text[i + 1]))) {
-            out.push_back(DOUBLE_BYTE | c << 8 | static_cast<unsigned char>(text[i + 1]));
-            i += 2;
-        } else {
-            out.push_back(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-            i += 1;
-        }
-    }
-    return out;
-}
-
-// Whole-path match of one pattern, by a table over (path position, pattern
-// position), computed from the ends.
-bool reference_match_one(const Characters& path, const Characters& pattern) {
-    size_t n = path.size(), m = pattern.size();
-    std::vector<char> next(m + 1), current(m + 1);
-    // Row for the path's end: only trailing stars match nothing.
-    next[m] = 1;
-    for (size_t j = m; j-- > 0;) {
-        next[j] = pattern[j] == '*' && next[j + 1];
-    }
-    for (size_t i = n; i-- > 0;) {
-        current[m] = 0;
-        for (size_t j = m; j-- > 0;) {
-            if (pattern[j] == '*') {
-                current[j] = current[j + 1] || next[j];
-            } else {
-                current[j] = (pattern[j] == '?' || pattern[j] == path[i]) && next[j + 1];
-            }
-        }
-        std::swap(current, next);
-    }
-    return next[0];
-}
-
-bool reference_match(const Characters& path, const std::string& pattern_list) {
-    if (pattern_list == "*.*") {
-        return true;
-    }
-    std::vector<Characters> patterns(1);
-    for (uint32_t c : characters(pattern_list)) {
-        if (c == ';') {
-            patterns.emplace_back();
-        } else {
-            patterns.back().push_back(c);
-        }
-    }
-    // The piece after a final ";" (or of an empty list) is never tried.
-    if (patterns.back().empty()) {
-        patterns.pop_back();
-    }
-    for (Characters& pattern : patterns) {
-        size_t blanks = 0;
-        while (blanks < pattern.size() && pattern[blanks] == ' ') {
-            ++blanks;
-        }
-        pattern.erase(pattern.begin(), pattern.begin() + long(blanks));
-        if (reference_match_one(path, pattern)) {
-            return true;
-        }
-    }
-    return false;
-}
 
 // The rules as read, or none when the file is refused (over 64 KiB or more
 // than 4096 patterns). Lines of blanks only are no patterns.
@@ -164,7 +89,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     tried.insert(tried.end(), paths.begin(), paths.end());
     uint64_t budget = REFERENCE_BUDGET;
     for (const std::string& path : paths) {
-        Characters path_characters = characters(path);
         bool any_rule = false;
         for (size_t i = 0; i < tried.size(); ++i) {
             bool got = wildcard_match(path.c_str(), tried[i].c_str());
@@ -176,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 continue;
             }
             budget -= cost;
-            if (got != reference_match(path_characters, tried[i])) {
+            if (got != reference_wildcard_match(path, tried[i])) {
                 fuzz_fail("wildcard_match(\"%s\", \"%s\") = %d", path.c_str(), tried[i].c_str(),
                           int(got));
             }

@@ -13,8 +13,6 @@
 
 #include "archive/archive_builder.h"
 #include "fs/filesystem.h"
-#include "stream/stream.h"
-#include "support/memory.h"
 #include "support/messages.h"
 
 void fuzz_fail(const char* format, ...) {
@@ -42,76 +40,6 @@ void quiet_hook(intptr_t, const char* text) {
         std::fputs(text, stderr);
     }
 }
-
-struct MemoryFs {
-    FileSystemHeader header;
-    std::vector<MemoryEntry> entries;
-};
-
-MemoryFs* memory_of(FileSystem* fs) {
-    return reinterpret_cast<MemoryFs*>(fs);
-}
-
-const MemoryEntry* find_file(const MemoryFs& fs, const char* path) {
-    std::string full = path[0] == '/' ? std::string(path) : "/" + std::string(path);
-    for (const MemoryEntry& entry : fs.entries) {
-        if (!entry.directory && entry.path == full) {
-            return &entry;
-        }
-    }
-    return nullptr;
-}
-
-int memory_close(FileSystem* fs) {
-    delete memory_of(fs);
-    return 1;
-}
-
-// The stream owns a copy of the content, taken from the caller's allocator
-// so that mem_free can give it back.
-Stream* memory_open(FileSystem* fs, const char* path, uint32_t, uint32_t, uint32_t flags,
-                    Allocator* allocator) {
-    if (!path || (flags & STREAM_OPEN_WRITE)) {
-        return nullptr;
-    }
-    const MemoryEntry* entry = find_file(*memory_of(fs), path);
-    if (!entry) {
-        return nullptr;
-    }
-    uint32_t size = static_cast<uint32_t>(entry->content.size());
-    auto* copy = static_cast<char*>(mem_alloc(allocator, size ? size : 1, 0));
-    if (!copy) {
-        return nullptr;
-    }
-    std::memcpy(copy, entry->content.data(), size);
-    Stream* stream = stream_open_memory(copy, size, STREAM_OPEN_READ, 1, allocator);
-    if (!stream) {
-        mem_free(copy);
-    }
-    return stream;
-}
-
-int memory_enumerate(FileSystem* fs, const char* path, int recursive, void* context,
-                     EnumCallback callback) {
-    if (std::strcmp(path, "/") != 0) {
-        return 0;
-    }
-    for (const MemoryEntry& item : memory_of(fs)->entries) {
-        if (!recursive && item.path.find('/', 1) != std::string::npos) {
-            continue;
-        }
-        DirEntry entry{};
-        std::strncpy(entry.name, item.path.c_str(), sizeof entry.name - 1);
-        entry.size = item.directory ? 0 : static_cast<uint32_t>(item.content.size());
-        entry.attributes = item.directory ? DIRENTRY_DIRECTORY : 0;
-        if (callback) {
-            callback(context, fs, &entry);
-        }
-    }
-    return 1;
-}
-
-const FileSystemOps memory_fs_ops = {memory_close, memory_open, memory_enumerate, nullptr, nullptr};
 
 std::mutex temp_lock;
 std::set<std::string> temp_paths;
@@ -146,13 +74,6 @@ void arm_cleanup() {
 
 void fuzz_quiet_messages() {
     set_message_hook(0, quiet_hook);
-}
-
-FileSystem* memory_fs_open(const std::vector<MemoryEntry>& entries) {
-    auto* fs = new MemoryFs{};
-    fs->header.ops = &memory_fs_ops;
-    fs->entries = entries;
-    return reinterpret_cast<FileSystem*>(fs);
 }
 
 bool fuzz_pack(const std::vector<MemoryEntry>& entries, const std::string& output,

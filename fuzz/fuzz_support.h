@@ -1,12 +1,14 @@
-// Helpers shared by the fuzz targets: an in-memory file system, per-process
-// temporary files, a reference line splitter and a quiet message hook.
+// Helpers shared by the fuzz targets: packing from memory, per-process
+// temporary files, a reference line splitter and a quiet message hook. The
+// in-memory file system and the reference wildcard matcher come from the
+// support library the unit tests share.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-struct FileSystem;
+#include "support/memory_fs.h"
 
 // Stops the process with a message; a fuzz target's way of saying that the
 // code under test gave a wrong answer.
@@ -16,20 +18,6 @@ struct FileSystem;
 // that each one is a terminated text of the documented size); with
 // EPK2_FUZZ_VERBOSE set in the environment they go to standard error.
 void fuzz_quiet_messages();
-
-// One entry of a memory file system: an absolute path ("/a/b"), its content
-// and whether it is a directory.
-struct MemoryEntry {
-    std::string path;
-    std::string content;
-    bool directory = false;
-};
-
-// A FileSystem over entries held in memory. Enumeration of "/" reports the
-// entries in the order given (recursive or only the top level); open finds a
-// file by absolute path or by a path relative to the root. The entries are
-// copied; close frees everything.
-FileSystem* memory_fs_open(const std::vector<MemoryEntry>& entries);
 
 // Packs entries (a memory file system) into an archive at output with the
 // builder, without a log. False with error set when the builder refuses.

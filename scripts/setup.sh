@@ -24,9 +24,11 @@ need_root() { # what is missing
 # libssl-dev: OpenSSL's libcrypto checks and makes patch signatures.
 demo_packages=(build-essential cmake ninja-build pkg-config zlib1g-dev libssl-dev)
 
+# nlohmann-json3-dev: header-only; the tests of both builds read the tool's
+# JSON output with it.
 native_packages=(
   "${demo_packages[@]}"
-  libgtest-dev googletest openssl
+  libgtest-dev googletest openssl nlohmann-json3-dev
   clang libclang-rt-dev
   zip unzip time locales gnuplot-nox help2man
 )

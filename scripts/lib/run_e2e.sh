@@ -6,7 +6,8 @@
 # Each case prepares a download folder (the updater and Patch.dat) and an
 # install folder from small trees packed with the native epk2 tool, points
 # the game's uninstall entry at the install folder (or removes it), and runs
-# updater_e2e_driver.exe, which starts the updater, reads the dialog, presses
+# updater_e2e_driver.exe (built from tests/updater/e2e/, as is the game stub
+# updater_e2e_game.exe), which starts the updater, reads the dialog, presses
 # its buttons and writes what it saw to a report. The case then compares the
 # report and the files on disk with what the user must get.
 #
@@ -47,7 +48,7 @@ e2e_problem() { e2e_problems+=("$1"); }
 e2e_drive() { # report, steps...
     local report=$1
     shift
-    e2e_wine 240 "$e2e_bin/updater_e2e_driver.exe" "$(e2e_winpath "$report")" "$@" \
+    e2e_wine 240 "$e2e_helpers/updater_e2e_driver.exe" "$(e2e_winpath "$report")" "$@" \
         >>"$e2e_log" 2>&1
     e2e_driver_status "$report" $?
 }
@@ -466,7 +467,7 @@ e2e_case_patch_missing() {
 e2e_case_launch() {
     local dir=$1 report=$1/report.txt
     e2e_layout "$dir" 1.0 full
-    cp "$e2e_bin/updater_e2e_game.exe" "$dir/game/Tessavane.exe"
+    cp "$e2e_helpers/updater_e2e_game.exe" "$dir/game/Tessavane.exe"
     e2e_registry_set "$(e2e_winpath "$dir/game")\\"
     e2e_drive "$report" start "$(e2e_winpath "$dir/dl/TessavaneUpdater.exe")" dump start \
         click 1 wait-exit 30 || return
@@ -526,7 +527,7 @@ e2e_case_second_update() {
 e2e_case_click_during_update() {
     local dir=$1 report=$1/report.txt
     e2e_layout "$dir" 1.1 full
-    cp "$e2e_bin/updater_e2e_game.exe" "$dir/game/Tessavane.exe"
+    cp "$e2e_helpers/updater_e2e_game.exe" "$dir/game/Tessavane.exe"
     e2e_registry_set "$(e2e_winpath "$dir/game")\\"
     e2e_drive "$report" start "$(e2e_winpath "$dir/dl/TessavaneUpdater.exe")" \
         click-queued 1 wait-text 1008 "アップデートが完了しました。" 60 settle 1000 dump after \
@@ -548,7 +549,7 @@ e2e_case_responsive_update() {
     e2e_layout "$dir" 1.1 full
     e2e_many_files "$dir/trees/base/many" 6000
     e2e_pack "$dir/trees/base" "$dir/game/Tessavane.dat" || return
-    cp "$e2e_bin/updater_e2e_game.exe" "$dir/game/Tessavane.exe"
+    cp "$e2e_helpers/updater_e2e_game.exe" "$dir/game/Tessavane.exe"
     e2e_registry_set "$(e2e_winpath "$dir/game")\\"
     local total
     total=$(e2e_union_count "$dir/trees/base" "$dir/trees/patch")
@@ -583,7 +584,7 @@ e2e_case_responsive_update() {
 e2e_case_game_holds_data() {
     local dir=$1 report=$1/report.txt
     e2e_layout "$dir" 1.1 full
-    cp "$e2e_bin/updater_e2e_game.exe" "$dir/game/Tessavane.exe"
+    cp "$e2e_helpers/updater_e2e_game.exe" "$dir/game/Tessavane.exe"
     e2e_registry_set "$(e2e_winpath "$dir/game")\\"
     if ! e2e_hold_start "$dir/game/Tessavane.exe" "$dir/game/Tessavane.dat" "$dir"; then
         e2e_hold_stop "$dir"
@@ -784,6 +785,7 @@ run_e2e_tests() { # Windows build folder
     local top=${root:-$(pwd)}
     echo "== updater end-to-end tests under Wine"
     e2e_bin=$top/$1/updater/win32
+    e2e_helpers=$top/$1/tests/updater/e2e
     e2e_windows=$top/$1
     e2e_test_key=$top/tests/data/signing/test_only_publisher
     e2e_root=$top/build/e2e
@@ -797,8 +799,8 @@ run_e2e_tests() { # Windows build folder
 
     local missing=
     for file in "$e2e_bin/TessavaneUpdater.exe" "$e2e_bin/TessavaneUpdater_signed.exe" \
-        "$e2e_bin/updater_e2e_driver.exe" "$e2e_bin/updater_e2e_game.exe" "$e2e_windows/epk2.exe" \
-        "$e2e_epk2"; do
+        "$e2e_helpers/updater_e2e_driver.exe" "$e2e_helpers/updater_e2e_game.exe" \
+        "$e2e_windows/epk2.exe" "$e2e_epk2"; do
         [ -f "$file" ] || missing="$missing $file"
     done
     for tool in wine wineserver Xvfb import i686-w64-mingw32-objdump; do

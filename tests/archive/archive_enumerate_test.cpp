@@ -2,8 +2,8 @@
 
 #include "archive/archive_fs.h"
 #include "archive/archive_test_support.h"
-#include "archive/test_archive_writer.h"
-#include "common/test_support.h"
+#include "support/test_archive_writer.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -79,7 +79,7 @@ TEST(ArchiveEnumerate, PathsThatNameNoDirectoryGiveZero) {
     FsPtr fs(archive_open(nullptr, save_archive(dir, build_test_archive(tree_archive())).c_str(),
                           nullptr));
     ASSERT_TRUE(fs);
-    MessageCapture messages;
+    RawMessageCapture messages;
     for (const char* path :
          {"/_extract/", "/missing", "/info.txt", "//", "/_EXTRACT", "/_extract//sub"}) {
         int result = -1;

@@ -7,9 +7,9 @@
 #include "archive/archive_fs.h"
 #include "archive/archive_test_support.h"
 #include "archive/epk2_format.h"
-#include "archive/test_archive_writer.h"
-#include "common/test_support.h"
 #include "stream/stream.h"
+#include "support/test_archive_writer.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ Outcome try_archive(const std::string& bytes, const TempDir& dir) {
     Outcome outcomes[2];
     for (int from_disk = 0; from_disk < 2; ++from_disk) {
         CountingAllocator allocator;
-        MessageCapture messages;
+        RawMessageCapture messages;
         FileSystem* fs =
             from_disk ? archive_open(nullptr, save_archive(dir, bytes).c_str(), &allocator.base)
                       : archive_open_memory(bytes.data(), uint32_t(bytes.size()), &allocator.base);
@@ -66,7 +66,7 @@ Outcome try_archive(const std::string& bytes, const TempDir& dir) {
 }
 
 std::string refusal_text(const std::string& bytes) {
-    MessageCapture messages;
+    RawMessageCapture messages;
     FileSystem* fs = archive_open_memory(bytes.data(), uint32_t(bytes.size()), nullptr);
     if (fs) {
         fs_close(fs);
@@ -259,7 +259,7 @@ TEST(ArchiveHostile, HugeCountsAllocateNothingBeyondTheFile) {
     std::string bytes = build_test_archive({});
     test_set_u32(bytes, 20, 0x0AAAAAAB); // 24 * this wraps to a small 32-bit value
     CountingAllocator allocator;
-    MessageCapture messages;
+    RawMessageCapture messages;
     EXPECT_EQ(archive_open_memory(bytes.data(), uint32_t(bytes.size()), &allocator.base), nullptr);
     EXPECT_EQ(allocator.base.used, 0u);
     EXPECT_EQ(messages.messages().size(), 1u);

@@ -6,11 +6,11 @@
 #include <functional>
 #include <vector>
 
-#include "archive/test_archive_writer.h"
 #include "archive_table.h"
-#include "common/test_support.h"
 #include "stream/stream.h"
 #include "support/memory.h"
+#include "support/test_archive_writer.h"
+#include "support/test_support.h"
 
 namespace {
 

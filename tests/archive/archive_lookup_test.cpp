@@ -2,9 +2,9 @@
 
 #include "archive/archive_fs.h"
 #include "archive/archive_test_support.h"
-#include "archive/test_archive_writer.h"
-#include "common/test_support.h"
 #include "stream/stream.h"
+#include "support/test_archive_writer.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ TEST(ArchiveLookup, FindsFilesByAbsoluteOrRootRelativePath) {
     FsPtr fs(archive_open(nullptr, save_archive(dir, build_test_archive(game_archive())).c_str(),
                           nullptr));
     ASSERT_TRUE(fs);
-    MessageCapture messages;
+    RawMessageCapture messages;
     ArchiveEntryInfo with_slash{}, without{};
     ASSERT_TRUE(archive_entry_info(fs.get(), "/info.txt", &with_slash));
     ASSERT_TRUE(archive_entry_info(fs.get(), "info.txt", &without));
@@ -60,7 +60,7 @@ TEST(ArchiveLookup, MissesAreReportedWithTheCallersPath) {
     FsPtr fs(archive_open(nullptr, save_archive(dir, build_test_archive(game_archive())).c_str(),
                           nullptr));
     ASSERT_TRUE(fs);
-    MessageCapture messages;
+    RawMessageCapture messages;
     const char* misses[] = {
         "INFO.TXT",   // names compare case-sensitively
         "/_extract",  // a directory is not a file
@@ -94,7 +94,7 @@ TEST(ArchiveLookup, RelativePathsFollowTheCurrentDirectory) {
     ASSERT_EQ(fs_set_current_dir(fs.get(), "/_extract"), 1);
     EXPECT_TRUE(opens(fs.get(), "readme.txt"));
     EXPECT_TRUE(opens(fs.get(), "/info.txt"));
-    MessageCapture messages;
+    RawMessageCapture messages;
     EXPECT_FALSE(opens(fs.get(), "info.txt"));
     // Names come out absolute, so a callback can open them whatever the
     // current directory is.

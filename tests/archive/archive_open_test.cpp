@@ -5,9 +5,9 @@
 #include "archive/archive_fs.h"
 #include "archive/archive_test_support.h"
 #include "archive/epk2_format.h"
-#include "archive/test_archive_writer.h"
-#include "common/test_support.h"
 #include "stream/stream.h"
+#include "support/test_archive_writer.h"
+#include "support/test_support.h"
 
 TEST(ArchiveOpen, EmptyArchiveIsSixtyFourBytesAndOpens) {
     std::string bytes = build_test_archive({});
@@ -18,7 +18,7 @@ TEST(ArchiveOpen, EmptyArchiveIsSixtyFourBytesAndOpens) {
     EXPECT_EQ(test_table_get_u32(bytes, 0), 24u); // the root's empty name
 
     TempDir dir;
-    MessageCapture messages;
+    RawMessageCapture messages;
     FsPtr fs(archive_open(nullptr, save_archive(dir, bytes).c_str(), nullptr));
     ASSERT_TRUE(fs);
     EXPECT_TRUE(messages.messages().empty());
@@ -46,7 +46,7 @@ TEST(ArchiveOpen, EmptyArchiveIsSixtyFourBytesAndOpens) {
 TEST(ArchiveOpen, RefusesOtherFilesWithTheirMessageAndLeavesNothingOpen) {
     TempDir dir;
     CountingAllocator allocator;
-    MessageCapture messages;
+    RawMessageCapture messages;
 
     std::string text = "This is a plain text file, long enough to hold a header.\r\n";
     EXPECT_EQ(archive_open(nullptr, save_archive(dir, text, "a.txt").c_str(), &allocator.base),
@@ -159,7 +159,7 @@ TEST(ArchiveOpen, OpensThroughAParentFileSystem) {
 
     // Inside a compressed entry only a window from its start can be read:
     // the archive's table reads, entries further in are refused.
-    MessageCapture messages;
+    RawMessageCapture messages;
     FsPtr packed(archive_open(parent.get(), "/packed.dat", nullptr));
     ASSERT_TRUE(packed);
     EXPECT_EQ(fs_open(packed.get(), "/x.txt", 0, 0, STREAM_OPEN_READ, nullptr), nullptr);

@@ -3,10 +3,10 @@
 #include "archive/archive_fs.h"
 #include "archive/archive_test_support.h"
 #include "archive/epk2_format.h"
-#include "archive/test_archive_writer.h"
-#include "common/test_support.h"
 #include "fs/disk_fs.h"
 #include "stream/stream.h"
+#include "support/test_archive_writer.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -163,7 +163,7 @@ TEST(ArchiveRead, EntriesCannotBeOpenedForWriting) {
     std::string path = archives.dir.file("test.dat");
     for (FileSystem* fs : archives.both()) {
         ASSERT_NE(fs, nullptr);
-        MessageCapture messages;
+        RawMessageCapture messages;
         EXPECT_EQ(fs_open(fs, "/info.txt", 0, 0, STREAM_OPEN_WRITE, nullptr), nullptr);
         EXPECT_EQ(fs_open(fs, "/info.txt", 0, 0, STREAM_OPEN_READ | STREAM_OPEN_WRITE, nullptr),
                   nullptr);
@@ -205,7 +205,7 @@ TEST(ArchiveInfo, RecordFiguresAndStoredBytes) {
         EXPECT_EQ(stream_state(raw), STREAM_STATE_END);
         EXPECT_EQ(read_and_close(raw), "");
 
-        MessageCapture messages;
+        RawMessageCapture messages;
         EXPECT_FALSE(archive_entry_info(fs, "/dir", &info));
         EXPECT_EQ(archive_open_stored(fs, "/missing", nullptr), nullptr);
     }

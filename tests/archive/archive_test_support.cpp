@@ -1,27 +1,9 @@
 #include "archive/archive_test_support.h"
 
-#include <algorithm>
 #include <cstdlib>
 
-#include "common/test_support.h"
 #include "stream/stream.h"
-#include "support/messages.h"
-
-MessageCapture::MessageCapture() {
-    set_message_hook(reinterpret_cast<intptr_t>(this), &MessageCapture::hook);
-}
-
-MessageCapture::~MessageCapture() {
-    set_message_hook(0, nullptr);
-}
-
-bool MessageCapture::has(const std::string& text) const {
-    return std::find(messages_.begin(), messages_.end(), text) != messages_.end();
-}
-
-void MessageCapture::hook(intptr_t value, const char* text) {
-    reinterpret_cast<MessageCapture*>(value)->messages_.push_back(text);
-}
+#include "support/test_support.h"
 
 static void* counting_allocate(Allocator* allocator, uint32_t size) {
     void* block = std::malloc(size ? size : 1);

@@ -1,5 +1,6 @@
-// Shared helpers of the archive tests: message capture, a counting
-// allocator, whole-stream reads and enumeration capture.
+// Shared helpers of the archive tests: a counting allocator, whole-stream
+// reads and enumeration capture (message capture comes from the shared
+// support library).
 #pragma once
 
 #include <cstdint>
@@ -9,27 +10,10 @@
 
 #include "fs/filesystem.h"
 #include "support/memory.h"
+#include "support/message_capture.h"
 
 struct Stream;
 class TempDir;
-
-// Collects every library message while alive (texts as delivered, with
-// "Error: " and the line feed).
-class MessageCapture {
-  public:
-    MessageCapture();
-    ~MessageCapture();
-    MessageCapture(const MessageCapture&) = delete;
-    MessageCapture& operator=(const MessageCapture&) = delete;
-
-    const std::vector<std::string>& messages() const { return messages_; }
-    bool has(const std::string& text) const;
-    void clear() { messages_.clear(); }
-
-  private:
-    static void hook(intptr_t value, const char* text);
-    std::vector<std::string> messages_;
-};
 
 // An allocator over malloc that counts the blocks still handed out, to show
 // that a refused or closed archive leaves nothing behind.

@@ -9,9 +9,9 @@
 
 #include "archive/archive_fs.h"
 #include "archive/builder_test_support.h"
-#include "archive/test_archive_writer.h"
-#include "common/test_support.h"
 #include "platform/platform.h"
+#include "support/test_archive_writer.h"
+#include "support/test_support.h"
 
 namespace {
 

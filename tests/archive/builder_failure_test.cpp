@@ -7,9 +7,9 @@
 
 #include "archive/archive_fs.h"
 #include "archive/builder_test_support.h"
-#include "common/test_support.h"
 #include "stream/stream.h"
 #include "support/memory.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -62,21 +62,21 @@ Stream* open_failing(const char* path, void* context) {
         new FailingStream{&failing_ops, disk, *static_cast<uint32_t*>(context)});
 }
 
-MemoryFsSpec sample_spec() {
-    MemoryFsSpec spec;
-    spec.entries = {{"/info.txt", "version=1"},
-                    {"/data/", ""},
+MemoryTree sample_tree() {
+    MemoryTree tree;
+    tree.entries = {{"/info.txt", "version=1"},
+                    {"/data", "", true},
                     {"/data/text", make_bytes(40000, 2)},
                     {"/data/big", make_bytes(2 * 1024 * 1024 + 5, 4, false)},
                     {"/z", make_bytes(3000, 9)}};
-    return spec;
+    return tree;
 }
 
 } // namespace
 
 TEST(BuilderFailures, AnOutputThatCannotBeCreatedFailsThePack) {
     TempDir dir;
-    FsPtr source(memory_fs_create(sample_spec()));
+    FsPtr source(memory_fs_open(sample_tree()));
     ArchiveBuilder builder;
     builder.options.log = nullptr;
     std::string out = dir.file("missing-folder") + "/out.dat";
@@ -92,17 +92,17 @@ TEST(BuilderFailures, AnOutputThatCannotBeCreatedFailsThePack) {
 TEST(BuilderFailures, ASourceEntryThatCannotBeOpenedOrReadFailsThePack) {
     for (const char* broken : {"/z", "/data/text", "/data/big"}) {
         TempDir dir;
-        MemoryFsSpec unopenable = sample_spec();
+        MemoryTree unopenable = sample_tree();
         unopenable.unopenable.insert(broken);
-        FsPtr source(memory_fs_create(unopenable));
+        FsPtr source(memory_fs_open(unopenable));
         PackResult result = pack_sources(dir, source.get(), nullptr);
         EXPECT_FALSE(result.ok) << broken;
         EXPECT_NE(result.error.find(broken), std::string::npos) << result.error;
         EXPECT_FALSE(file_exists(dir.file("out.dat"))) << broken;
 
-        MemoryFsSpec short_read = sample_spec();
+        MemoryTree short_read = sample_tree();
         short_read.short_by[broken] = 1;
-        FsPtr shorter(memory_fs_create(short_read));
+        FsPtr shorter(memory_fs_open(short_read));
         result = pack_sources(dir, shorter.get(), nullptr);
         EXPECT_FALSE(result.ok) << broken;
         EXPECT_NE(result.error.find(broken), std::string::npos) << result.error;
@@ -112,7 +112,7 @@ TEST(BuilderFailures, ASourceEntryThatCannotBeOpenedOrReadFailsThePack) {
 
 TEST(BuilderFailures, AWriteThatComesUpShortAnywhereFailsThePack) {
     TempDir complete_dir;
-    FsPtr complete_source(memory_fs_create(sample_spec()));
+    FsPtr complete_source(memory_fs_open(sample_tree()));
     PackResult complete = pack_sources(complete_dir, complete_source.get(), nullptr);
     ASSERT_TRUE(complete.ok) << complete.error;
     const uint32_t total = static_cast<uint32_t>(complete.bytes.size());
@@ -121,7 +121,7 @@ TEST(BuilderFailures, AWriteThatComesUpShortAnywhereFailsThePack) {
     // table rewrite (which writes past the end of all data last).
     for (uint32_t budget : {0u, 10u, 40u, 200u, 5000u, 30000u, total / 2, total - 1, total + 40}) {
         TempDir dir;
-        FsPtr source(memory_fs_create(sample_spec()));
+        FsPtr source(memory_fs_open(sample_tree()));
         BuilderOptions options;
         options.open_output = open_failing;
         options.open_output_context = &budget;
@@ -134,11 +134,11 @@ TEST(BuilderFailures, AWriteThatComesUpShortAnywhereFailsThePack) {
 
 TEST(BuilderFailures, LimitsOfTheFormatAreRefusedWithAMessage) {
     TempDir dir;
-    MemoryFsSpec many;
+    MemoryTree many;
     for (uint32_t i = 0; i <= 65535; ++i) {
         many.entries.push_back({"/f" + std::to_string(i), ""});
     }
-    FsPtr many_source(memory_fs_create(many));
+    FsPtr many_source(memory_fs_open(many));
     PackResult result = pack_sources(dir, many_source.get(), nullptr);
     EXPECT_FALSE(result.ok);
     EXPECT_NE(result.error.find("65,535"), std::string::npos) << result.error;
@@ -146,14 +146,14 @@ TEST(BuilderFailures, LimitsOfTheFormatAreRefusedWithAMessage) {
 
     // 63 components below the root fit; 64 do not.
     for (int depth : {63, 64}) {
-        MemoryFsSpec deep;
+        MemoryTree deep;
         std::string path;
         for (int i = 1; i < depth; ++i) {
             path += "/d";
-            deep.entries.push_back({path + "/", ""});
+            deep.entries.push_back({path, "", true});
         }
         deep.entries.push_back({path + "/leaf", "x"});
-        FsPtr deep_source(memory_fs_create(deep));
+        FsPtr deep_source(memory_fs_open(deep));
         result = pack_sources(dir, deep_source.get(), nullptr);
         EXPECT_EQ(result.ok, depth == 63) << depth << " " << result.error;
         if (depth == 64) {
@@ -166,7 +166,7 @@ TEST(BuilderFailures, ASourceArchiveThatChangesWhileReadFailsThePack) {
     // Another process appends to the archive between its opening and the
     // end of the pack: what was read may mix old and new bytes.
     TempDir dir;
-    FsPtr memory(memory_fs_create(sample_spec()));
+    FsPtr memory(memory_fs_open(sample_tree()));
     ASSERT_TRUE(pack_sources(dir, memory.get(), nullptr).ok);
     const std::string source_path = dir.file("source.dat");
     ASSERT_EQ(std::rename(dir.file("out.dat").c_str(), source_path.c_str()), 0);

@@ -5,33 +5,33 @@
 
 #include "archive/archive_fs.h"
 #include "archive/builder_test_support.h"
-#include "archive/test_archive_writer.h"
-#include "common/test_support.h"
 #include "stream/stream.h"
+#include "support/test_archive_writer.h"
+#include "support/test_support.h"
 
 namespace {
 
 // Sizes around the 1024-byte scrambling limit, empty and stored entries,
 // compressible and incompressible content, one file large enough to stream.
-MemoryFsSpec varied_tree(uint32_t seed) {
-    MemoryFsSpec spec;
-    spec.entries = {{"/_config.txt", "[NoCompression]\r\n*.raw\r\n"},
-                    {"/a/", ""},
+MemoryTree varied_tree(uint32_t seed) {
+    MemoryTree tree;
+    tree.entries = {{"/_config.txt", "[NoCompression]\r\n*.raw\r\n"},
+                    {"/a", "", true},
                     {"/a/empty.txt", ""},
                     {"/a/limit-1.txt", make_bytes(1023, seed + 1)},
                     {"/a/limit.txt", make_bytes(1024, seed + 2)},
                     {"/a/limit+1.txt", make_bytes(1025, seed + 3)},
                     {"/a/stored.raw", make_bytes(1024, seed + 4, false)},
                     {"/a/tiny.raw", "xy"},
-                    {"/b/", ""},
+                    {"/b", "", true},
                     {"/b/noise.bin", make_bytes(70000, seed + 5, false)},
                     {"/b/large.txt", make_bytes(5 * 1024 * 1024 + 3, seed + 6)},
                     {"/b/text.txt", make_bytes(200000, seed + 7)}};
     for (int i = 0; i < 40; ++i) {
-        spec.entries.push_back(
+        tree.entries.push_back(
             {"/b/small" + std::to_string(i) + ".txt", make_bytes(50 + i * 37, i)});
     }
-    return spec;
+    return tree;
 }
 
 std::string pack_to(const TempDir& dir, const std::string& name, FileSystem* first,
@@ -55,7 +55,7 @@ BuilderOptions with(unsigned threads, bool recompress) {
 
 TEST(BuilderFastPaths, WorkerThreadsGiveByteIdenticalArchives) {
     TempDir dir;
-    FsPtr source(memory_fs_create(varied_tree(1)));
+    FsPtr source(memory_fs_open(varied_tree(1)));
     std::string single =
         read_whole_file(pack_to(dir, "single.dat", source.get(), nullptr, with(1, false)));
     for (unsigned threads : {2u, 3u, 8u}) {
@@ -69,14 +69,14 @@ TEST(BuilderFastPaths, CopiedEntriesReadBackLikeRecompressedOnes) {
     TempDir dir;
     // The base is packed alone, so its keys differ from the ones the merged
     // archive gives the same files (the patch's files come first).
-    FsPtr base_tree(memory_fs_create(varied_tree(2)));
+    FsPtr base_tree(memory_fs_open(varied_tree(2)));
     std::string base_path = pack_to(dir, "base.dat", base_tree.get(), nullptr, with(1, false));
-    MemoryFsSpec patch_spec;
-    patch_spec.entries = {{"/_config.txt", "[NoCompression]\r\n*.raw\r\n"},
-                          {"/new.txt", make_bytes(3000, 9)},
-                          {"/a/", ""},
-                          {"/a/limit.txt", make_bytes(1024, 77)}};
-    FsPtr patch_tree(memory_fs_create(patch_spec));
+    MemoryTree patch_files;
+    patch_files.entries = {{"/_config.txt", "[NoCompression]\r\n*.raw\r\n"},
+                           {"/new.txt", make_bytes(3000, 9)},
+                           {"/a", "", true},
+                           {"/a/limit.txt", make_bytes(1024, 77)}};
+    FsPtr patch_tree(memory_fs_open(patch_files));
     std::string patch_path = pack_to(dir, "patch.dat", patch_tree.get(), nullptr, with(1, false));
 
     FsPtr patch(archive_open(nullptr, patch_path.c_str(), nullptr));
@@ -145,11 +145,11 @@ TEST(BuilderFastPaths, AChangedCompressionDecisionIsNotCopied) {
     TempDir dir;
     // The base stores *.raw uncompressed; a patch whose rules compress
     // everything must deflate those entries anew rather than copy them.
-    FsPtr base_tree(memory_fs_create(varied_tree(3)));
+    FsPtr base_tree(memory_fs_open(varied_tree(3)));
     std::string base_path = pack_to(dir, "base.dat", base_tree.get(), nullptr, with(1, false));
-    MemoryFsSpec patch_spec;
-    patch_spec.entries = {{"/readme.txt", "patch"}};
-    FsPtr patch_tree(memory_fs_create(patch_spec));
+    MemoryTree patch_files;
+    patch_files.entries = {{"/readme.txt", "patch"}};
+    FsPtr patch_tree(memory_fs_open(patch_files));
     std::string patch_path = pack_to(dir, "patch.dat", patch_tree.get(), nullptr, with(1, false));
     FsPtr patch(archive_open(nullptr, patch_path.c_str(), nullptr));
     FsPtr base(archive_open(nullptr, base_path.c_str(), nullptr));
@@ -166,7 +166,7 @@ TEST(BuilderFastPaths, ADamagedSourceEntryIsNotCopiedIntoTheNewArchive) {
     for (const char* victim : {"/b/text.txt", "/b/large.txt"}) { // prepared, streamed
         for (unsigned threads : {1u, 4u}) {
             TempDir dir;
-            FsPtr base_tree(memory_fs_create(varied_tree(4)));
+            FsPtr base_tree(memory_fs_open(varied_tree(4)));
             std::string base_path =
                 pack_to(dir, "base.dat", base_tree.get(), nullptr, with(1, false));
             RecordView damaged{};
@@ -180,9 +180,9 @@ TEST(BuilderFastPaths, ADamagedSourceEntryIsNotCopiedIntoTheNewArchive) {
             bytes[damaged.data_offset + damaged.stored_size / 2] ^= 0x40;
             write_whole_file(base_path, bytes);
 
-            MemoryFsSpec patch_spec;
-            patch_spec.entries = {{"/new.txt", "new"}};
-            FsPtr patch(memory_fs_create(patch_spec));
+            MemoryTree patch_files;
+            patch_files.entries = {{"/new.txt", "new"}};
+            FsPtr patch(memory_fs_open(patch_files));
             FsPtr base(archive_open(nullptr, base_path.c_str(), nullptr));
             ArchiveBuilder builder;
             builder.options.log = nullptr;
@@ -198,7 +198,7 @@ TEST(BuilderFastPaths, ADamagedSourceEntryIsNotCopiedIntoTheNewArchive) {
 
 TEST(BuilderFastPaths, SecondSourceCopiesCanBeCarriedOverUncheckedButFirstSourceOnesNever) {
     TempDir dir;
-    FsPtr tree(memory_fs_create(varied_tree(5)));
+    FsPtr tree(memory_fs_open(varied_tree(5)));
     std::string damaged_path = pack_to(dir, "damaged.dat", tree.get(), nullptr, with(1, false));
     RecordView victim{};
     for (const RecordView& record : file_records(damaged_path)) {
@@ -211,9 +211,9 @@ TEST(BuilderFastPaths, SecondSourceCopiesCanBeCarriedOverUncheckedButFirstSource
     bytes[victim.data_offset + victim.stored_size / 2] ^= 0x40;
     write_whole_file(damaged_path, bytes);
 
-    MemoryFsSpec patch_spec;
-    patch_spec.entries = {{"/_config.txt", "[NoCompression]\r\n*.raw\r\n"}, {"/new.txt", "new"}};
-    FsPtr patch(memory_fs_create(patch_spec));
+    MemoryTree patch_files;
+    patch_files.entries = {{"/_config.txt", "[NoCompression]\r\n*.raw\r\n"}, {"/new.txt", "new"}};
+    FsPtr patch(memory_fs_open(patch_files));
     FsPtr damaged(archive_open(nullptr, damaged_path.c_str(), nullptr));
     BuilderOptions unchecked = with(4, false);
     unchecked.check_second_source_copies = false;

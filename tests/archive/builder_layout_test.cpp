@@ -4,15 +4,13 @@
 
 #include "archive/builder_test_support.h"
 #include "archive/epk2_format.h"
-#include "archive/test_archive_writer.h"
-#include "common/test_support.h"
+#include "support/test_archive_writer.h"
+#include "support/test_support.h"
 
 namespace {
 
-FsPtr memory_source(std::vector<std::pair<std::string, std::string>> entries) {
-    MemoryFsSpec spec;
-    spec.entries = std::move(entries);
-    return FsPtr(memory_fs_create(spec));
+FsPtr memory_source(const std::vector<MemoryEntry>& entries) {
+    return FsPtr(memory_fs_open(entries));
 }
 
 std::vector<std::string> names_of(const ReadBack& back) {
@@ -56,13 +54,13 @@ TEST(BuilderLayout, PackedTreeReadsBackEntryForEntry) {
     const std::string big = make_bytes(3 * 1024 * 1024 + 17, 7); // streams past the memory path
     const std::string noise = make_bytes(5000, 3, false);
     FsPtr source = memory_source({{"/info.txt", "version=1.0\r\n"},
-                                  {"/data/", ""},
+                                  {"/data", "", true},
                                   {"/data/big.txt", big},
                                   {"/data/noise.bin", noise},
                                   {"/data/empty.txt", ""},
-                                  {"/data/sub/", ""},
+                                  {"/data/sub", "", true},
                                   {"/data/sub/x", "x"},
-                                  {"/emptydir/", ""}});
+                                  {"/emptydir", "", true}});
     PackResult result = pack_sources(dir, source.get(), nullptr);
     ASSERT_TRUE(result.ok) << result.error;
     ReadBack back = read_back(dir.file("out.dat"));
@@ -80,7 +78,7 @@ TEST(BuilderLayout, PackedTreeReadsBackEntryForEntry) {
 
 TEST(BuilderLayout, KeysRotateAndBlocksAreAlignedInFileOrder) {
     TempDir dir;
-    std::vector<std::pair<std::string, std::string>> entries;
+    std::vector<MemoryEntry> entries;
     for (int i = 0; i < 6; ++i) {
         entries.push_back({"/f" + std::to_string(i), make_bytes(100 + 700 * i, i)});
     }
@@ -105,7 +103,7 @@ TEST(BuilderLayout, FirstSourceWinsAndKeepsItsPlaceInTheSiblingOrder) {
     FsPtr patch = memory_source({{"/b.txt", "patch b"}, {"/info.txt", "version=2"}});
     FsPtr base = memory_source({{"/a.txt", "base a"},
                                 {"/info.txt", "version=1 and longer"},
-                                {"/shared/", ""},
+                                {"/shared", "", true},
                                 {"/shared/base_only", "base only"}});
     PackResult result = pack_sources(dir, patch.get(), base.get());
     ASSERT_TRUE(result.ok) << result.error;
@@ -125,8 +123,9 @@ TEST(BuilderLayout, FirstSourceWinsAndKeepsItsPlaceInTheSiblingOrder) {
 
 TEST(BuilderLayout, DirectoriesMergeAndANameCanBeBothFileAndDirectory) {
     TempDir dir;
-    FsPtr first = memory_source({{"/d/", ""}, {"/d/one", "1"}, {"/x", "file x"}});
-    FsPtr second = memory_source({{"/d/", ""}, {"/d/two", "2"}, {"/x/", ""}, {"/x/inner", "in"}});
+    FsPtr first = memory_source({{"/d", "", true}, {"/d/one", "1"}, {"/x", "file x"}});
+    FsPtr second =
+        memory_source({{"/d", "", true}, {"/d/two", "2"}, {"/x", "", true}, {"/x/inner", "in"}});
     PackResult result = pack_sources(dir, first.get(), second.get());
     ASSERT_TRUE(result.ok) << result.error;
     ReadBack back = read_back(dir.file("out.dat"));
@@ -139,12 +138,12 @@ TEST(BuilderLayout, DirectoriesMergeAndANameCanBeBothFileAndDirectory) {
 
 TEST(BuilderLayout, SvnEntriesAreLeftOut) {
     TempDir dir;
-    FsPtr source = memory_source({{"/.svn/", ""},
+    FsPtr source = memory_source({{"/.svn", "", true},
                                   {"/.svn/entries", "svn"},
                                   {"/a.svnx", "also out"},
                                   {"/keep.txt", "kept"},
-                                  {"/sub/", ""},
-                                  {"/sub/.svn/", ""},
+                                  {"/sub", "", true},
+                                  {"/sub/.svn", "", true},
                                   {"/sub/.svn/text-base", "svn"},
                                   {"/sub/file", "kept too"}});
     PackResult result = pack_sources(dir, source.get(), nullptr);

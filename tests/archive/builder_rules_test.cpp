@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "archive/builder_test_support.h"
-#include "common/test_support.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -13,11 +13,11 @@ std::map<std::string, bool> compressed_after_pack(const std::string& config,
                                                   std::string* failed = nullptr) {
     TempDir dir;
     const std::string text = make_bytes(3000, 5);
-    MemoryFsSpec spec;
-    spec.entries = {{"/_config.txt", config}, {"/a.ogg", text},       {"/bgm/", ""},
+    MemoryTree tree;
+    tree.entries = {{"/_config.txt", config}, {"/a.ogg", text},       {"/bgm", "", true},
                     {"/bgm/b.ogg", text},     {"/bgm/c.OGG", text},   {"/bgm/d.txt", text},
-                    {"/script/", ""},         {"/script/e.txt", text}};
-    FsPtr source(memory_fs_create(spec));
+                    {"/script", "", true},    {"/script/e.txt", text}};
+    FsPtr source(memory_fs_open(tree));
     PackResult result = pack_sources(dir, source.get(), nullptr);
     if (failed) {
         *failed = result.ok ? std::string() : result.error;
@@ -118,10 +118,10 @@ TEST(BuilderRules, RuleFilesOverTheLimitsFailThePackNamingThem) {
     }
     // Read directly, a refused file leaves the patterns as they were; so
     // does one that stops short of its size.
-    MemoryFsSpec too_many{{{"/_config.txt", cases[3].config}}, {}, {}};
-    MemoryFsSpec cut_short{{{"/_config.txt", head + "\r\n"}}, {}, {{"/_config.txt", 4}}};
-    for (const auto& [spec, says] : {std::pair{too_many, "4096"}, std::pair{cut_short, "end"}}) {
-        FsPtr source(memory_fs_create(spec));
+    MemoryTree too_many{{{"/_config.txt", cases[3].config}}, {}, {}};
+    MemoryTree cut_short{{{"/_config.txt", head + "\r\n"}}, {}, {{"/_config.txt", 4}}};
+    for (const auto& [tree, says] : {std::pair{too_many, "4096"}, std::pair{cut_short, "end"}}) {
+        FsPtr source(memory_fs_open(tree));
         std::vector<std::string> patterns = {"kept"};
         std::string error;
         EXPECT_FALSE(read_packing_rules(source.get(), patterns, &error));

@@ -4,9 +4,9 @@
 #include <cstdio>
 
 #include "archive/archive_fs.h"
-#include "common/test_support.h"
 #include "fs/filesystem.h"
 #include "stream/stream.h"
+#include "support/test_support.h"
 
 PackResult pack_sources(const TempDir& dir, FileSystem* first, FileSystem* second,
                         BuilderOptions options, ProgressCallback callback, void* context) {

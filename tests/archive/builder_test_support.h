@@ -7,7 +7,7 @@
 
 #include "archive/archive_builder.h"
 #include "archive/archive_test_support.h"
-#include "archive/memory_fs.h"
+#include "support/memory_fs.h"
 
 struct PackResult {
     bool ok = false;

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "archive/archive_fs.h"
-#include "common/test_support.h"
 #include "stream/test_streams.h"
+#include "support/test_support.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 
 #include "archive/archive_fs.h"
 #include "archive/archive_test_support.h"
-#include "common/test_support.h"
 #include "stream/stream.h"
+#include "support/test_support.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 #include <filesystem>
 #include <string>
 
-#include "common/test_support.h"
 #include "fs/disk_fs.h"
 #include "fs_test_support.h"
 #include "stream/stream.h"
+#include "support/test_support.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -4,12 +4,12 @@
 #include <filesystem>
 #include <string>
 
-#include "common/test_support.h"
 #include "fs/disk_fs.h"
 #include "fs_test_support.h"
 #include "platform/platform.h"
 #include "stream/stream.h"
 #include "support/messages.h"
+#include "support/test_support.h"
 
 namespace {
 

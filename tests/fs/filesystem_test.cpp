@@ -4,10 +4,10 @@
 #include <filesystem>
 #include <string>
 
-#include "common/test_support.h"
 #include "fs/filesystem.h"
 #include "fs_test_support.h"
 #include "stream/stream.h"
+#include "support/test_support.h"
 
 static std::string resolve(FileSystem* fs, uint32_t size, const char* path, int* result) {
     char out[FS_PATH_SIZE];

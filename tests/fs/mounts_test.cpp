@@ -4,12 +4,12 @@
 #include <filesystem>
 #include <string>
 
-#include "common/test_support.h"
 #include "fs/disk_fs.h"
 #include "fs/filesystem.h"
 #include "fs_test_support.h"
 #include "stream/stream.h"
 #include "support/memory.h"
+#include "support/test_support.h"
 
 namespace {
 

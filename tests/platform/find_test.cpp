@@ -4,9 +4,9 @@
 #include <map>
 #include <string>
 
-#include "common/test_support.h"
 #include "platform/platform.h"
 #include "platform_test_support.h"
+#include "support/test_support.h"
 
 #ifndef _WIN32
 #include <fcntl.h>

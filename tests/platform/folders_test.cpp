@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <string>
 
-#include "common/test_support.h"
 #include "platform/platform.h"
 #include "platform_test_support.h"
+#include "support/test_support.h"
 
 namespace {
 

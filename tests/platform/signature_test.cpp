@@ -5,10 +5,10 @@
 
 #include <cstring>
 
-#include "common/test_support.h"
 #include "platform/key_encoding.h"
 #include "platform/signature.h"
 #include "platform_test_support.h"
+#include "support/test_support.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>

@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <string>
 
-#include "common/test_support.h"
 #include "stream/test_streams.h"
+#include "support/test_support.h"
 
 namespace {
 

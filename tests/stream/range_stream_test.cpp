@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "common/test_support.h"
 #include "stream/test_streams.h"
+#include "support/test_support.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <unistd.h>
 #endif
 
-#include "common/test_support.h"
 #include "stream/stream.h"
 #include "stream/work_file.h"
+#include "support/test_support.h"
 
 namespace {
 

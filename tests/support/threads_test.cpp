@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 
 #include "support/threads.h"
 
@@ -17,26 +20,36 @@ void start(Thread* thread, std::function<void()>* body) {
     ASSERT_NE(thread->handle, nullptr);
 }
 
-// Polls flag for up to limit_ms; a suite that hangs finds no fault.
-bool wait_for(const std::atomic<bool>& flag, uint32_t limit_ms = 5000) {
-    int64_t deadline = time_microseconds() + int64_t(limit_ms) * 1000;
-    while (!flag.load()) {
-        if (time_microseconds() > deadline)
-            return false;
-        sleep_ms(1);
+// A count that other threads raise and this one waits on. The wait returns
+// as soon as the count is reached; the limit only keeps a faulty primitive
+// from hanging the suite, and turns it into a failure instead.
+class Tally {
+  public:
+    void raise() {
+        std::lock_guard<std::mutex> hold(lock_);
+        ++count_;
+        changed_.notify_all();
     }
-    return true;
-}
+    bool wait_for(int expected, uint32_t limit_ms = 5000) {
+        std::unique_lock<std::mutex> hold(lock_);
+        return changed_.wait_for(hold, std::chrono::milliseconds(limit_ms),
+                                 [&] { return count_ >= expected; });
+    }
+    int count() {
+        std::lock_guard<std::mutex> hold(lock_);
+        return count_;
+    }
 
-bool wait_for_count(const std::atomic<int>& count, int expected, uint32_t limit_ms = 5000) {
-    int64_t deadline = time_microseconds() + int64_t(limit_ms) * 1000;
-    while (count.load() < expected) {
-        if (time_microseconds() > deadline)
-            return false;
-        sleep_ms(1);
-    }
-    return true;
-}
+  private:
+    std::mutex lock_;
+    std::condition_variable changed_;
+    int count_ = 0;
+};
+
+// How long a thread is given to do what it must not (pass a held lock, wake
+// without a signal) before the test checks that it did not. Nothing can show
+// that a thread is blocked, so this is the one place where time stands in.
+constexpr uint32_t CHANCE_MS = 50;
 
 // lock_try_enter from a second thread: the result and how long it took.
 struct TryResult {
@@ -46,18 +59,18 @@ struct TryResult {
 
 TryResult try_from_other_thread(Lock* lock) {
     TryResult result;
-    std::atomic<bool> done{false};
+    Tally done;
     std::function<void()> body = [&] {
         int64_t before = time_microseconds();
         result.taken = lock_try_enter(lock);
         result.elapsed_us = time_microseconds() - before;
         if (result.taken)
             lock_leave(lock);
-        done = true;
+        done.raise();
     };
     Thread thread;
     start(&thread, &body);
-    if (wait_for(done))
+    if (done.wait_for(1))
         thread_join(&thread);
     return result;
 }
@@ -91,23 +104,23 @@ TEST(Lock, EnterWaitsForTheHolder) {
     lock_enter(&lock);
     lock_enter(&lock);
 
-    std::atomic<bool> entered{false};
+    Tally arrived, entered;
     std::function<void()> body = [&] {
+        arrived.raise();
         lock_enter(&lock);
-        entered = true;
+        entered.raise();
         lock_leave(&lock);
     };
     Thread thread;
     start(&thread, &body);
 
-    sleep_ms(50);
-    EXPECT_FALSE(entered.load());
+    EXPECT_TRUE(arrived.wait_for(1));
+    EXPECT_FALSE(entered.wait_for(1, CHANCE_MS));
     lock_leave(&lock);
-    sleep_ms(50);
-    EXPECT_FALSE(entered.load()) << "released after one leave of two enters";
+    EXPECT_FALSE(entered.wait_for(1, CHANCE_MS)) << "released after one leave of two enters";
     lock_leave(&lock);
-    EXPECT_TRUE(wait_for(entered));
-    if (entered)
+    EXPECT_TRUE(entered.wait_for(1));
+    if (entered.count())
         thread_join(&thread);
     lock_delete(&lock);
 }
@@ -124,23 +137,22 @@ TEST(Event, OneSignalServesOneWait) {
     EXPECT_EQ(event_wait(&event), 0u);
     EXPECT_LT(time_microseconds() - before, 200000);
 
-    std::atomic<bool> woke{false};
+    Tally waiting, woke;
     std::function<void()> body = [&] {
+        waiting.raise();
         event_wait(&event);
-        woke = true;
+        woke.raise();
     };
     Thread thread;
     start(&thread, &body);
-    sleep_ms(100);
-    EXPECT_FALSE(woke.load()) << "the second wait did not block";
+    EXPECT_TRUE(waiting.wait_for(1));
+    EXPECT_FALSE(woke.wait_for(1, CHANCE_MS)) << "the second wait did not block";
 
     event_signal(&event);
-    EXPECT_TRUE(wait_for(woke));
+    EXPECT_TRUE(woke.wait_for(1));
     // Release a waiter that a faulty event left blocked, so the join returns.
-    for (int i = 0; i < 10 && !woke; ++i) {
+    for (int i = 0; i < 10 && !woke.wait_for(1, 10); ++i)
         event_signal(&event);
-        sleep_ms(10);
-    }
     thread_join(&thread);
     EXPECT_NE(event_destroy(&event), 0);
 }
@@ -148,35 +160,43 @@ TEST(Event, OneSignalServesOneWait) {
 TEST(Event, EachSignalReleasesOneWaiter) {
     Event event;
     event_create(&event);
-    std::atomic<int> woken{0};
+    Tally waiting, woken;
     std::function<void()> body = [&] {
+        waiting.raise();
         event_wait(&event);
-        woken++;
+        woken.raise();
     };
     Thread threads[3];
     for (Thread& thread : threads)
         start(&thread, &body);
-    sleep_ms(100); // let all three block
+    EXPECT_TRUE(waiting.wait_for(3));
 
     event_signal(&event);
-    EXPECT_TRUE(wait_for_count(woken, 1));
-    sleep_ms(50);
-    EXPECT_EQ(woken.load(), 1);
+    EXPECT_TRUE(woken.wait_for(1));
+    EXPECT_FALSE(woken.wait_for(2, CHANCE_MS)) << "one signal woke two waiters";
 
     // Two signals in a row with two waiters release both, even before the
     // first of them has run again.
     event_signal(&event);
     event_signal(&event);
-    EXPECT_TRUE(wait_for_count(woken, 3));
+    EXPECT_TRUE(woken.wait_for(3));
 
-    for (int i = 0; i < 30 && woken < 3; ++i) {
+    for (int i = 0; i < 30 && !woken.wait_for(3, 10); ++i)
         event_signal(&event);
-        sleep_ms(10);
-    }
     for (Thread& thread : threads)
         thread_join(&thread);
-    // Nothing is left over for a later wait.
-    EXPECT_EQ(woken.load(), 3);
+
+    // Nothing is left over for a later wait: three signals served three
+    // waiters, so a fourth waiter blocks until a signal of its own.
+    Thread late;
+    start(&late, &body);
+    EXPECT_TRUE(waiting.wait_for(4));
+    EXPECT_FALSE(woken.wait_for(4, CHANCE_MS)) << "a signal was left over";
+    event_signal(&event);
+    EXPECT_TRUE(woken.wait_for(4));
+    for (int i = 0; i < 10 && !woken.wait_for(4, 10); ++i)
+        event_signal(&event);
+    thread_join(&late);
     event_destroy(&event);
 }
 

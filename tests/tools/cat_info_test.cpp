@@ -2,7 +2,7 @@
 // the version information of info.txt).
 #include <gtest/gtest.h>
 
-#include "common/test_support.h"
+#include "support/test_support.h"
 #include "tools/tool_test_support.h"
 
 namespace {

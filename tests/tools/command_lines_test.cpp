@@ -6,7 +6,7 @@
 #include <regex>
 
 #include "cli.h"
-#include "common/test_support.h"
+#include "support/test_support.h"
 #include "tools/tool_test_support.h"
 #include "wide_console.h"
 

@@ -11,7 +11,7 @@
 #include <cstdio>
 
 #include "archive/epk2_format.h"
-#include "common/test_support.h"
+#include "support/test_support.h"
 #include "tools/tool_test_support.h"
 
 namespace {

@@ -9,9 +9,9 @@
 #include <set>
 
 #include "archive/archive_fs.h"
-#include "common/test_support.h"
 #include "console_text.h"
 #include "platform/wildcard.h"
+#include "support/test_support.h"
 #include "support/text.h"
 #include "tools/tool_test_support.h"
 #include "update_texts.h"
@@ -125,10 +125,10 @@ void write_tree(const std::string& root, const Files& files) {
 
 std::set<std::string> json_paths(const Json& json, const char* list) {
     std::set<std::string> paths;
-    const Json* items = json.get(list);
+    const Json* items = member(json, list);
     EXPECT_TRUE(items) << list;
-    for (const Json& item : items ? items->items : std::vector<Json>{}) {
-        paths.insert(item.get("path")->text);
+    for (const Json& item : items ? *items : Json::array()) {
+        paths.insert(item.at("path").get<std::string>());
     }
     return paths;
 }
@@ -147,9 +147,9 @@ std::set<std::string> archive_files(const std::string& archive) {
     std::string error;
     EXPECT_TRUE(parse_json(run_tool({"list", "--json", archive}).out, json, error)) << error;
     std::set<std::string> files;
-    for (const Json& entry : json.items) {
-        if (entry.get("type")->text == "file") {
-            files.insert(entry.get("path")->text);
+    for (const Json& entry : json) {
+        if (entry.at("type") == "file") {
+            files.insert(entry.at("path").get<std::string>());
         }
     }
     return files;
@@ -275,7 +275,7 @@ void run_case(const DiffCase& c, bool old_archive, bool new_archive) {
     EXPECT_EQ(json_paths(json, "added"), utf8_set(r.added));
     EXPECT_EQ(json_paths(json, "removed"), utf8_set(r.removed));
     EXPECT_EQ(json_paths(json, "extract"), utf8_set(r.copies));
-    EXPECT_EQ(json.get("proof")->get("removed")->number, double(r.removed.size()));
+    EXPECT_EQ(json.at("proof").at("removed").get<double>(), double(r.removed.size()));
 
     // The patch holds what changed, its control files, and the copies.
     std::set<std::string> carried = r.changed;
@@ -288,7 +288,7 @@ void run_case(const DiffCase& c, bool old_archive, bool new_archive) {
     EXPECT_EQ(archive_files(patch), utf8_set(carried));
     EXPECT_EQ(snapshot(out).size(), 1u) << "no work file is left beside the patch";
 
-    std::string version = json.get("patch")->get("version")->text;
+    std::string version = json.at("patch").at("version").get<std::string>();
     round_trip(temp.path(), old_files, new_files, patch, r, "version=" + version + "\r\n");
 }
 

@@ -4,7 +4,7 @@
 
 #include <set>
 
-#include "common/test_support.h"
+#include "support/test_support.h"
 #include "tools/tool_test_support.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "common/test_support.h"
+#include "support/test_support.h"
 #include "tools/tool_test_support.h"
 
 namespace {

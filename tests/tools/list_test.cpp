@@ -1,7 +1,7 @@
 // "epk2 list": the table and --json, in archive order.
 #include <gtest/gtest.h>
 
-#include "common/test_support.h"
+#include "support/test_support.h"
 #include "tools/tool_test_support.h"
 
 namespace {
@@ -115,39 +115,39 @@ TEST_F(ListTest, JsonIsOneArrayOfEntriesWithUtf8Paths) {
     Json json;
     std::string error;
     ASSERT_TRUE(parse_json(run.out, json, error)) << error << "\n" << run.out;
-    ASSERT_EQ(json.kind, Json::ARRAY);
-    ASSERT_EQ(json.items.size(), ORDER.size());
+    ASSERT_EQ(json.type(), Json::value_t::array);
+    ASSERT_EQ(json.size(), ORDER.size());
     for (size_t i = 0; i < ORDER.size(); ++i) {
         SCOPED_TRACE(ORDER[i]);
-        const Json& entry = json.items[i];
-        ASSERT_EQ(entry.kind, Json::OBJECT);
-        const Json* path = entry.get("path");
-        const Json* type = entry.get("type");
-        ASSERT_TRUE(path && path->kind == Json::STRING);
-        ASSERT_TRUE(type && type->kind == Json::STRING);
+        const Json& entry = json.at(i);
+        ASSERT_EQ(entry.type(), Json::value_t::object);
+        const Json* path = member(entry, "path");
+        const Json* type = member(entry, "type");
+        ASSERT_TRUE(path && path->is_string());
+        ASSERT_TRUE(type && type->is_string());
         // UTF-8 on both builds, whatever the terminal speaks.
-        EXPECT_EQ(path->text, utf8(ORDER[i]));
+        EXPECT_EQ(path->get<std::string>(), utf8(ORDER[i]));
         uint32_t file = file_index(ORDER[i]);
         if (file == 0) {
-            EXPECT_EQ(type->text, "directory");
-            EXPECT_EQ(entry.members.size(), 2u);
+            EXPECT_EQ(type->get<std::string>(), "directory");
+            EXPECT_EQ(entry.size(), 2u);
             continue;
         }
-        EXPECT_EQ(type->text, "file");
+        EXPECT_EQ(type->get<std::string>(), "file");
         Stored figures = record(file);
-        const Json* size = entry.get("size");
-        const Json* stored = entry.get("stored_size");
-        const Json* key = entry.get("key");
-        const Json* compressed = entry.get("compressed");
+        const Json* size = member(entry, "size");
+        const Json* stored = member(entry, "stored_size");
+        const Json* key = member(entry, "key");
+        const Json* compressed = member(entry, "compressed");
         ASSERT_TRUE(size && stored && key && compressed);
-        EXPECT_EQ(size->kind, Json::NUMBER);
-        EXPECT_EQ(size->number, double(figures.size));
-        EXPECT_EQ(stored->number, double(figures.stored));
-        EXPECT_EQ(key->number, double(figures.key));
-        ASSERT_EQ(compressed->kind, Json::BOOLEAN);
-        EXPECT_EQ(compressed->boolean, figures.size != figures.stored);
+        EXPECT_TRUE(size->is_number());
+        EXPECT_EQ(size->get<double>(), double(figures.size));
+        EXPECT_EQ(stored->get<double>(), double(figures.stored));
+        EXPECT_EQ(key->get<double>(), double(figures.key));
+        ASSERT_EQ(compressed->type(), Json::value_t::boolean);
+        EXPECT_EQ(compressed->get<bool>(), figures.size != figures.stored);
     }
-    EXPECT_EQ(json.items[8].get("path")->text, "/" + JP_FOLDER_UTF8 + "/" + JP_FILE_UTF8);
+    EXPECT_EQ(json.at(8).at("path").get<std::string>(), "/" + JP_FOLDER_UTF8 + "/" + JP_FILE_UTF8);
 
     // An archive with only its root is an empty array.
     const std::string empty = join(temp_.path(), "empty.dat");
@@ -155,8 +155,8 @@ TEST_F(ListTest, JsonIsOneArrayOfEntriesWithUtf8Paths) {
     ToolRun none = run_tool({"list", "--json", empty});
     EXPECT_EQ(none.status, 0);
     ASSERT_TRUE(parse_json(none.out, json, error)) << error << none.out;
-    EXPECT_EQ(json.kind, Json::ARRAY);
-    EXPECT_TRUE(json.items.empty());
+    EXPECT_EQ(json.type(), Json::value_t::array);
+    EXPECT_TRUE(json.empty());
     ToolRun table = run_tool({"list", empty});
     EXPECT_EQ(table.status, 0);
     EXPECT_TRUE(contains(table.out, "0 files, 0 directories")) << table.out;
@@ -180,8 +180,8 @@ TEST_F(ListTest, AttributeBitsNeverTurnAFileIntoADirectory) {
     std::string error;
     ASSERT_TRUE(parse_json(run.out, json, error)) << error << run.out;
     std::vector<std::pair<std::string, std::string>> got;
-    for (const Json& entry : json.items) {
-        got.emplace_back(entry.get("path")->text, entry.get("type")->text);
+    for (const Json& entry : json) {
+        got.emplace_back(entry.at("path").get<std::string>(), entry.at("type").get<std::string>());
     }
     const std::vector<std::pair<std::string, std::string>> expected = {
         {"/same", "directory"}, {"/other", "directory"},  {"/other/inside.txt", "file"},
@@ -212,13 +212,13 @@ TEST_F(ListTest, JsonStaysValidForAnyNameBytes) {
     Json json;
     std::string error;
     ASSERT_TRUE(parse_json(run.out, json, error)) << error << "\n" << run.out;
-    ASSERT_EQ(json.items.size(), 6u);
-    EXPECT_EQ(json.items[0].get("path")->text, "/q\"uote.txt");
-    EXPECT_EQ(json.items[1].get("path")->text, "/back\\slash");
-    EXPECT_EQ(json.items[2].get("path")->text, "/ctl\x01\x1f\t.txt");
-    EXPECT_EQ(json.items[5].get("path")->text, "/\xE3\x82\xBD\xE8\xA1\xA8"); // ソ表
-    for (const Json& entry : json.items) {
-        EXPECT_EQ(entry.get("type")->text, "file");
+    ASSERT_EQ(json.size(), 6u);
+    EXPECT_EQ(json.at(0).at("path").get<std::string>(), "/q\"uote.txt");
+    EXPECT_EQ(json.at(1).at("path").get<std::string>(), "/back\\slash");
+    EXPECT_EQ(json.at(2).at("path").get<std::string>(), "/ctl\x01\x1f\t.txt");
+    EXPECT_EQ(json.at(5).at("path").get<std::string>(), "/\xE3\x82\xBD\xE8\xA1\xA8"); // ソ表
+    for (const Json& entry : json) {
+        EXPECT_EQ(entry.at("type").get<std::string>(), "file");
     }
     // The reader used here refuses what is not JSON.
     EXPECT_FALSE(parse_json("[{\"path\": \"a\"},]", json, error));
@@ -296,9 +296,9 @@ TEST_F(ListTest, ControlCharactersInNamesAreShownEscaped) {
     Json json;
     std::string error;
     ASSERT_TRUE(parse_json(json_run.out, json, error)) << error << json_run.out;
-    ASSERT_EQ(json.items.size(), std::size(CONTROL_NAMES));
+    ASSERT_EQ(json.size(), std::size(CONTROL_NAMES));
     for (size_t i = 0; i < 3; ++i) { // the last is no code page 932 text
-        EXPECT_EQ(json.items[i].get("path")->text, utf8(CONTROL_NAMES[i].name));
+        EXPECT_EQ(json.at(i).at("path").get<std::string>(), utf8(CONTROL_NAMES[i].name));
     }
 }
 

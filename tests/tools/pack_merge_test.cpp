@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <map>
 
-#include "common/test_support.h"
+#include "support/test_support.h"
 #include "tools/tool_test_support.h"
 
 #ifdef _WIN32
@@ -30,10 +30,10 @@ std::map<std::string, bool> compression_of(const std::string& archive) {
     Json json;
     std::string error;
     EXPECT_TRUE(parse_json(run.out, json, error)) << error << run.out;
-    for (const Json& entry : json.items) {
-        const Json* compressed = entry.get("compressed");
+    for (const Json& entry : json) {
+        const Json* compressed = member(entry, "compressed");
         if (compressed) {
-            out[entry.get("path")->text] = compressed->boolean;
+            out[entry.at("path").get<std::string>()] = compressed->get<bool>();
         }
     }
     return out;
@@ -46,8 +46,8 @@ std::vector<std::string> paths_of(const std::string& archive) {
     Json json;
     std::string error;
     EXPECT_TRUE(parse_json(run.out, json, error)) << error << run.out;
-    for (const Json& entry : json.items) {
-        out.push_back(entry.get("path")->text);
+    for (const Json& entry : json) {
+        out.push_back(entry.at("path").get<std::string>());
     }
     return out;
 }

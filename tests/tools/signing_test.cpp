@@ -5,8 +5,8 @@
 
 #include <cstdlib>
 
-#include "common/test_support.h"
 #include "platform/key_encoding.h"
+#include "support/test_support.h"
 #include "tools/tool_test_support.h"
 
 #ifndef _WIN32

@@ -1,7 +1,7 @@
 // Helpers for the epk2 tool's tests: running the tool in-process with its
-// output captured, the command-line form of code page 932 names, files and
-// folders over the platform layer (so Japanese names work on both builds),
-// folder snapshots, and a small JSON reader for "list --json".
+// output captured, the command-line form of code page 932 names, folder
+// snapshots, and reading the JSON of "list --json". Files and folders by code
+// page 932 paths come from the shared support library.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +10,10 @@
 #include <utility>
 #include <vector>
 
-#include "archive/test_archive_writer.h"
+#include <nlohmann/json.hpp>
+
+#include "support/platform_files.h"
+#include "support/test_archive_writer.h"
 
 namespace tooltest {
 
@@ -29,21 +32,6 @@ std::string arg(const std::string& cp932);
 
 // UTF-8 form of a code page 932 text, on both builds (JSON output is UTF-8).
 std::string utf8(const std::string& cp932);
-
-// Joins with the platform separator; "/" inside name becomes the separator
-// too ("/" is never a trail byte in code page 932).
-std::string join(const std::string& folder, const std::string& name);
-
-// Files and folders by code page 932 paths.
-void write_file(const std::string& path, const std::string& bytes);
-std::string read_file(const std::string& path); // "<missing>" when it cannot be read
-bool path_exists(const std::string& path);
-bool is_folder(const std::string& path);
-void make_folder(const std::string& path);
-// Makes each folder of relative (separated by "/") below root, then writes
-// the file at its end.
-void write_tree_file(const std::string& root, const std::string& relative,
-                     const std::string& bytes);
 
 // Everything below a folder: relative path ("a/b.txt", code page 932) to the
 // file's bytes; folders appear as "a/" with the value "<folder>".
@@ -64,21 +52,14 @@ std::vector<std::string> lines_of(const std::string& text);
 std::vector<std::string> words_of(const std::string& line);
 bool contains(const std::string& text, const std::string& part);
 
-// A JSON value, as read by parse_json.
-struct Json {
-    enum Kind { NUL, BOOLEAN, NUMBER, STRING, ARRAY, OBJECT } kind = NUL;
-    bool boolean = false;
-    double number = 0;
-    std::string text; // STRING: UTF-8
-    std::vector<Json> items;
-    std::vector<std::pair<std::string, Json>> members;
-
-    // The member of that name; null when absent or not an object.
-    const Json* get(const std::string& name) const;
-};
+// The tool's JSON output, read with nlohmann/json.
+using Json = nlohmann::json;
 
 // Strict JSON (RFC 8259): one value with blanks around it, strings valid
-// UTF-8 with \u escapes decoded. False with error set otherwise.
+// UTF-8. False with error set to the parser's account otherwise.
 bool parse_json(const std::string& text, Json& value, std::string& error);
+
+// The member of that name; null when absent or when json is no object.
+const Json* member(const Json& json, const std::string& name);
 
 } // namespace tooltest

@@ -2,7 +2,7 @@
 // missing arguments, and where progress goes.
 #include <gtest/gtest.h>
 
-#include "common/test_support.h"
+#include "support/test_support.h"
 #include "tools/tool_test_support.h"
 
 namespace {

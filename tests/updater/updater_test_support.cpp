@@ -37,60 +37,9 @@ std::string info_txt(const std::string& version, const std::string& attribute,
            "\r\n";
 }
 
-std::string join(const std::string& folder, const std::string& name) {
-    std::string path = folder + platform_separator() + name;
-    for (char& c : path) {
-        if (c == '/') {
-            c = platform_separator(); // never a trail byte in code page 932
-        }
-    }
-    return path;
-}
-
-void make_folder(const std::string& path) {
-    platform_make_dir(path.c_str());
-}
-
-void write_file(const std::string& path, const std::string& bytes) {
-    PlatformFile file =
-        platform_file_open(path.c_str(), PLATFORM_ACCESS_WRITE, PLATFORM_CREATE_ALWAYS);
-    ASSERT_NE(file, PLATFORM_INVALID_FILE) << path;
-    uint32_t written = platform_file_write(file, bytes.data(), uint32_t(bytes.size()));
-    platform_file_close(file);
-    ASSERT_EQ(written, bytes.size()) << path;
-}
-
-std::string read_file(const std::string& path) {
-    PlatformFile file =
-        platform_file_open(path.c_str(), PLATFORM_ACCESS_READ, PLATFORM_OPEN_EXISTING);
-    if (file == PLATFORM_INVALID_FILE) {
-        return "<missing>";
-    }
-    uint32_t size = 0;
-    platform_file_size(file, &size, nullptr);
-    std::string bytes(size, '\0');
-    uint32_t got = size ? platform_file_read(file, bytes.data(), size) : 0;
-    platform_file_close(file);
-    bytes.resize(got);
-    return bytes;
-}
-
-bool path_exists(const std::string& path) {
-    return platform_attributes(path.c_str()) != PLATFORM_ATTRIBUTES_INVALID;
-}
-
-bool is_folder(const std::string& path) {
-    uint32_t attributes = platform_attributes(path.c_str());
-    return attributes != PLATFORM_ATTRIBUTES_INVALID && (attributes & PLATFORM_ATTRIBUTE_DIRECTORY);
-}
-
 void write_tree(const std::string& folder, const Tree& tree) {
     for (const auto& [path, content] : tree) {
-        for (size_t slash = path.find('/'); slash != std::string::npos;
-             slash = path.find('/', slash + 1)) {
-            make_folder(join(folder, path.substr(0, slash)));
-        }
-        write_file(join(folder, path), content);
+        write_tree_file(folder, path, content);
     }
 }
 

@@ -9,7 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "common/test_support.h"
+#include "support/platform_files.h"
+#include "support/test_support.h"
 #include "tool_support.h"
 #include "update_logic.h"
 #include "version_info.h"
@@ -48,15 +49,8 @@ using Tree = std::vector<std::pair<std::string, std::string>>;
 std::string info_txt(const std::string& version, const std::string& attribute,
                      const std::string& identifer = "Tessavane");
 
-// Path helpers over the platform layer, so that code page 932 names work on
-// both builds.
-std::string join(const std::string& folder, const std::string& name);
+// Writes every file of tree below folder, making the folders on the way.
 void write_tree(const std::string& folder, const Tree& tree);
-std::string read_file(const std::string& path);
-void write_file(const std::string& path, const std::string& bytes);
-bool path_exists(const std::string& path);
-bool is_folder(const std::string& path);
-void make_folder(const std::string& path);
 
 // Packs tree into an archive at path with the real builder (entries in
 // byte order of their names, as "epk2 pack" writes them).

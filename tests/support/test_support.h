@@ -9,7 +9,7 @@
 // holds when the object goes away. Its path uses the platform separator and
 // has no trailing separator.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -19,7 +19,7 @@ public:
     // path() joined with a relative name ("/" inside name is kept as given).
     std::string file(const std::string& name) const;
 
-private:
+  private:
     std::string path_;
 };
 

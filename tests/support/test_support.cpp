@@ -1,4 +1,4 @@
-#include "common/test_support.h"
+#include "support/test_support.h"
 
 #include <atomic>
 #include <chrono>
@@ -12,9 +12,9 @@ TempDir::TempDir() {
     static std::atomic<unsigned> counter{0};
     auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     for (int attempt = 0; attempt < 100; ++attempt) {
-        fsys::path candidate = fsys::temp_directory_path() /
-                               ("epk2-test-" + std::to_string(stamp % 1000000007) + "-" +
-                                std::to_string(counter++));
+        fsys::path candidate =
+            fsys::temp_directory_path() /
+            ("epk2-test-" + std::to_string(stamp % 1000000007) + "-" + std::to_string(counter++));
         std::error_code error;
         if (fsys::create_directory(candidate, error)) {
             path_ = candidate.string();

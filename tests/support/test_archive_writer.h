@@ -8,9 +8,6 @@
 //   a.files.push_back({"/info.txt", "version=1.0\r\n"});
 //   a.files.push_back({"/_extract/readme.txt", text, 2, true}); // key 2, zlib
 //   std::string bytes = build_test_archive(a);
-//
-// To reuse it from another test folder, add a .cpp there that holds
-// #include "archive/test_archive_writer.cpp".
 #pragma once
 
 #include <cstdint>

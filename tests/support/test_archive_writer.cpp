@@ -1,4 +1,4 @@
-#include "archive/test_archive_writer.h"
+#include "support/test_archive_writer.h"
 
 #include <zlib.h>
 
