@@ -35,12 +35,13 @@ void UpdateProgress::step(uint32_t index, uint32_t total) {
         SendMessageA(bar_, PBM_SETPOS, 0, 0);
         ProgressRangeSet = 1;
         last_paint_ = ticks_now();
-        hold();
     }
-    // The bar draws itself at once on every step; held, it only counts.
-    SendMessageA(bar_, PBM_STEPIT, 0, 0);
+    // One step per file, handed to the bar when it is drawn: the bar redraws
+    // itself on every message that moves it, and one message per file cost
+    // as much as the update's own work.
+    ++unshown_steps_;
     if (index + 1 >= total) {
-        release();
+        show_steps();
         return;
     }
     LONGLONG now = ticks_now();
@@ -48,27 +49,18 @@ void UpdateProgress::step(uint32_t index, uint32_t total) {
         return;
     }
     last_paint_ = now;
-    release();
+    show_steps();
     dispatch_waiting_messages();
-    hold();
 }
 
 void UpdateProgress::finish() {
-    release();
+    show_steps();
 }
 
-void UpdateProgress::hold() {
-    if (!held_) {
-        SendMessageA(bar_, WM_SETREDRAW, FALSE, 0);
-        held_ = true;
-    }
-}
-
-void UpdateProgress::release() {
-    if (held_) {
-        SendMessageA(bar_, WM_SETREDRAW, TRUE, 0);
-        held_ = false;
-        InvalidateRect(bar_, nullptr, TRUE);
+void UpdateProgress::show_steps() {
+    if (unshown_steps_ != 0) {
+        SendMessageA(bar_, PBM_DELTAPOS, static_cast<WPARAM>(unshown_steps_), 0);
+        unshown_steps_ = 0;
         UpdateWindow(bar_);
     }
 }

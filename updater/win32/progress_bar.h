@@ -11,19 +11,18 @@ class UpdateProgress {
 
     // After each file the merge has written, total being the number of files
     // of the output. The first call of an update sets the bar's range; every
-    // call steps the bar by one. The bar is drawn at most every
-    // PAINT_INTERVAL_MS and after the last file, and at those moments the
-    // dialog dispatches what waits for it (update_messages.h).
+    // call counts one step. The steps reach the bar, which then draws itself,
+    // at most every PAINT_INTERVAL_MS and after the last file, and at those
+    // moments the dialog dispatches what waits for it (update_messages.h).
     void step(uint32_t index, uint32_t total);
     // The update has ended, completed or not: the bar is drawn as it stands.
     void finish();
 
   private:
-    void hold();
-    void release();
+    void show_steps();
 
     HWND bar_;
-    bool held_ = false;        // the bar's drawing is suspended
-    LONGLONG last_paint_ = 0;  // performance-counter ticks
-    LONGLONG paint_ticks_ = 0; // PAINT_INTERVAL_MS in ticks
+    uint32_t unshown_steps_ = 0; // counted since the bar last moved
+    LONGLONG last_paint_ = 0;    // performance-counter ticks
+    LONGLONG paint_ticks_ = 0;   // PAINT_INTERVAL_MS in ticks
 };

@@ -21,15 +21,27 @@ constexpr UINT TAKE_NO_INPUT = PM_REMOVE | PM_QS_PAINT | PM_QS_POSTMESSAGE | PM_
 } // namespace
 
 void dispatch_waiting_messages() {
+    // Once a peek with PM_QS_ flags has handled a message another thread
+    // sent (a ping), Wine lets the rest of that call handle only sent
+    // messages and then reports none: with pings coming often, posted
+    // messages would wait for the end of the update. Another pass finds them.
+    constexpr int MAX_PASSES = 3;
     MSG message;
-    for (const MessageRange& range : OTHER_RANGES) {
-        while (PeekMessageA(&message, nullptr, range.first, range.last, TAKE_NO_INPUT)) {
-            if (message.message == WM_QUIT) {
-                // The modal loop ends on it once the update is over.
-                PostQuitMessage(static_cast<int>(message.wParam));
-                return;
+    for (int pass = 0; pass < MAX_PASSES; ++pass) {
+        bool dispatched = false;
+        for (const MessageRange& range : OTHER_RANGES) {
+            while (PeekMessageA(&message, nullptr, range.first, range.last, TAKE_NO_INPUT)) {
+                if (message.message == WM_QUIT) {
+                    // The modal loop ends on it once the update is over.
+                    PostQuitMessage(static_cast<int>(message.wParam));
+                    return;
+                }
+                DispatchMessageA(&message);
+                dispatched = true;
             }
-            DispatchMessageA(&message);
+        }
+        if (!dispatched && pass > 0) {
+            return;
         }
     }
 }

@@ -41,6 +41,9 @@ void on_action(HWND dialog) {
         update_running = true;
         run_update(view_of(dialog));
         view_of(dialog)->finish_progress();
+        // Commands and close requests that came after the bar last moved
+        // are dropped as those before it were.
+        dispatch_waiting_messages();
         update_running = false;
         discard_queued_input();
         return;

@@ -199,7 +199,9 @@ bool send_command(HWND dialog, int id, DWORD timeout_ms) {
 
 namespace {
 
-constexpr DWORD PING_PAUSE_MS = 50;
+// Often enough that an update of a few hundred milliseconds is seen while it
+// runs.
+constexpr DWORD PING_PAUSE_MS = 10;
 constexpr int BROWSE_ID = 1005;
 constexpr int PROGRESS_ID = 1002;
 
@@ -271,13 +273,14 @@ bool click_watched(const RunningUpdater& updater, int id, DWORD timeout_ms, bool
             watch.missed_at += (watch.missed_at.empty() ? "" : ",") + std::to_string(at);
         }
         // A bar between its ends shows the update running; one seen full
-        // was seen after it.
+        // was seen after it. Before three quarters, so that the meddling
+        // arrives while the update still runs.
         if (meddle && !watch.meddled) {
             HWND bar = GetDlgItem(dialog, PROGRESS_ID);
             bool answered = false, ranged = false;
             LRESULT position = query(bar, PBM_GETPOS, 0, 0, &answered, PING_TIMEOUT_MS);
             LRESULT high = query(bar, PBM_GETRANGE, FALSE, 0, &ranged, PING_TIMEOUT_MS);
-            if (answered && ranged && position > 0 && position < high) {
+            if (answered && ranged && position > 0 && position < high / 4 * 3) {
                 queue_meddling(dialog, button);
                 watch.meddled = true;
             }

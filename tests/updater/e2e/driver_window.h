@@ -51,7 +51,7 @@ struct PressWatch {
 };
 constexpr DWORD PING_TIMEOUT_MS = 1000;
 // Presses a button and, until the dialog has handled the press, pings the
-// dialog with WM_NULL (SMTO_ABORTIFHUNG, PING_TIMEOUT_MS) every 50 ms, as
+// dialog with WM_NULL (SMTO_ABORTIFHUNG, PING_TIMEOUT_MS) every 10 ms, as
 // Windows does to tell a hung window. With meddle, once the progress bar is
 // seen between its ends, also queues what must not act while the update runs:
 // another press of the button, a click and the Enter key on it, the "..."
