@@ -18,15 +18,14 @@ namespace {
 // A source archive's entry can be copied as stored when its stored form is
 // what this archive would write: compressed stays compressed, stored stays
 // stored.
-bool copyable_entry(const BuilderFile& file, bool compress, bool recompress,
-                    ArchiveEntryInfo& info) {
+bool copyable_entry(const BuilderFile& file, bool recompress, ArchiveEntryInfo& info) {
     if (recompress || !builder_source_record(file, info)) {
         return false;
     }
     // An empty file is never copied: a builder stores it as nothing, not as
     // the few bytes of an empty zlib stream.
     bool stored_compressed = info.stored_size != info.size;
-    return info.size != 0 && stored_compressed == compress;
+    return info.size != 0 && stored_compressed == file.compress;
 }
 
 // A copied compressed entry is inflated once, only to check it; length gets
@@ -104,9 +103,9 @@ bool deflate_into(const unsigned char* content, uint32_t size, std::vector<unsig
 
 } // namespace
 
-bool builder_copies_in_place(const BuilderFile& file, bool compress, bool recompress) {
+bool builder_copies_in_place(const BuilderFile& file, bool recompress) {
     ArchiveEntryInfo info;
-    return copyable_entry(file, compress, recompress, info) && archive_shared_file(file.source) &&
+    return copyable_entry(file, recompress, info) && archive_shared_file(file.source) &&
            !(file.check_copy && info.stored_size != info.size);
 }
 
@@ -177,10 +176,10 @@ void builder_rekey(unsigned char* data, uint32_t count, uint32_t position, uint8
     xor_scrambled_part(data, count, position, mask);
 }
 
-bool builder_prepare(const BuilderFile& file, uint8_t key_number, bool compress, bool recompress,
+bool builder_prepare(const BuilderFile& file, uint8_t key_number, bool recompress,
                      PreparedFile& prepared, uint32_t memory_limit) {
     ArchiveEntryInfo info;
-    if (copyable_entry(file, compress, recompress, info)) {
+    if (copyable_entry(file, recompress, info)) {
         prepared.size = info.size;
         // A copy that needs no check passes only its scrambled head through
         // memory when the source archive is a file: the writer copies the
@@ -244,7 +243,7 @@ bool builder_prepare(const BuilderFile& file, uint8_t key_number, bool compress,
     }
     // A deflated form that does not fit twice the size, or that is exactly as
     // long as the content (it would read back as stored), is not used.
-    if (compress && size > 0 && deflate_into(content.data(), size, prepared.bytes) &&
+    if (file.compress && size > 0 && deflate_into(content.data(), size, prepared.bytes) &&
         prepared.bytes.size() != size) {
         // deflated form kept
     } else {

@@ -131,11 +131,10 @@ struct PackRun {
             BuilderFile& file = *builder.files[i];
             file.data_offset = offset;
             file.key_number = static_cast<uint8_t>(i % EPK2_KEY_COUNT + 1);
-            const bool compress = file.compress;
             PreparedFile prepared;
             bool padded = false;
             bool in_memory = pipeline ? (prepared = pipeline->take(i)).in_memory
-                                      : builder_prepare(file, file.key_number, compress,
+                                      : builder_prepare(file, file.key_number,
                                                         builder.options.recompress, prepared);
             if (in_memory) {
                 const uint64_t stored = prepared.bytes.size() + uint64_t(prepared.tail_length);
@@ -159,7 +158,7 @@ struct PackRun {
             } else if (!prepared.error.empty()) {
                 error = prepared.error;
                 return false;
-            } else if (!builder_stream_file(output, file, offset, file.key_number, compress,
+            } else if (!builder_stream_file(output, file, offset, file.key_number,
                                             builder.options.recompress, buffer, file.size,
                                             file.stored_size, error)) {
                 return false;

@@ -32,7 +32,7 @@ struct PreparePipeline::State {
     State(const std::vector<BuilderFile*>& f, bool r)
         : files(f), recompress(r), slots(f.size()), inline_files(f.size()) {
         for (size_t i = 0; i < f.size(); ++i) {
-            inline_files[i] = builder_copies_in_place(*f[i], f[i]->compress, r);
+            inline_files[i] = builder_copies_in_place(*f[i], r);
         }
     }
 
@@ -54,7 +54,7 @@ struct PreparePipeline::State {
             return; // streamed by the writer
         }
         uint8_t key = static_cast<uint8_t>(index % EPK2_KEY_COUNT + 1);
-        builder_prepare(file, key, file.compress, recompress, result, PIPELINE_MEMORY_LIMIT);
+        builder_prepare(file, key, recompress, result, PIPELINE_MEMORY_LIMIT);
     }
 
     void run_worker() {

@@ -8,6 +8,7 @@
 // as copying entry by entry would make them.
 #include <algorithm>
 #include <cstring>
+#include <span>
 
 #include "archive/epk2_format.h"
 #include "builder_internal.h"
@@ -26,8 +27,7 @@ constexpr uint32_t RUN_MAX_FILES = 256;
 bool joins_run(const BuilderFile& file, SharedFile* shared, bool recompress) {
     return file.has_record && file.record.stored_size > 0 &&
            file.record.data_offset % EPK2_ALIGNMENT == 0 &&
-           archive_shared_file(file.source) == shared &&
-           builder_copies_in_place(file, file.compress, recompress);
+           archive_shared_file(file.source) == shared && builder_copies_in_place(file, recompress);
 }
 
 uint64_t stored_end(const BuilderFile& file) {
@@ -77,7 +77,7 @@ struct RunEntry {
 // the first entry that may reach into these bytes and moves past those that
 // end in them.
 void fix_block(unsigned char* bytes, uint32_t from, uint32_t count,
-               const std::vector<RunEntry>& entries, size_t& next) {
+               std::span<const RunEntry> entries, size_t& next) {
     const uint32_t to = from + count;
     for (size_t k = next; k < entries.size() && entries[k].start < to; ++k) {
         const RunEntry& e = entries[k];
@@ -137,7 +137,7 @@ bool copy_run_by_kernel(Stream* output, SharedFile* shared, uint32_t source_star
             return true;
         }
         size_t next = 0;
-        fix_block(piece, from, count, std::vector<RunEntry>{e}, next);
+        fix_block(piece, from, count, {&e, 1}, next);
         stream_seek(output, int32_t(output_start + (from - source_start)), STREAM_SEEK_BEGIN);
         return stream_write(output, piece, count) == count;
     };

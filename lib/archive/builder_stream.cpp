@@ -180,9 +180,9 @@ bool pump(const BuilderFile& file, uint32_t size, Stream* chain, bool compress,
 } // namespace
 
 bool builder_stream_file(Stream* output, const BuilderFile& file, uint32_t data_offset,
-                         uint8_t key_number, bool compress, bool recompress,
-                         std::vector<unsigned char>& buffer, uint32_t& size, uint32_t& stored_size,
-                         std::string& error) {
+                         uint8_t key_number, bool recompress, std::vector<unsigned char>& buffer,
+                         uint32_t& size, uint32_t& stored_size, std::string& error) {
+    const bool compress = file.compress;
     ArchiveEntryInfo info;
     if (!recompress && builder_source_record(file, info) &&
         (info.stored_size != info.size) == compress) {

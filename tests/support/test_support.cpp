@@ -37,14 +37,20 @@ std::string TempDir::file(const std::string& name) const {
 #endif
 }
 
+std::string read_rest(FILE* file) {
+    std::string bytes;
+    char chunk[65536];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        bytes.append(chunk, n);
+    }
+    return bytes;
+}
+
 std::string read_whole_file(const std::string& path) {
     std::string bytes;
     if (FILE* f = std::fopen(path.c_str(), "rb")) {
-        char chunk[65536];
-        size_t n;
-        while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
-            bytes.append(chunk, n);
-        }
+        bytes = read_rest(f);
         std::fclose(f);
     }
     return bytes;

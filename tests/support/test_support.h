@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,8 @@ class TempDir {
 
 // Whole-file helpers over the C runtime (ASCII paths only).
 std::string read_whole_file(const std::string& path);
+// What is left to read of an open file, from its position to its end.
+std::string read_rest(FILE* file);
 void write_whole_file(const std::string& path, const std::string& bytes);
 bool file_exists(const std::string& path);
 

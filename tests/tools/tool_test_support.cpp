@@ -6,6 +6,7 @@
 
 #include "cli.h"
 #include "platform/platform.h"
+#include "support/test_support.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -18,14 +19,9 @@ namespace tooltest {
 namespace {
 
 std::string read_back(FILE* file) {
-    std::string bytes;
     std::fflush(file);
     std::rewind(file);
-    char chunk[65536];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        bytes.append(chunk, n);
-    }
+    std::string bytes = read_rest(file);
     std::fclose(file);
     return bytes;
 }

@@ -46,7 +46,7 @@ struct PreparedFile {
 // True when builder_prepare would only read the file's scrambled head and
 // leave the rest to be copied from file to file: so little work that the
 // writer does it itself.
-bool builder_copies_in_place(const BuilderFile& file, bool compress, bool recompress);
+bool builder_copies_in_place(const BuilderFile& file, bool recompress);
 
 // How many files from first on are copies in place that lie back to back in
 // one source archive file, so that one copy moves them all; 0 when fewer
@@ -60,19 +60,19 @@ bool builder_write_copy_run(Stream* output, const std::vector<BuilderFile*>& fil
                             uint32_t count, uint32_t& offset, std::vector<unsigned char>& buffer,
                             std::string& error);
 
+// These deflate the file or not as its compress flag says.
 // Prepares a file of at most memory_limit bytes (or a raw copy of a
 // source archive's stored bytes of any size that fits memory limits) in
 // memory. Returns false when the file is to be streamed instead (prepared
 // then holds only its size), or with prepared.error set on failure.
-bool builder_prepare(const BuilderFile& file, uint8_t key_number, bool compress, bool recompress,
+bool builder_prepare(const BuilderFile& file, uint8_t key_number, bool recompress,
                      PreparedFile& prepared, uint32_t memory_limit = BUILDER_MEMORY_LIMIT);
 
 // Streams a file into output at data_offset (the output positioned there).
 // Returns the stored size through stored_size; false with error on failure.
 bool builder_stream_file(Stream* output, const BuilderFile& file, uint32_t data_offset,
-                         uint8_t key_number, bool compress, bool recompress,
-                         std::vector<unsigned char>& buffer, uint32_t& size, uint32_t& stored_size,
-                         std::string& error);
+                         uint8_t key_number, bool recompress, std::vector<unsigned char>& buffer,
+                         uint32_t& size, uint32_t& stored_size, std::string& error);
 
 // XORs bytes at stream positions [position, position + count) below the
 // scrambling limit with the key (null key: nothing).

@@ -4,14 +4,13 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <memory>
-#include <new>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "attributes.h"
 #include "codepage.h"
+#include "platform/file_copy_block.h"
 #include "platform/platform.h"
 
 // The file functions behave as their Win32 counterparts do for the library:
@@ -214,32 +213,6 @@ void platform_file_copy_mode(PlatformCopyMode mode) {
     copy_mode = mode;
 }
 
-// Reads and writes through one block per thread, kept between calls: a copy
-// is made of many calls (one per run of entries), and a fresh block each time
-// would cost its page faults again.
-static uint32_t copy_through_buffer(PlatformFile from, uint32_t from_position, PlatformFile to,
-                                    uint32_t to_position, uint32_t count) {
-    constexpr uint32_t BUFFER_SIZE = 1024 * 1024;
-    thread_local std::unique_ptr<char[]> block;
-    if (count && !block) {
-        block.reset(new (std::nothrow) char[BUFFER_SIZE]);
-    }
-    if (!block) {
-        return 0;
-    }
-    uint32_t done = 0;
-    while (done < count) {
-        uint32_t want = count - done < BUFFER_SIZE ? count - done : BUFFER_SIZE;
-        uint32_t n = platform_file_read_at(from, from_position + done, block.get(), want);
-        uint32_t written = n ? platform_file_write_at(to, to_position + done, block.get(), n) : 0;
-        done += written;
-        if (n < want || written < n) {
-            break;
-        }
-    }
-    return done;
-}
-
 // Without block sharing (ext4 and most local file systems) the kernel copies
 // through the page cache a pipe's worth at a time; where the two positions
 // sit at different offsets within a page every page is written in two
@@ -279,8 +252,8 @@ uint32_t platform_file_copy(PlatformFile from, uint32_t from_position, PlatformF
         }
         done += uint32_t(n);
     }
-    return done +
-           copy_through_buffer(from, from_position + done, to, to_position + done, count - done);
+    return done + platform_file_copy_through_block(from, from_position + done, to,
+                                                   to_position + done, count - done);
 }
 
 bool platform_file_is(PlatformFile file, const char* path) {

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "platform/file_copy_block.h"
 #include "platform/platform.h"
 
 static HANDLE file_handle(PlatformFile file) {
@@ -158,26 +159,8 @@ bool platform_file_copy_by_kernel(uint32_t, uint32_t) {
 
 uint32_t platform_file_copy(PlatformFile from, uint32_t from_position, PlatformFile to,
                             uint32_t to_position, uint32_t count) {
-    // No call copies a range between files before block cloning on ReFS, so
-    // large blocks keep the calls few.
-    constexpr DWORD BUFFER_SIZE = 1 << 20;
-    char* buffer =
-        count ? static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, BUFFER_SIZE)) : nullptr;
-    if (!buffer) {
-        return 0;
-    }
-    uint32_t done = 0;
-    while (done < count) {
-        DWORD want = count - done < BUFFER_SIZE ? count - done : BUFFER_SIZE;
-        uint32_t n = platform_file_read_at(from, from_position + done, buffer, want);
-        uint32_t written = n ? platform_file_write_at(to, to_position + done, buffer, n) : 0;
-        done += written;
-        if (n < want || written < n) {
-            break;
-        }
-    }
-    HeapFree(GetProcessHeap(), 0, buffer);
-    return done;
+    // No call copies a range between files before block cloning on ReFS.
+    return platform_file_copy_through_block(from, from_position, to, to_position, count);
 }
 
 // The volume and file number of an open handle.
