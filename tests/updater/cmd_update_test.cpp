@@ -2,7 +2,6 @@
 #include <cstdio>
 #include <gtest/gtest.h>
 
-#include "cli.h"
 #include "console_text.h"
 #include "update_texts.h"
 #include "updater/updater_test_support.h"
@@ -17,22 +16,8 @@ class CommandUpdateTest : public ::testing::Test, public UpdateFixture {
     }
     // Runs "epk2 update" with the words after the command name.
     int run(std::vector<std::string> words) {
-        words.insert(words.begin(), {"epk2", "update"});
-        std::vector<char*> argv;
-        for (std::string& word : words) {
-            argv.push_back(word.data());
-        }
-        std::string out_path = join(root(), "out.txt");
-        std::string err_path = join(root(), "err.txt");
-        FILE* out_file = std::fopen(out_path.c_str(), "wb");
-        FILE* err_file = std::fopen(err_path.c_str(), "wb");
-        Console console{out_file, err_file, false};
-        int status = epk2_main(int(argv.size()), argv.data(), console);
-        std::fclose(out_file);
-        std::fclose(err_file);
-        out = read_file(out_path);
-        err = read_file(err_path);
-        return status;
+        words.insert(words.begin(), "update");
+        return run_epk2(std::move(words), out, err);
     }
     bool printed(const char* cp932) const {
         return out.find(to_console(cp932)) != std::string::npos;

@@ -5,7 +5,6 @@
 
 #include <optional>
 
-#include "cli.h"
 #include "console_text.h"
 #include "patch_signature.h"
 #include "platform/platform.h"
@@ -79,23 +78,7 @@ class SignedUpdateTest : public ::testing::Test, public UpdateFixture {
         EXPECT_FALSE(path_exists(join(install(), "Tessavane.lock"))) << label;
     }
     // "epk2 WORDS..." with its output kept.
-    int tool(std::vector<std::string> words) {
-        words.insert(words.begin(), "epk2");
-        std::vector<char*> argv;
-        for (std::string& word : words) {
-            argv.push_back(word.data());
-        }
-        const std::string out_path = join(root(), "out.txt"), err_path = join(root(), "err.txt");
-        FILE* out_file = std::fopen(out_path.c_str(), "wb");
-        FILE* err_file = std::fopen(err_path.c_str(), "wb");
-        Console console{out_file, err_file, false};
-        int status = epk2_main(int(argv.size()), argv.data(), console);
-        std::fclose(out_file);
-        std::fclose(err_file);
-        out = read_file(out_path);
-        err = read_file(err_path);
-        return status;
-    }
+    int tool(std::vector<std::string> words) { return run_epk2(std::move(words), out, err); }
     std::string installed, out, err;
 };
 

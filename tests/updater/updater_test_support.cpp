@@ -1,11 +1,13 @@
 #include "updater/updater_test_support.h"
 
+#include <cstdio>
 #include <cstring>
 #include <gtest/gtest.h>
 
 #include "archive/archive_builder.h"
 #include "archive/archive_fs.h"
 #include "archive/epk2_format.h"
+#include "cli.h"
 #include "fs/filesystem.h"
 #include "platform/platform.h"
 #include "sorted_folder.h"
@@ -167,4 +169,23 @@ UpdateSteps UpdateFixture::quiet_steps() const {
     UpdateSteps steps = default_update_steps();
     steps.merge_log = nullptr;
     return steps;
+}
+
+int UpdateFixture::run_epk2(std::vector<std::string> words, std::string& out,
+                            std::string& err) const {
+    words.insert(words.begin(), "epk2");
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    const std::string out_path = join(root(), "out.txt"), err_path = join(root(), "err.txt");
+    FILE* out_file = std::fopen(out_path.c_str(), "wb");
+    FILE* err_file = std::fopen(err_path.c_str(), "wb");
+    Console console{out_file, err_file, false};
+    int status = epk2_main(int(argv.size()), argv.data(), console);
+    std::fclose(out_file);
+    std::fclose(err_file);
+    out = read_file(out_path);
+    err = read_file(err_path);
+    return status;
 }

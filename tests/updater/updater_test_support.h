@@ -85,6 +85,8 @@ class UpdateFixture {
     // A view whose install folder and module path point at the fixture.
     RecordingView view() const;
     UpdateSteps quiet_steps() const;
+    // Runs "epk2 WORDS..." in this process; out and err get what it printed.
+    int run_epk2(std::vector<std::string> words, std::string& out, std::string& err) const;
 
   private:
     MessageCapture quiet_; // library messages are expected here
