@@ -1,21 +1,5 @@
-# Cross build for 32-bit Windows with Debian's mingw-w64 (posix thread model,
-# which std::mutex and GoogleTest need).
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-
-set(MINGW_PREFIX i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${MINGW_PREFIX}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# The static zlib, so that nothing but Windows' own DLLs is needed beside
-# the executables.
-set(ZLIB_LIBRARY /usr/${MINGW_PREFIX}/lib/libz.a CACHE FILEPATH "")
-set(ZLIB_INCLUDE_DIR /usr/${MINGW_PREFIX}/include CACHE PATH "")
+# The shipped build: 32-bit Windows.
+set(MINGW_PROCESSOR i686)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
 
 set(CMAKE_CROSSCOMPILING_EMULATOR wine CACHE STRING "")

@@ -14,7 +14,8 @@
 # Everything runs under timeouts; Xvfb and the Wine server of the tests'
 # own prefix are stopped at the end.
 #
-#   E2E_WINEPREFIX   Wine prefix for these tests (default build/wineprefix-e2e)
+#   E2E_WINEPREFIX   Wine prefix for these tests (default build/wineprefix-e2e-win32,
+#                    or -win64 where the tests run as 64-bit programs)
 #   E2E_EPK2         the native epk2 tool (default build/native/epk2)
 #
 # The signature cases run TessavaneUpdater_signed.exe, the same program built
@@ -29,14 +30,14 @@ e2e_uninstall_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Tess
 # prefix and display and in code page 932; in "( ... ) &" the job's process
 # id is then the command's own, so it can be stopped.
 e2e_wine_exec() { # command...
-    exec env WINEPREFIX="$e2e_prefix" WINEDEBUG=${E2E_WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml=" \
+    exec env WINEPREFIX="$e2e_prefix" WINEARCH="$e2e_arch" ${e2e_loader_env} WINEDEBUG=${E2E_WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml=" \
         LC_ALL=ja_JP.UTF-8 DISPLAY=":$e2e_display" "$@"
 }
 
 e2e_wine() { # seconds, command...
     local seconds=$1
     shift
-    (e2e_wine_exec timeout -k 5 "$seconds" wine "$@")
+    (e2e_wine_exec timeout -k 5 "$seconds" "$e2e_loader" "$@")
 }
 
 # The Windows form of an absolute Linux path (Wine maps / to drive Z:).
@@ -189,7 +190,7 @@ e2e_hold_start() { # game executable, file to hold, folder for the markers
     local ready=$3/hold.ready stop=$3/hold.stop waited=0
     rm -f "$ready" "$stop"
     # The stub lets go by itself after 300 s, past the driver's own limit.
-    (e2e_wine_exec timeout -k 5 330 wine "$1" hold "$(e2e_winpath "$2")" \
+    (e2e_wine_exec timeout -k 5 330 "$e2e_loader" "$1" hold "$(e2e_winpath "$2")" \
         "$(e2e_winpath "$ready")" "$(e2e_winpath "$stop")" 300) >>"$e2e_log" 2>&1 &
     e2e_holder=$!
     while [ ! -f "$ready" ] && kill -0 "$e2e_holder" 2>/dev/null && [ $waited -lt 600 ]; do
@@ -231,8 +232,8 @@ e2e_hold_stop() { # folder for the markers
 # Dialog 101 and the manifest as stored in the executable.
 e2e_case_resources() {
     local dir=$1 report=$1/report.txt
-    e2e_drive "$report" template "$(e2e_winpath "$e2e_bin/TessavaneUpdater.exe")" \
-        manifest "$(e2e_winpath "$e2e_bin/TessavaneUpdater.exe")" \
+    e2e_drive "$report" template "$(e2e_winpath "$e2e_ship_bin/TessavaneUpdater.exe")" \
+        manifest "$(e2e_winpath "$e2e_ship_bin/TessavaneUpdater.exe")" \
         "$(e2e_winpath "$dir/manifest.xml")" || return
     cat >"$dir/expected.txt" <<'EOF'
 template.exstyle=0x00000000
@@ -277,7 +278,7 @@ EOF
 
 # One file to ship: nothing but Windows' own DLLs may be imported.
 e2e_case_imports() {
-    local exe=$e2e_bin/TessavaneUpdater.exe dump dll
+    local exe=$e2e_ship_bin/TessavaneUpdater.exe dump dll
     # objdump speaks the locale's language, and the Wine runs set a Japanese one.
     dump=$(LC_ALL=C i686-w64-mingw32-objdump -p "$exe" 2>&1) || {
         e2e_problem "objdump cannot read the executable"
@@ -300,7 +301,7 @@ e2e_case_imports() {
     # run time, never imported: an import would be searched for beside the
     # program first, in the downloads folder.
     local signed
-    signed=$(LC_ALL=C i686-w64-mingw32-objdump -p "$e2e_bin/TessavaneUpdater_signed.exe" 2>&1)
+    signed=$(LC_ALL=C i686-w64-mingw32-objdump -p "$e2e_ship_bin/TessavaneUpdater_signed.exe" 2>&1)
     sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$signed" | tr '[:lower:]' '[:upper:]' >"$1/signed.dlls"
     [ "$(sort "$1/signed.dlls")" = "$(sort <<<"$dlls")" ] ||
         e2e_problem "the signed build imports other DLLs: $(tr '\n' ' ' <"$1/signed.dlls")"
@@ -785,13 +786,22 @@ e2e_stop() {
 
 run_e2e_tests() { # Windows build folder
     local top=${root:-$(pwd)}
-    echo "== updater end-to-end tests under Wine"
+    echo "== updater end-to-end tests under Wine ($1)"
+    # The Wine of run_tests.sh's probe: 32-bit programs, or the 64-bit build
+    # under wine64 where this machine runs no 32-bit programs.
+    e2e_loader=${wine_loader:-wine}
+    e2e_arch=${wine_arch:-win32}
+    e2e_loader_env=
+    [ "$e2e_loader" = wine ] || e2e_loader_env="WINELOADER=$e2e_loader"
     e2e_bin=$top/$1/updater/win32
+    # What ships is always the 32-bit build: its resources and imports are
+    # read from the file, whichever build runs.
+    e2e_ship_bin=$top/build/windows/updater/win32
     e2e_helpers=$top/$1/tests/updater/e2e
     e2e_windows=$top/$1
     e2e_test_key=$top/tests/data/signing/test_only_publisher
     e2e_root=$top/build/e2e
-    e2e_prefix=${E2E_WINEPREFIX:-$top/build/wineprefix-e2e}
+    e2e_prefix=${E2E_WINEPREFIX:-$top/build/wineprefix-e2e-$e2e_arch}
     e2e_epk2=${E2E_EPK2:-$top/build/native/epk2}
     e2e_log=$e2e_root/e2e.log
     e2e_xvfb=
@@ -801,11 +811,12 @@ run_e2e_tests() { # Windows build folder
 
     local missing=
     for file in "$e2e_bin/TessavaneUpdater.exe" "$e2e_bin/TessavaneUpdater_signed.exe" \
+        "$e2e_ship_bin/TessavaneUpdater.exe" "$e2e_ship_bin/TessavaneUpdater_signed.exe" \
         "$e2e_helpers/updater_e2e_driver.exe" "$e2e_helpers/updater_e2e_game.exe" \
         "$e2e_windows/epk2.exe" "$e2e_epk2"; do
         [ -f "$file" ] || missing="$missing $file"
     done
-    for tool in wine wineserver Xvfb import i686-w64-mingw32-objdump; do
+    for tool in "$e2e_loader" wineserver Xvfb import i686-w64-mingw32-objdump; do
         command -v $tool >/dev/null || missing="$missing $tool"
     done
     if [ -n "$missing" ]; then

@@ -19,6 +19,7 @@ std::string escape_byte(unsigned char c) {
     return buffer;
 }
 
+#ifndef _WIN32
 // Length of the code page 932 character that starts at text[i]: 2 for a
 // complete double-byte character, else 1.
 size_t cp932_char_length(const std::string& text, size_t i) {
@@ -27,7 +28,6 @@ size_t cp932_char_length(const std::string& text, size_t i) {
     return lead && i + 1 < text.size() ? 2 : 1;
 }
 
-#ifndef _WIN32
 // Converts one character with iconv; false when it has no form.
 bool convert_char(iconv_t cd, const char* in, size_t in_length, std::string& out) {
     char buffer[16];
