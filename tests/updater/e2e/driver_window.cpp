@@ -270,7 +270,10 @@ bool click_watched(const RunningUpdater& updater, int id, DWORD timeout_ms, bool
             LARGE_INTEGER frequency;
             QueryPerformanceFrequency(&frequency);
             long long at = (sent.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart;
-            watch.missed_at += (watch.missed_at.empty() ? "" : ",") + std::to_string(at);
+            if (!watch.missed_at.empty()) {
+                watch.missed_at += ',';
+            }
+            watch.missed_at += std::to_string(at);
         }
         // A bar between its ends shows the update running; one seen full
         // was seen after it. Before three quarters, so that the meddling
