@@ -11,6 +11,6 @@ Stream* update_work_stream(WorkFile* work) {
 } // namespace
 
 UpdateSteps default_update_steps() {
-    return UpdateSteps{work_file_sync,          work_file_commit, update_work_stream, stdout, nullptr,
-                       platform_folder_lock_acquire};
+    return UpdateSteps{work_file_sync, work_file_commit, update_work_stream,
+                       stdout,         nullptr,          platform_folder_lock_acquire};
 }

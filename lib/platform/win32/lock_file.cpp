@@ -11,10 +11,9 @@ namespace {
 
 // Every path of this file reaches the system here, in one place.
 HANDLE open_lock_file(const char* path) {
-    return CreateFileA(path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE |
-                           FILE_FLAG_OPEN_REPARSE_POINT,
-                       nullptr);
+    return CreateFileA(
+        path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
 DWORD path_attributes(const char* path) {
