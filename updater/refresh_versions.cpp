@@ -17,8 +17,8 @@ int ProgressRangeSet = 0;
 
 namespace {
 
-// The patch as the last refresh read it, kept open until the next refresh
-// or the update. Where the open file refuses writers (Windows), the update
+// The patch as the last refresh read it when it may be applied, kept open
+// until the next refresh or the update. Where the open file refuses writers (Windows), the update
 // decides and merges from these very bytes; elsewhere it makes its own copy.
 SharedFile* HeldPatch = nullptr;
 std::string HeldPatchPath;
@@ -164,8 +164,11 @@ void refresh_versions(UpdaterView* view) {
     release_held_patch();
     // Version and signature are read through one opening of the patch.
     SharedFile* patch = patch_formed ? shared_file_open(paths.patch, nullptr) : nullptr;
-    decide_versions(view, install_formed ? paths.data : nullptr, patch, paths.patch);
-    if (platform_file_snapshot_is_original()) {
+    // Held only while the button would apply it: a patch that the game's
+    // start or a refusal stands for may be replaced freely.
+    bool applicable =
+        decide_versions(view, install_formed ? paths.data : nullptr, patch, paths.patch);
+    if (applicable && platform_file_snapshot_is_original()) {
         hold_patch(patch, paths.patch);
     } else {
         shared_file_release(patch);
