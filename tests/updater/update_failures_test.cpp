@@ -61,9 +61,8 @@ class UpdateFailureTest : public ::testing::Test, public UpdateFixture {
 };
 
 TEST_F(UpdateFailureTest, MergeFailures) {
-    // The patch disappears between the refresh and the update (on Windows
-    // only once the refresh lets go of it): the update decides again and
-    // finds no patch.
+    // The patch disappears between the refresh and the update (on Windows once
+    // the refresh lets go of it): the update decides again and finds none.
     pack_patch();
     RecordingView v = view();
     refresh_versions(&v);
