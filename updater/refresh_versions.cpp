@@ -1,9 +1,12 @@
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "archive/archive_fs.h"
 #include "patch_signature.h"
+#include "platform/platform.h"
 #include "stream/file_handles.h"
+#include "update_decision.h"
 #include "update_logic.h"
 #include "update_paths.h"
 #include "update_texts.h"
@@ -13,6 +16,18 @@ int ActionMode = ACTION_MODE_UPDATE;
 int ProgressRangeSet = 0;
 
 namespace {
+
+// The patch as the last refresh read it when it may be applied, kept open
+// until the next refresh or the update. Where the open file refuses writers (Windows), the update
+// decides and merges from these very bytes; elsewhere it makes its own copy.
+SharedFile* HeldPatch = nullptr;
+std::string HeldPatchPath;
+
+void hold_patch(SharedFile* file, const char* path) {
+    release_held_patch();
+    HeldPatch = file;
+    HeldPatchPath = file ? path : "";
+}
 
 // Opens the archive at path and reads its version into info; false (and
 // nothing read) when it does not open.
@@ -27,12 +42,9 @@ bool read_archive_version(const char* path, VersionInfo* info) {
     return true;
 }
 
-// The same for the patch, opened once: its version and, later, its signature
-// are read through the same handle, which *file keeps (null when it did not
-// open; the caller releases it).
-bool read_patch_version(const char* path, VersionInfo* info, SharedFile** file) {
-    *file = path ? shared_file_open(path, nullptr) : nullptr;
-    FileSystem* fs = *file ? archive_open_shared(*file, path, nullptr) : nullptr;
+// The same for the patch, read through its open file.
+bool read_patch_version(SharedFile* file, const char* path, VersionInfo* info) {
+    FileSystem* fs = file ? archive_open_shared(file, path, nullptr) : nullptr;
     if (!fs) {
         return false;
     }
@@ -47,34 +59,60 @@ void show_version(UpdaterView* view, int control, const VersionInfo& info) {
     view->set_text(control, text);
 }
 
+struct SignatureCheck {
+    std::string public_key;
+    SharedFile* patch;
+    const char* patch_path;
+    bool passed = false;
+    std::string why;
+};
+
+void check_signature(void* context) {
+    auto* check = static_cast<SignatureCheck*>(context);
+    check->passed =
+        patch_signature_check(check->public_key, check->patch, check->patch_path, &check->why);
+}
+
 // With a public key, the patch may be applied only when its publisher
-// signed exactly the bytes read; without one, every patch may.
+// signed exactly the bytes read; without one, every patch may. Hashing a
+// large patch takes a while: the view decides where it runs.
 bool patch_signed(UpdaterView* view, SharedFile* patch_file, const char* patch_path) {
-    const std::string public_key = view->patch_public_key();
-    if (public_key.empty()) {
+    SignatureCheck check{view->patch_public_key(), patch_file, patch_path, false, {}};
+    if (check.public_key.empty()) {
         return true;
     }
-    std::string why;
-    if (!patch_signature_check(public_key, patch_file, patch_path, &why)) {
-        view->detail(why.c_str());
-        return false;
+    view->run_long(check_signature, &check);
+    if (!check.passed) {
+        view->detail(check.why.c_str());
     }
-    return true;
+    return check.passed;
 }
 
 } // namespace
 
-void refresh_versions(UpdaterView* view) {
-    // Each archive is looked for on its own: a folder too long to use does
-    // not hide the patch.
-    UpdatePaths paths;
-    const bool install_formed = update_install_paths(view->install_folder(), &paths);
-    const bool patch_formed =
-        update_patch_path(view->module_path(), view->patch_archive(), paths.patch);
-    bool both_present = true;
+void release_held_patch() {
+    shared_file_release(HeldPatch);
+    HeldPatch = nullptr;
+    HeldPatchPath.clear();
+}
 
+SharedFile* take_held_patch(const char* patch_path) {
+    SharedFile* held = HeldPatch;
+    bool same = held && HeldPatchPath == patch_path;
+    HeldPatch = nullptr;
+    HeldPatchPath.clear();
+    if (!same) {
+        shared_file_release(held);
+        return nullptr;
+    }
+    return held;
+}
+
+bool decide_versions(UpdaterView* view, const char* data_path, SharedFile* patch_file,
+                     const char* patch_path) {
+    bool both_present = true;
     VersionInfo installed{};
-    if (read_archive_version(install_formed ? paths.data : nullptr, &installed)) {
+    if (read_archive_version(data_path, &installed)) {
         show_version(view, CONTROL_INSTALLED_VERSION, installed);
     } else {
         both_present = false;
@@ -83,8 +121,7 @@ void refresh_versions(UpdaterView* view) {
     }
 
     VersionInfo patch{};
-    SharedFile* patch_file = nullptr;
-    if (read_patch_version(patch_formed ? paths.patch : nullptr, &patch, &patch_file)) {
+    if (read_patch_version(patch_file, patch_path, &patch)) {
         show_version(view, CONTROL_PATCH_VERSION, patch);
     } else {
         both_present = false;
@@ -106,12 +143,34 @@ void refresh_versions(UpdaterView* view) {
     } else if (std::strcmp(installed.attribute, patch.attribute) != 0) {
         view->set_text(CONTROL_STATUS, TEXT_KIND_DIFFERS);
         view->enable_action(false);
-    } else if (!patch_signed(view, patch_file, paths.patch)) {
+    } else if (!patch_signed(view, patch_file, patch_path)) {
         view->set_text(CONTROL_STATUS, TEXT_SIGNATURE_UNVERIFIED);
         view->enable_action(false);
     } else {
         view->set_text(CONTROL_STATUS, TEXT_UPDATE_POSSIBLE);
         view->enable_action(true);
+        return true;
     }
-    shared_file_release(patch_file);
+    return false;
+}
+
+void refresh_versions(UpdaterView* view) {
+    // Each archive is looked for on its own: a folder too long to use does
+    // not hide the patch.
+    UpdatePaths paths;
+    const bool install_formed = update_install_paths(view->install_folder(), &paths);
+    const bool patch_formed =
+        update_patch_path(view->module_path(), view->patch_archive(), paths.patch);
+    release_held_patch();
+    // Version and signature are read through one opening of the patch.
+    SharedFile* patch = patch_formed ? shared_file_open(paths.patch, nullptr) : nullptr;
+    // Held only while the button would apply it: a patch that the game's
+    // start or a refusal stands for may be replaced freely.
+    bool applicable =
+        decide_versions(view, install_formed ? paths.data : nullptr, patch, paths.patch);
+    if (applicable && platform_file_snapshot_is_original()) {
+        hold_patch(patch, paths.patch);
+    } else {
+        shared_file_release(patch);
+    }
 }

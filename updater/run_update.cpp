@@ -4,6 +4,7 @@
 #include "stream/file_handles.h"
 #include "stream/stream.h"
 #include "stream/work_file.h"
+#include "update_decision.h"
 #include "update_logic.h"
 #include "update_paths.h"
 #include "update_texts.h"
@@ -31,35 +32,61 @@ bool fail(UpdaterView* view, WorkFile* merged, const char* status, const std::st
 // Holds the install folder's update lock for one run.
 class UpdateLock {
   public:
-    explicit UpdateLock(const char* path) : path_(path) {
-        lock_ = platform_lock_file_acquire(path, UPDATE_LOCK_WAIT_MS, &busy_);
+    UpdateLock(const UpdateSteps& steps, const UpdatePaths& paths) {
+        lock_ = steps.lock_folder(paths.extraction_folder, paths.lock, UPDATE_LOCK_WAIT_MS, &busy_);
+        if (lock_ == PLATFORM_INVALID_FILE) {
+            error_ = platform_error_code();
+        }
     }
-    ~UpdateLock() { platform_lock_file_release(lock_, path_); }
+    ~UpdateLock() { platform_folder_lock_release(lock_); }
     UpdateLock(const UpdateLock&) = delete;
     UpdateLock& operator=(const UpdateLock&) = delete;
 
     bool held() const { return lock_ != PLATFORM_INVALID_FILE; }
     bool busy() const { return busy_; }
+    int error() const { return error_; }
 
   private:
-    const char* path_;
     PlatformFile lock_;
     bool busy_ = false;
+    int error_ = 0;
 };
 
-// The patch file, opened once for the whole update: its signature is checked
-// over this handle and the merge reads the archive opened on it, so that
-// what was checked is what is applied. On Windows no one may write, rename
-// or delete the file while it is open.
-class OpenPatch {
+// The one snapshot of the patch an update reads (see run_update): its
+// version, its signature and the merge all come through this file, and the
+// archive opened on it.
+class PatchSnapshot {
   public:
-    explicit OpenPatch(const char* path) : file_(shared_file_open(path, nullptr)) {}
-    ~OpenPatch() { close(); }
-    OpenPatch(const OpenPatch&) = delete;
-    OpenPatch& operator=(const OpenPatch&) = delete;
+    PatchSnapshot() = default;
+    ~PatchSnapshot() { close(); }
+    PatchSnapshot(const PatchSnapshot&) = delete;
+    PatchSnapshot& operator=(const PatchSnapshot&) = delete;
 
+    // Takes the file refresh_versions holds where that is the patch itself,
+    // else a private copy. False when the held file is no longer the one the
+    // name gives: the patch was exchanged after the dialog read it.
+    bool take(const char* path) {
+        file_ = take_held_patch(path);
+        if (file_ && !platform_file_snapshot_is_original()) {
+            shared_file_release(file_); // read before the lock: copy it anew
+            file_ = nullptr;
+        }
+        if (file_) {
+            return platform_file_is(shared_file_handle(file_), path);
+        }
+        // A patch that does not open is missing to the decision below.
+        PlatformFile snapshot = platform_file_snapshot(path);
+        if (snapshot == PLATFORM_INVALID_FILE) {
+            char text[256];
+            why_ = std::string(path) + ": " +
+                   platform_error_text(platform_error_code(), text, sizeof text);
+        }
+        file_ = shared_file_adopt(snapshot, true, nullptr);
+        return true;
+    }
     SharedFile* file() const { return file_; }
-    // The archive on the open file; null when it is none (or not open).
+    const std::string& why() const { return why_; }
+    // The archive on the snapshot; null when it is none (or not open).
     FileSystem* archive(const char* path) {
         if (!archive_ && file_) {
             archive_ = archive_open_shared(file_, path, nullptr);
@@ -76,9 +103,19 @@ class OpenPatch {
     }
 
   private:
-    SharedFile* file_;
+    SharedFile* file_ = nullptr;
     FileSystem* archive_ = nullptr;
+    std::string why_;
 };
+
+std::string lock_failure(const UpdateLock& lock, const UpdatePaths& paths) {
+    if (lock.busy()) {
+        return "another update is running in this install folder";
+    }
+    char text[256];
+    return std::string("cannot lock the install folder ") + paths.extraction_folder + ": " +
+           platform_error_text(lock.error(), text, sizeof text);
+}
 
 // Opens the merged archive through the handle that wrote it.
 FileSystem* open_merged(WorkFile* merged) {
@@ -102,27 +139,33 @@ bool run_update(UpdaterView* view, const UpdateSteps& steps) {
         return fail(view, nullptr, TEXT_SPECIFY_INSTALL_FOLDER, "a path is too long");
     }
 
-    // The signature is checked again, over the handle the merge reads: the
-    // check of refresh_versions was made on a file that may since have been
-    // replaced. Nothing is touched before it passes. A patch that does not
-    // open at all fails in the merge below, as without a key.
-    OpenPatch patch(paths.patch);
-    const std::string public_key = view->patch_public_key();
-    if (!public_key.empty() && patch.file()) {
-        std::string why;
-        if (!patch_signature_check(public_key, patch.file(), paths.patch, &why)) {
-            view->enable_action(false);
-            return fail(view, nullptr, TEXT_SIGNATURE_UNVERIFIED, why);
-        }
+    // Two updates in one folder would write the same work files. A lock
+    // that cannot be made at all means a folder nothing can be created in:
+    // the intermediate archive's words say so.
+    UpdateLock lock(steps, paths);
+    if (!lock.held()) {
+        return fail(view, nullptr, lock.busy() ? TEXT_OVERWRITE_FAILED : TEXT_INTERMEDIATE_FAILED,
+                    lock_failure(lock, paths));
     }
 
-    // Two updates in one folder would write the same work files.
-    UpdateLock lock(paths.lock);
-    if (!lock.held()) {
-        return fail(view, nullptr, TEXT_OVERWRITE_FAILED,
-                    lock.busy() ? "another update is running in this install folder"
-                                : std::string("cannot create the lock file ") + paths.lock);
+    // Whatever refresh_versions read may since have been replaced: the
+    // decision is made again, from the very bytes the merge will read.
+    PatchSnapshot patch;
+    if (!patch.take(paths.patch)) {
+        patch.close();
+        refresh_versions(view);
+        view->detail((std::string(paths.patch) +
+                      ": replaced after its version was read; read again, nothing updated")
+                         .c_str());
+        return false;
     }
+    if (!decide_versions(view, paths.data, patch.file(), paths.patch)) {
+        if (!patch.file()) {
+            view->detail(patch.why().c_str());
+        }
+        return false;
+    }
+    view->set_text(CONTROL_STATUS, TEXT_UPDATE_RUNNING);
 
     // The merged archive is written as the intermediate archive; one left
     // behind by a crashed run (or planted) is removed, never written through.
@@ -135,6 +178,14 @@ bool run_update(UpdaterView* view, const UpdateSteps& steps) {
     std::string why;
     Stream* output = work_file_stream(&merged, nullptr);
     FileSystem* patch_archive = patch.archive(paths.patch);
+    if (!patch_archive) {
+        // It was read as an archive a moment ago, from the same bytes.
+        if (output) {
+            stream_close(output);
+        }
+        return fail(view, &merged, TEXT_INTERMEDIATE_FAILED,
+                    std::string(paths.patch) + ": cannot be opened again");
+    }
     if (steps.patch_opened) {
         steps.patch_opened(paths.patch);
     }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archive/archive_builder.h"
+#include "platform/platform.h"
 
 struct FileSystem;
 struct DirEntry;
@@ -52,6 +53,11 @@ class UpdaterView {
     // patch_signature.h) made by that key over exactly its bytes. Empty (the
     // default): patches apply unsigned, and a signature file is ignored.
     virtual std::string patch_public_key() { return {}; }
+    // Optional. Runs work(context), which may take seconds (hashing a large
+    // patch), and returns when it has ended. The dialog runs it on another
+    // thread and goes on answering its messages meanwhile; the default runs
+    // it here.
+    virtual void run_long(void (*work)(void*), void* context) { work(context); }
 };
 
 constexpr int ACTION_MODE_LAUNCH = 0;
@@ -84,10 +90,14 @@ struct UpdateSteps {
     // checked, just before the merge reads it; null for nothing. Tests swap
     // the patch file here: the merge must still read what was checked.
     void (*patch_opened)(const char* patch_path);
+    // Takes the install folder's lock (platform_folder_lock_acquire).
+    PlatformFile (*lock_folder)(const char* folder, const char* lock_file, uint32_t wait_ms,
+                                bool* busy);
 };
 
 // The steps the updater uses: work_file_sync, work_file_commit and
-// work_file_stream, and the builder's lines on standard output.
+// work_file_stream, the builder's lines on standard output and the
+// platform's folder lock.
 UpdateSteps default_update_steps();
 
 // Reads both archives' versions and decides what the action button does.
@@ -98,11 +108,25 @@ void refresh_versions(UpdaterView* view);
 // Merges the patch into the installed data, writes the loose files of
 // "/_extract" and replaces the installed data archive. True when the update
 // completed; on any failure the installed data archive is left as it was.
-// The patch is opened once; with a public key its signature is checked
-// again over that open file, which the merge then reads (on Windows no one
-// may write, rename or delete it meanwhile).
+//
+// The install folder is locked first. Then one snapshot of the patch is
+// taken (platform_file_snapshot): the file refresh_versions holds open where
+// that refuses writers, else a private copy. Its signature is checked, the
+// decision table is read again from it and the merge reads it, so the bytes
+// checked, decided on and applied are the same. When the decision now says
+// otherwise than "update possible", it shows as refresh_versions would show
+// it and nothing is updated; so too, after a refresh, when the patch's name
+// no longer names the file held open.
+//
+// Where the lock is held by another run it waits UPDATE_LOCK_WAIT_MS and
+// ends with TEXT_OVERWRITE_FAILED; where it cannot be made at all (a folder
+// nothing may be created in) it ends with TEXT_INTERMEDIATE_FAILED, as it
+// would a moment later for the intermediate archive.
 bool run_update(UpdaterView* view);
 bool run_update(UpdaterView* view, const UpdateSteps& steps);
+// Lets go of the patch file refresh_versions keeps open; the dialog calls it
+// when it ends, tests when they remove the patch.
+void release_held_patch();
 
 // Builds the intermediate archive at output_path from the patch (which wins)
 // and the installed data. True when a complete archive was written; on

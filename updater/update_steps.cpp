@@ -1,3 +1,4 @@
+#include "platform/platform.h"
 #include "stream/work_file.h"
 #include "update_logic.h"
 
@@ -10,5 +11,6 @@ Stream* update_work_stream(WorkFile* work) {
 } // namespace
 
 UpdateSteps default_update_steps() {
-    return UpdateSteps{work_file_sync, work_file_commit, update_work_stream, stdout, nullptr};
+    return UpdateSteps{work_file_sync, work_file_commit, update_work_stream,
+                       stdout,         nullptr,          platform_folder_lock_acquire};
 }

@@ -133,16 +133,44 @@ bool platform_path_is_link(const char* path);
 bool platform_path_clear(const char* path);
 
 // ---------------------------------------------------------------------------
-// Lock files (POSIX flock; Win32 a handle that shares nothing)
+// Folder locks (POSIX flock on the folder; Win32 a file that shares nothing)
 
-// Takes the lock that path stands for, creating the file if missing (never
-// truncating it, never through a link) and waiting up to wait_ms while
-// another process holds it. The lock lapses when its holder ends, even by a
-// crash. PLATFORM_INVALID_FILE when it cannot be had: *busy is then true
-// when another process holds it, false when the file cannot be made.
-PlatformFile platform_lock_file_acquire(const char* path, uint32_t wait_ms, bool* busy);
-// Removes the lock file and lets the lock go.
-void platform_lock_file_release(PlatformFile lock, const char* path);
+// Takes the lock of folder (the install folder of an update), waiting up to
+// wait_ms while another process holds it. The lock lapses when its holder
+// ends, even by a crash, and no one can take it away meanwhile:
+// - POSIX: flock on the folder's own descriptor (opened O_DIRECTORY |
+//   O_NOFOLLOW, so a link planted as the folder is refused). There is no
+//   lock file anyone could delete; lock_file is not used.
+// - Windows: the file lock_file (inside folder), created if missing, never
+//   through a reparse point, opened sharing nothing (no one may open, rename
+//   or delete it while it is held) and deleted when its handle closes.
+// PLATFORM_INVALID_FILE when it cannot be had: *busy is then true when
+// another process holds it, false when it cannot be made at all (the folder
+// is missing or a link, or no file may be created in it); the platform's
+// error code then says why.
+PlatformFile platform_folder_lock_acquire(const char* folder, const char* lock_file,
+                                          uint32_t wait_ms, bool* busy);
+// Lets the lock go (Windows: which deletes its file).
+void platform_folder_lock_release(PlatformFile lock);
+
+// ---------------------------------------------------------------------------
+// Snapshots of a file that others may write
+
+// Opens the regular file at path for reading so that every read through the
+// returned handle gives the same bytes until it is closed, whoever else
+// writes the name meanwhile.
+// - Windows: the file itself, shared with readers only: no one may write,
+//   rename or delete it while the handle is open.
+// - POSIX, where writers cannot be refused: a private copy of the file in
+//   anonymous memory (memfd_create, sealed against every change), or where
+//   that is missing an unlinked temporary file, which no other process can
+//   reach. A file whose size changes while it is copied fails (the error is
+//   EAGAIN); one of 4 GiB or more fails (EFBIG).
+PlatformFile platform_file_snapshot(const char* path);
+// True when platform_file_snapshot gives the named file itself (Windows), so
+// that platform_file_is still tells whether the name names what was read;
+// false when it gives a copy (POSIX).
+bool platform_file_snapshot_is_original();
 
 // ---------------------------------------------------------------------------
 // Interruptions (SIGINT, SIGTERM, SIGHUP, SIGPIPE; console Ctrl+C and close)

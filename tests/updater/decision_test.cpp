@@ -43,6 +43,7 @@ TEST_F(DecisionTest, EachRowOfTheTable) {
     EXPECT_EQ(shown.text(CONTROL_INSTALLED_VERSION), TEXT_NOT_FOUND);
     EXPECT_EQ(shown.text(CONTROL_PATCH_VERSION), "Ver.1.0 (full)");
 
+    release_held_patch(); // else Windows refuses the removal
     std::filesystem::remove(patch());
     d = decide(info_txt("1.0", "full"), "");
     EXPECT_EQ(d.status, TEXT_PATCH_NOT_FOUND);

@@ -84,10 +84,16 @@ TEST_F(UpdateTest, MergesExtractsAndReplaces) {
     }
     EXPECT_EQ(v.ranges_set, 1);
 
-    // Afterwards nothing is left to do; a second update sets the range anew.
+    // Afterwards nothing is left to do, and the update itself refuses the
+    // same patch again; a newer one sets the range anew.
     RecordingView again = view();
     refresh_versions(&again);
     EXPECT_EQ(again.status(), TEXT_NO_UPDATE_NEEDED);
+    EXPECT_FALSE(run_update(&again, quiet_steps()));
+    EXPECT_EQ(again.status(), TEXT_NO_UPDATE_NEEDED);
+    EXPECT_EQ(again.ranges_set, 0);
+    pack_tree({{"info.txt", info_txt("1.2", "full")}}, patch());
+    refresh_versions(&again);
     EXPECT_TRUE(run_update(&again, quiet_steps()));
     EXPECT_EQ(again.ranges_set, 1);
 }

@@ -149,17 +149,23 @@ TEST_F(SignedUpdateTest, PatchReplacedAfterTheCheckIsRefused) {
 std::string swap_source;
 bool swapped = false;
 
+// Writes another archive of the same size into the patch, in place.
 void swap_patch(const char* patch_path) {
-    swapped = platform_file_replace(swap_source.c_str(), patch_path);
+    const std::string bytes = read_file(swap_source);
+    PlatformFile file =
+        platform_file_open(patch_path, PLATFORM_ACCESS_WRITE, PLATFORM_OPEN_EXISTING);
+    swapped = platform_file_write_at(file, 0, bytes.data(), uint32_t(bytes.size())) == bytes.size();
+    platform_file_close(file);
 }
 
-// Between the update's check and its merge another process puts other bytes
-// under the patch's name. Windows refuses the rename (the open patch denies
-// deleters); elsewhere it happens, and the merge still reads the checked file.
+// Between the update's check and its merge another process rewrites the
+// patch in place. Windows refuses it (the open patch denies writers);
+// elsewhere it happens, and the merge still reads the checked bytes.
 TEST_F(SignedUpdateTest, MergeReadsTheBytesThatWereChecked) {
     sign();
     swap_source = join(root(), "planted.dat");
-    pack_tree({{"info.txt", info_txt("1.1", "full")}, {"b.txt", "planted b"}}, swap_source);
+    pack_tree({{"info.txt", info_txt("1.1", "full")}, {"b.txt", "bad b"}}, swap_source);
+    ASSERT_EQ(read_file(swap_source).size(), read_file(patch()).size());
     swapped = false;
     UpdateSteps steps = quiet_steps();
     steps.patch_opened = swap_patch;
@@ -171,7 +177,7 @@ TEST_F(SignedUpdateTest, MergeReadsTheBytesThatWereChecked) {
     EXPECT_FALSE(swapped);
 #else
     EXPECT_TRUE(swapped);
-    EXPECT_EQ(archive_entry(patch(), "/b.txt"), "planted b");
+    EXPECT_EQ(archive_entry(patch(), "/b.txt"), "bad b");
 #endif
 }
 

@@ -46,6 +46,9 @@ void write_tree(const std::string& folder, const Tree& tree) {
 }
 
 void pack_tree(const Tree& tree, const std::string& path) {
+    // As after the dialog closed: Windows refuses to replace a patch the
+    // last refresh holds open.
+    release_held_patch();
     TempDir source;
     write_tree(source.path(), tree);
     std::string error;
@@ -156,7 +159,9 @@ UpdateFixture::UpdateFixture()
     ActionMode = ACTION_MODE_UPDATE;
 }
 
-UpdateFixture::~UpdateFixture() = default;
+UpdateFixture::~UpdateFixture() {
+    release_held_patch(); // Windows could not remove the folder holding it
+}
 
 RecordingView UpdateFixture::view() const {
     RecordingView view;

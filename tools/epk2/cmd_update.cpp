@@ -91,11 +91,18 @@ int command_update(const Arguments& args, Console& console) {
 
     UpdateSteps steps = default_update_steps();
     steps.merge_log = nullptr; // the bar shows the progress
+    // The update decides again from its own snapshot of the patch; a patch
+    // changed since the check above may be refused now, for the same
+    // reasons as there.
     bool completed = run_update(&view, steps);
     view.finish_progress();
     print_line(console, "status:", view.text(CONTROL_STATUS));
     if (!completed) {
-        return EXIT_USAGE;
+        const bool refused = ActionMode == ACTION_MODE_LAUNCH || !view.action_enabled();
+        if (refused) {
+            print_versions(console, view);
+        }
+        return refused ? EXIT_DAMAGED : EXIT_USAGE;
     }
     print_versions(console, view);
     return EXIT_OK;

@@ -1,6 +1,7 @@
 #include "dialog_view.h"
 
 #include "patch_key.h"
+#include "update_messages.h"
 
 std::string DialogView::install_folder() {
     char folder[MAX_PATH] = "";
@@ -35,4 +36,8 @@ void DialogView::progress(uint32_t index, uint32_t total) {
 
 std::string DialogView::patch_public_key() {
     return updater_patch_public_key();
+}
+
+void DialogView::run_long(void (*work)(void*), void* context) {
+    run_while_answering(work, context);
 }

@@ -18,6 +18,8 @@ class DialogView : public UpdaterView {
     void progress(uint32_t index, uint32_t total) override;
     // The key this build was made with (see patch_key.h).
     std::string patch_public_key() override;
+    // On another thread, the dialog answering meanwhile (update_messages.h).
+    void run_long(void (*work)(void*), void* context) override;
     // After run_update, however it ended.
     void finish_progress() { progress_.finish(); }
 

@@ -18,6 +18,17 @@ constexpr MessageRange OTHER_RANGES[] = {
 // caption becomes WM_NCLBUTTONDOWN, outside the ranges above.
 constexpr UINT TAKE_NO_INPUT = PM_REMOVE | PM_QS_PAINT | PM_QS_POSTMESSAGE | PM_QS_SENDMESSAGE;
 
+struct LongWork {
+    void (*work)(void*);
+    void* context;
+};
+
+DWORD WINAPI run_long_work(LPVOID argument) {
+    auto* job = static_cast<LongWork*>(argument);
+    job->work(job->context);
+    return 0;
+}
+
 } // namespace
 
 void dispatch_waiting_messages() {
@@ -52,4 +63,27 @@ void discard_queued_input() {
         while (PeekMessageA(&message, nullptr, range.first, range.last, PM_REMOVE)) {
         }
     }
+}
+
+void run_while_answering(void (*work)(void*), void* context) {
+    LongWork job{work, context};
+    HANDLE thread = CreateThread(nullptr, 0, run_long_work, &job, 0, nullptr);
+    if (!thread) {
+        work(context);
+        return;
+    }
+    // Woken by the thread's end or by anything but input, which stays
+    // queued as during an update.
+    constexpr DWORD WAKE_FOR = QS_PAINT | QS_POSTMESSAGE | QS_SENDMESSAGE | QS_TIMER;
+    for (;;) {
+        DWORD woke = MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, WAKE_FOR);
+        if (woke != WAIT_OBJECT_0 + 1) {
+            if (woke != WAIT_OBJECT_0) {
+                WaitForSingleObject(thread, INFINITE); // the job's memory is ours
+            }
+            break;
+        }
+        dispatch_waiting_messages();
+    }
+    CloseHandle(thread);
 }

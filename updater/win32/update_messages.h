@@ -12,3 +12,9 @@ void dispatch_waiting_messages();
 
 // Drops the keyboard and mouse input that was queued during the update.
 void discard_queued_input();
+
+// Runs work(context) on another thread and dispatches, as above, what
+// waits for this one until it has ended: hashing a large patch must not
+// leave the dialog unanswered. The dialog procedure must not act on commands
+// meanwhile. Runs work here when no thread can be made.
+void run_while_answering(void (*work)(void*), void* context);

@@ -19,13 +19,22 @@ DialogView* view_of(HWND dialog) {
 // browser, nor end the dialog under the running update. Such requests are
 // dropped, as is the input queued meanwhile: a click given on "start update"
 // would otherwise act on the button as the update left it and start the game.
+// A refresh sets it too: the patch's signature is hashed on another thread
+// while the dialog answers its messages.
 bool update_running = false;
+
+void refresh(DialogView* view) {
+    update_running = true;
+    refresh_versions(view);
+    update_running = false;
+    discard_queued_input();
+}
 
 void on_init(HWND dialog) {
     auto* view = new DialogView(dialog);
     SetWindowLongPtrA(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(view));
     find_install_folder(dialog);
-    refresh_versions(view);
+    refresh(view);
     apply_result_font(dialog);
     create_status_bar(dialog);
 }
@@ -53,6 +62,7 @@ void on_action(HWND dialog) {
 }
 
 void on_destroy(HWND dialog) {
+    release_held_patch(); // the refresh kept it open for the update
     delete view_of(dialog);
     SetWindowLongPtrA(dialog, DWLP_USER, 0);
     release_result_font();
@@ -80,7 +90,7 @@ INT_PTR CALLBACK updater_dialog_proc(HWND dialog, UINT message, WPARAM wparam, L
             break;
         case CONTROL_BROWSE:
             browse_install_folder(dialog);
-            refresh_versions(view_of(dialog));
+            refresh(view_of(dialog));
             break;
         }
         return FALSE;
