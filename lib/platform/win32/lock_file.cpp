@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "platform/platform.h"
+#include "wide_path.h"
 
 // The lock is a handle on the lock file that shares nothing: a second
 // opener gets a sharing violation. The file is deleted when the handle
@@ -10,10 +11,14 @@ PlatformFile platform_lock_file_acquire(const char* path, uint32_t wait_ms, bool
     if (busy) {
         *busy = false;
     }
+    WidePath wide;
+    if (!wide_path(&wide, path)) {
+        return PLATFORM_INVALID_FILE;
+    }
     DWORD started = GetTickCount();
     for (;;) {
-        HANDLE handle = CreateFileA(
-            path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+        HANDLE handle = CreateFileW(
+            wide.text, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT,
             nullptr);
         if (handle != INVALID_HANDLE_VALUE) {
