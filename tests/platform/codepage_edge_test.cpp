@@ -38,20 +38,20 @@ bool make_native_file(const std::string& folder, const char* utf8_name) {
 #endif
 }
 
-// The names a listing of folder gives, with whether each had a form.
+// The entries of folder, without "." and "..": name and whether it had a form.
 std::vector<std::pair<std::string, bool>> listed_names(const std::string& folder) {
     std::vector<std::pair<std::string, bool>> names;
     PlatformFindData data;
     PlatformFind find = platform_find_first(join_path(folder, "*").c_str(), &data);
-    if (find == PLATFORM_INVALID_FIND) {
-        return names;
-    }
-    do {
-        if (std::string(data.name) != "." && std::string(data.name) != "..") {
+    while (find != PLATFORM_INVALID_FIND) {
+        if (data.name != std::string(".") && data.name != std::string("..")) {
             names.emplace_back(data.name, data.name_unconvertible);
         }
-    } while (platform_find_next(find, &data));
-    platform_find_close(find);
+        if (!platform_find_next(find, &data)) {
+            platform_find_close(find);
+            break;
+        }
+    }
     return names;
 }
 
@@ -80,16 +80,14 @@ TEST(PlatformCodepageEdge, NamesCrossUnchangedOrNotAtAll) {
         if (edge.native) {
             ASSERT_TRUE(make_native_file(dir.path(), edge.native));
         }
-        auto names = listed_names(dir.path());
         if (!edge.native) {
             std::string path = join_path(dir.path(), edge.cp932);
-            PlatformFile file = platform_file_create_new(path.c_str());
-            EXPECT_EQ(file, PLATFORM_INVALID_FILE);
-            platform_file_close(file);
+            EXPECT_EQ(platform_file_create_new(path.c_str()), PLATFORM_INVALID_FILE);
             EXPECT_FALSE(platform_file_exists(path.c_str()));
             EXPECT_TRUE(listed_names(dir.path()).empty());
             continue;
         }
+        auto names = listed_names(dir.path());
         ASSERT_EQ(names.size(), 1u);
         if (!edge.cp932) {
             // Listed as having no form; its shown name opens nothing.

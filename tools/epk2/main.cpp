@@ -43,6 +43,11 @@ bool arguments_cp932(Console& console, std::vector<std::string>& arguments) {
             continue;
         }
         platform_wide_to_cp932_shown(wide[i], text.data(), static_cast<uint32_t>(text.size()));
+        if (i == 0) {
+            // The program's own path names nothing the tool opens.
+            arguments.emplace_back(text.data());
+            continue;
+        }
         std::fprintf(console.err,
                      "epk2: argument %d \"%s\" has characters with no Shift_JIS (code page 932) "
                      "form (shown as ?); the tool's names are code page 932\n",

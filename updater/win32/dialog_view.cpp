@@ -15,8 +15,8 @@ std::string DialogView::install_folder_unusable() {
     if (dialog_path_cp932(dialog_item_text(dialog_, CONTROL_INSTALL_FOLDER), &folder)) {
         return std::string();
     }
-    return "the install folder's name has characters outside code page 932, the game data's "
-           "code page; install the game in a folder named in Japanese or English letters";
+    return "the install folder's name has characters with no code page 932 (Shift_JIS) form, "
+           "so its files cannot be named";
 }
 
 void DialogView::set_text(int control, const char* text) {
