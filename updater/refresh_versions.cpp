@@ -158,7 +158,12 @@ void refresh_versions(UpdaterView* view) {
     // Each archive is looked for on its own: a folder too long to use does
     // not hide the patch.
     UpdatePaths paths;
-    const bool install_formed = update_install_paths(view->install_folder(), &paths);
+    const std::string unusable = view->install_folder_unusable();
+    if (!unusable.empty()) {
+        view->detail(unusable.c_str());
+    }
+    const bool install_formed =
+        unusable.empty() && update_install_paths(view->install_folder(), &paths);
     const bool patch_formed =
         update_patch_path(view->module_path(), view->patch_archive(), paths.patch);
     release_held_patch();

@@ -134,6 +134,10 @@ bool run_update(UpdaterView* view) {
 bool run_update(UpdaterView* view, const UpdateSteps& steps) {
     view->set_text(CONTROL_STATUS, TEXT_UPDATE_RUNNING);
     UpdatePaths paths;
+    const std::string unusable = view->install_folder_unusable();
+    if (!unusable.empty()) {
+        return fail(view, nullptr, TEXT_SPECIFY_INSTALL_FOLDER, unusable);
+    }
     if (!update_paths_form(view->install_folder(), view->module_path(), view->patch_archive(),
                            &paths)) {
         return fail(view, nullptr, TEXT_SPECIFY_INSTALL_FOLDER, "a path is too long");

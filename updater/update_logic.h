@@ -42,6 +42,11 @@ class UpdaterView {
     // bar's range to total and sets ProgressRangeSet to 1.
     virtual void progress(uint32_t index, uint32_t total) = 0;
 
+    // Optional. Why the install-folder field names no folder the library can
+    // reach although it holds text: the dialog's field is UTF-16, and a
+    // folder with no code page 932 form is refused, never changed into
+    // another. Empty (the default) when install_folder() is the folder.
+    virtual std::string install_folder_unusable() { return {}; }
     // Optional. The patch archive to apply; empty (the default) means
     // "Patch.dat" in the folder of module_path().
     virtual std::string patch_archive() { return {}; }

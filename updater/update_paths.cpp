@@ -19,6 +19,11 @@ bool update_patch_path(const std::string& module_path, const std::string& patch_
         std::memcpy(patch, patch_archive.c_str(), patch_archive.size() + 1);
         return true;
     }
+    // No path of the updater (too long, or with no code page 932 form):
+    // "Patch.dat" alone would be looked for in the current folder instead.
+    if (module_path.empty()) {
+        return false;
+    }
     std::string beside = updater_folder(module_path);
     return beside.size() < UPDATE_PATH_SIZE &&
            platform_path_combine(patch, beside.c_str(), PATCH_ARCHIVE_NAME) != nullptr;

@@ -27,11 +27,12 @@ e2e_uninstall_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Tess
 # --- running things ---------------------------------------------------------
 
 # Replaces the calling (sub)shell with the command, run with the tests' Wine
-# prefix and display and in code page 932; in "( ... ) &" the job's process
-# id is then the command's own, so it can be stopped.
+# prefix and display and in the locale of the round (ja_JP.UTF-8: code page
+# 932); in "( ... ) &" the job's process id is then the command's own, so it
+# can be stopped.
 e2e_wine_exec() { # command...
-    exec env WINEPREFIX="$e2e_prefix" WINEARCH="$e2e_arch" ${e2e_loader_env} WINEDEBUG=${E2E_WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml=" \
-        LC_ALL=ja_JP.UTF-8 DISPLAY=":$e2e_display" "$@"
+    exec env WINEPREFIX="$e2e_prefix" WINEARCH="$e2e_arch" ${e2e_loader_env} WINEDEBUG=${E2E_WINEDEBUG:--all} \
+        WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL="${e2e_locale:-ja_JP.UTF-8}" DISPLAY=":$e2e_display" "$@"
 }
 
 e2e_wine() { # seconds, command...
@@ -333,7 +334,31 @@ e2e_case_registry_present() {
     local notice
     notice=$(e2e_value "$report" start.statusbar)
     [[ $notice == '\t\t'?* ]] || e2e_problem "status bar notice '$notice' does not start with two tabs"
+    e2e_expect "$report" start.statusbar '\t\tゲームを終了してから更新してください。'
     # The close box ends the program with 0.
+    e2e_expect "$report" exit 0
+}
+
+# The uninstall entry names a folder with no code page 932 form (Hangul): the
+# field shows it as named, and the data there count as not found instead of
+# being looked for under some other name.
+e2e_case_registry_unrepresentable() {
+    local dir=$1 report=$1/report.txt
+    e2e_layout "$dir" 1.1 full
+    mv "$dir/game" "$dir/게임"
+    local folder
+    folder="$(e2e_winpath "$dir/게임")\\"
+    e2e_registry_set "$folder"
+    e2e_drive "$report" start "$(e2e_winpath "$dir/dl/TessavaneUpdater.exe")" dump start \
+        command 1 settle 500 dump after click 2 wait-exit 30 || return
+    e2e_expect "$report" start.1001 "$folder"
+    e2e_expect "$report" start.1004 "Not found"
+    e2e_expect "$report" start.1007 "Ver.1.1 (full)"
+    e2e_expect "$report" start.1008 "インストール先を指定してください。"
+    e2e_expect "$report" start.action_enabled no
+    e2e_expect "$report" after.1008 "インストール先を指定してください。"
+    cmp -s "$dir/게임/Tessavane.dat" "$dir/trees/base.dat" ||
+        e2e_problem "Tessavane.dat changed although its folder was refused"
     e2e_expect "$report" exit 0
 }
 
@@ -393,7 +418,7 @@ e2e_case_update() {
     done
     if [ -f "$dir/shot.ready" ]; then
         sleep 0.5 # let the last paint reach the screen
-        timeout 30 import -display ":$e2e_display" -window root "$e2e_root/updater-after-update.png" \
+        timeout 30 import -display ":$e2e_display" -window root "$e2e_root/updater-after-update$e2e_shot_suffix.png" \
             >>"$e2e_log" 2>&1 || e2e_problem "screenshot failed"
     fi
     touch "$dir/shot.done"
@@ -724,23 +749,67 @@ e2e_case_signature_interop() {
     fi
 }
 
+# epk2.exe on Japanese names, whatever the system's code page: it packs a
+# tree named in Japanese ("表" and "ソ" end in the byte 0x5C), lists it as the
+# Linux tool does, and updates an install folder named in Japanese. An
+# argument with no code page 932 form is refused, and named.
+e2e_case_tool_japanese_tree() {
+    local dir=$1 exe=$e2e_windows/epk2.exe
+    local tree=$dir/データ表 patch=$dir/パッチ install=$dir/インストール先ソフト
+    e2e_info "$tree" 1.0 full
+    e2e_file "$tree/表/ソース.txt" "old table"
+    e2e_file "$tree/キャラ/テッサ.txt" "tessa"
+    e2e_info "$patch" 1.1 full
+    e2e_file "$patch/表/ソース.txt" "new table"
+    e2e_file "$patch/_extract/説明書.txt" "manual"
+    mkdir -p "$install"
+    e2e_wine 120 "$exe" pack "$(e2e_winpath "$tree")" -o "$(e2e_winpath "$install/Tessavane.dat")" \
+        >>"$e2e_log" 2>&1 || e2e_problem "epk2.exe pack of a Japanese tree failed"
+    e2e_wine 120 "$exe" pack "$(e2e_winpath "$patch")" -o "$(e2e_winpath "$dir/パッチ.dat")" \
+        >>"$e2e_log" 2>&1 || e2e_problem "epk2.exe pack of a Japanese patch failed"
+
+    # A pipe gets the tool's code page 932 bytes.
+    e2e_wine 120 "$exe" list "$(e2e_winpath "$install/Tessavane.dat")" 2>>"$e2e_log" |
+        iconv -f CP932 -t UTF-8 >"$dir/list.windows"
+    LC_ALL=C.UTF-8 timeout 60 "$e2e_epk2" list "$install/Tessavane.dat" >"$dir/list.native" 2>>"$e2e_log"
+    grep -q '/表/ソース.txt' "$dir/list.native" || e2e_problem "the archive lacks /表/ソース.txt"
+    cmp -s "$dir/list.windows" "$dir/list.native" ||
+        e2e_problem "epk2.exe lists otherwise: $(diff "$dir/list.native" "$dir/list.windows" | head -n3 | tr '\n' ' ')"
+
+    e2e_wine 240 "$exe" update "$(e2e_winpath "$install")" --patch "$(e2e_winpath "$dir/パッチ.dat")" \
+        >>"$e2e_log" 2>&1 || e2e_problem "epk2.exe update of a Japanese install folder failed"
+    [ "$(LC_ALL=C.UTF-8 timeout 60 "$e2e_epk2" cat "$install/Tessavane.dat" /表/ソース.txt 2>>"$e2e_log")" = "new table" ] ||
+        e2e_problem "/表/ソース.txt is not the patch's"
+    [ "$(LC_ALL=C.UTF-8 timeout 60 "$e2e_epk2" cat "$install/Tessavane.dat" /キャラ/テッサ.txt 2>>"$e2e_log")" = tessa ] ||
+        e2e_problem "/キャラ/テッサ.txt of the installed data lost"
+    [ "$(cat "$install/説明書.txt" 2>/dev/null)" = manual ] || e2e_problem "loose 説明書.txt missing"
+
+    # Hangul has no code page 932 form.
+    local status=0
+    e2e_wine 60 "$exe" list "$(e2e_winpath "$dir/한국어.dat")" >"$dir/refused.out" 2>"$dir/refused.err" ||
+        status=$?
+    [ $status -eq 2 ] || e2e_problem "an argument with no code page 932 form gave status $status"
+    grep -q 'argument 2 ' "$dir/refused.err" ||
+        e2e_problem "the refused argument is not named: $(head -c 200 "$dir/refused.err")"
+}
+
 # --- the run ----------------------------------------------------------------
 
 e2e_run_case() { # name
-    local name=$1 dir=$e2e_root/cases/$1
+    local name=$1 dir=$e2e_cases/$1 label=$1${e2e_locale:+ ($e2e_locale)}
     rm -rf "$dir"
     mkdir -p "$dir"
     e2e_problems=()
-    echo "-- $name" >>"$e2e_log"
+    echo "-- $label" >>"$e2e_log"
     "e2e_case_$name" "$dir"
     if [ ${#e2e_problems[@]} -eq 0 ]; then
         total_passed=$((total_passed + 1))
-        echo "   ok      $name"
+        echo "   ok      $label"
     else
-        echo "   FAILED  $name"
+        echo "   FAILED  $label"
         printf '           %s\n' "${e2e_problems[@]}"
         printf '%s\n' "${e2e_problems[@]}" >>"$e2e_log"
-        note_failure "e2e $name"
+        note_failure "e2e $label"
     fi
 }
 
@@ -766,6 +835,20 @@ e2e_prepare_prefix() {
     # Wine draws the captions itself: Xvfb has no window manager, and the
     # screenshot should show the dialog's title.
     e2e_wine 60 reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >>"$e2e_log" 2>&1
+}
+
+# An English Windows shows Japanese in its dialog font (Tahoma) through the
+# font link to MS UI Gothic; Wine links to that name too but has no such
+# font, so the link is pointed at the Japanese font installed here. Wine
+# rewrites these links whenever the locale changes, so this runs in the
+# round's own locale.
+e2e_link_japanese_fonts() {
+    local face
+    for face in Tahoma "Microsoft Sans Serif"; do
+        e2e_wine 60 reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+            /v "$face" /t REG_MULTI_SZ /d 'ipag.ttf,IPAGothic\0MSGOTHIC.TTC,MS UI Gothic' /f \
+            >>"$e2e_log" 2>&1
+    done
 }
 
 e2e_stop() {
@@ -804,6 +887,9 @@ run_e2e_tests() { # Windows build folder
     e2e_prefix=${E2E_WINEPREFIX:-$top/build/wineprefix-e2e-$e2e_arch}
     e2e_epk2=${E2E_EPK2:-$top/build/native/epk2}
     e2e_log=$e2e_root/e2e.log
+    e2e_cases=$e2e_root/cases
+    e2e_locale=
+    e2e_shot_suffix=
     e2e_xvfb=
     e2e_holder=
     mkdir -p "$e2e_root"
@@ -832,16 +918,34 @@ run_e2e_tests() { # Windows build folder
         return
     fi
     e2e_prepare_prefix
-    # E2E_CASES="update launch" runs only those (the imports case always runs).
+    # Every case runs on a Japanese Windows (code page 932) and on an English
+    # one (code page 1252), where the players abroad are: the same texts must
+    # show and the same files be reached. The English round works below a
+    # folder named in Japanese, so every install and download folder is one.
+    # E2E_CASES="update launch" runs only those (the imports case always runs);
+    # E2E_LOCALES="en_US.UTF-8" only that round.
     local name
-    for name in ${E2E_CASES:-resources registry_present registry_absent registry_not_text update \
-        attributes_differ patch_missing launch second_update click_during_update \
-        responsive_update game_holds_data signed_accepted unsigned_refused tampered_refused \
-        keyless_build_accepts signature_interop}; do
-        e2e_run_case $name
+    for e2e_locale in ${E2E_LOCALES:-ja_JP.UTF-8 en_US.UTF-8}; do
+        if [ "$e2e_locale" = ja_JP.UTF-8 ]; then
+            e2e_cases=$e2e_root/cases
+            e2e_shot_suffix=
+        else
+            e2e_cases=$e2e_root/cases-${e2e_locale%%.*}/テッサヴェイン体験版
+            e2e_shot_suffix=-${e2e_locale%%.*}
+            e2e_link_japanese_fonts
+        fi
+        for name in ${E2E_CASES:-resources registry_present registry_unrepresentable registry_absent \
+            registry_not_text update attributes_differ patch_missing launch second_update click_during_update \
+            responsive_update game_holds_data signed_accepted unsigned_refused tampered_refused \
+            keyless_build_accepts signature_interop tool_japanese_tree}; do
+            e2e_run_case $name
+        done
     done
+    e2e_locale=
     e2e_registry_clear >/dev/null
     e2e_stop
-    [ -f "$e2e_root/updater-after-update.png" ] &&
-        echo "   screenshot: build/e2e/updater-after-update.png"
+    local shot
+    for shot in "$e2e_root"/updater-after-update*.png; do
+        [ -f "$shot" ] && echo "   screenshot: build/e2e/${shot##*/}"
+    done
 }

@@ -139,6 +139,20 @@ TEST_F(PackTest, JapaneseNamesRoundTripThroughListAndExtract) {
     EXPECT_TRUE(expected.count("empty/"));
 }
 
+TEST_F(PackTest, FolderNamesEndingInTrailByte0x5CAreKept) {
+    // "表" is 0x95 0x5C: its last byte is no separator to strip.
+    const std::string table = join(temp_.path(), "\x95\x5C");
+    make_folder(table);
+    write_tree_file(table, "a.txt", "in the table");
+    const std::string archive = join(temp_.path(), "table.dat");
+    ToolRun packed = run_tool({"pack", arg(table), "-o", arg(archive)});
+    EXPECT_EQ(packed.status, 0) << packed.err;
+    const std::string out = join(temp_.path(), "out\x95\x5C");
+    ToolRun extracted = run_tool({"extract", archive, "-C", arg(out)});
+    EXPECT_EQ(extracted.status, 0) << extracted.err;
+    EXPECT_EQ(read_file(join(out, "a.txt")), "in the table");
+}
+
 TEST_F(PackTest, ConfigRulesAndSvnEntries) {
     const std::string archive = join(temp_.path(), "rules.dat");
     ASSERT_EQ(pack(archive).status, 0);

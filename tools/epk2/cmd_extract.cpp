@@ -137,9 +137,7 @@ int command_extract(const Arguments& args, Console& console) {
         patterns.push_back(as_archive_pattern(pattern));
     }
     std::vector<bool> matched(patterns.size(), false);
-    while (root.size() > 1 && (root.back() == '/' || root.back() == '\\')) {
-        root.pop_back();
-    }
+    drop_trailing_separators(root);
     if (!is_directory(root) && !platform_make_dir(root.c_str())) {
         print_error(console, "extract: cannot create the folder " + args.value("-C", root) + ": " +
                                  os_reason());

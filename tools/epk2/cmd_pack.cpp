@@ -15,9 +15,7 @@ int command_pack(const Arguments& args, Console& console) {
         !argument_to_library(console, args.value("-o"), output)) {
         return EXIT_USAGE;
     }
-    while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) {
-        folder.pop_back();
-    }
+    drop_trailing_separators(folder);
     uint32_t attributes = platform_attributes(folder.c_str());
     if (attributes == PLATFORM_ATTRIBUTES_INVALID) {
         print_error(console, args.positional[0] + ": no such folder: " + os_reason());

@@ -14,6 +14,7 @@
 #include "sorted_folder.h"
 #include "stream/stream.h"
 #include "stream/stream_ptr.h"
+#include "tool_support.h"
 
 namespace {
 
@@ -137,9 +138,7 @@ bool open_tree(Console& console, const std::string& display, const std::string& 
         return true;
     }
     std::string folder = library_path;
-    while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) {
-        folder.pop_back();
-    }
+    drop_trailing_separators(folder);
     std::string error;
     FolderWalkReport report;
     tree.fs.reset(sorted_folder_open(folder, leave_out, error, report));

@@ -4,14 +4,61 @@
 #include "platform/platform.h"
 
 #ifdef _WIN32
+#include <windows.h>
+
 #include <fcntl.h>
 #include <io.h>
+#include <shellapi.h>
+#include <string>
+#include <vector>
 
+#include "platform/wide_text.h"
 #include "wide_console.h"
 #define IS_TERMINAL(f) _isatty(_fileno(f))
 #else
 #include <unistd.h>
 #define IS_TERMINAL(f) isatty(fileno(f))
+#endif
+
+#ifdef _WIN32
+namespace {
+
+// The command line as Windows holds it, in UTF-16, converted to code page
+// 932, the tool's own text. The runtime's argv would come through the
+// system's ANSI code page instead, which on a Windows of another language
+// has no form for Japanese names. An argument with no code page 932 form is
+// refused, naming it, rather than changed into another name.
+bool arguments_cp932(Console& console, std::vector<std::string>& arguments) {
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide) {
+        std::fprintf(console.err, "epk2: cannot read the command line\n");
+        return false;
+    }
+    bool ok = true;
+    for (int i = 0; i < count && ok; ++i) {
+        std::vector<char> text(2 * static_cast<size_t>(lstrlenW(wide[i])) + 1);
+        if (platform_wide_to_cp932(wide[i], text.data(), static_cast<uint32_t>(text.size()))) {
+            arguments.emplace_back(text.data());
+            continue;
+        }
+        platform_wide_to_cp932_shown(wide[i], text.data(), static_cast<uint32_t>(text.size()));
+        if (i == 0) {
+            // The program's own path names nothing the tool opens.
+            arguments.emplace_back(text.data());
+            continue;
+        }
+        std::fprintf(console.err,
+                     "epk2: argument %d \"%s\" has characters with no Shift_JIS (code page 932) "
+                     "form (shown as ?); the tool's names are code page 932\n",
+                     i, text.data());
+        ok = false;
+    }
+    LocalFree(wide);
+    return ok;
+}
+
+} // namespace
 #endif
 
 int main(int argc, char** argv) {
@@ -27,8 +74,21 @@ int main(int argc, char** argv) {
     // terminal test above: the streams become pipes to the console).
     wide_console_attach(stdout);
     wide_console_attach(stderr);
-#endif
+    std::vector<std::string> arguments;
+    std::vector<char*> pointers;
+    int status = EXIT_USAGE;
+    if (arguments_cp932(console, arguments)) {
+        for (std::string& argument : arguments) {
+            pointers.push_back(argument.data());
+        }
+        pointers.push_back(nullptr);
+        status = epk2_main(static_cast<int>(arguments.size()), pointers.data(), console);
+    }
+    (void)argc;
+    (void)argv;
+#else
     int status = epk2_main(argc, argv, console);
+#endif
     std::fflush(stdout);
 #ifdef _WIN32
     wide_console_finish();

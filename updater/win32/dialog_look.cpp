@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "dialog_text.h"
 #include "resource_ids.h"
 #include "update_logic.h"
 
@@ -19,14 +20,14 @@ const char STATUS_NOTICE[] = "\t\t\x83Q\x81[\x83\x80\x82\xf0\x8fI\x97\xb9\x82\xb
 
 void apply_result_font(HWND dialog) {
     if (!result_font) {
-        LOGFONTA font = {};
-        GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof font, &font);
+        LOGFONTW font = {};
+        GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof font, &font);
         font.lfHeight = -15;
         font.lfWeight = 600;
-        result_font = CreateFontIndirectA(&font);
+        result_font = CreateFontIndirectW(&font);
     }
     for (int control : {CONTROL_INSTALLED_VERSION, CONTROL_PATCH_VERSION, CONTROL_STATUS}) {
-        SendDlgItemMessageA(dialog, control, WM_SETFONT, reinterpret_cast<WPARAM>(result_font),
+        SendDlgItemMessageW(dialog, control, WM_SETFONT, reinterpret_cast<WPARAM>(result_font),
                             TRUE);
     }
 }
@@ -39,7 +40,8 @@ void release_result_font() {
 }
 
 void create_status_bar(HWND dialog) {
-    CreateStatusWindowA(WS_CHILD | WS_VISIBLE | CCS_BOTTOM, STATUS_NOTICE, dialog, IDC_STATUS_BAR);
+    CreateStatusWindowW(WS_CHILD | WS_VISIBLE | CCS_BOTTOM, dialog_wide(STATUS_NOTICE).c_str(),
+                        dialog, IDC_STATUS_BAR);
 }
 
 INT_PTR install_folder_colour(HWND control, HDC dc) {

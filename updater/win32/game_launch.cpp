@@ -3,15 +3,17 @@
 #include <shellapi.h>
 #include <shlwapi.h>
 
+#include "dialog_text.h"
 #include "update_logic.h"
 
 void launch_game(HWND dialog) {
-    char folder[MAX_PATH] = "";
-    GetDlgItemTextA(dialog, CONTROL_INSTALL_FOLDER, folder, sizeof folder);
-    char game[MAX_PATH];
+    // The field's own UTF-16: the game starts from the folder shown, which
+    // needs no code page 932 form for this.
+    std::wstring folder = dialog_item_text(dialog, CONTROL_INSTALL_FOLDER);
+    wchar_t game[MAX_PATH];
     // A path too long to combine names no file of ours; start nothing then.
-    if (!PathCombineA(game, folder, "Tessavane.exe")) {
+    if (folder.size() >= MAX_PATH || !PathCombineW(game, folder.c_str(), L"Tessavane.exe")) {
         return;
     }
-    ShellExecuteA(dialog, "open", game, nullptr, folder, SW_SHOW);
+    ShellExecuteW(dialog, L"open", game, nullptr, folder.c_str(), SW_SHOW);
 }

@@ -15,13 +15,13 @@ namespace {
 // where removing the current directory from the search is the best we have.
 void restrict_dll_search() {
     typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
     auto set_default =
         kernel ? reinterpret_cast<SetDefaultDllDirectoriesFn>(
                      reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")))
                : nullptr;
     if (!set_default || !set_default(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
-        SetDllDirectoryA("");
+        SetDllDirectoryW(L"");
     }
 }
 
@@ -30,7 +30,7 @@ void restrict_dll_search() {
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     restrict_dll_search();
     fs_init(nullptr);
-    DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_UPDATER), nullptr, updater_dialog_proc, 0);
+    DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_UPDATER), nullptr, updater_dialog_proc, 0);
     fs_shutdown();
     return 0;
 }

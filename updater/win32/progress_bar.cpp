@@ -28,11 +28,11 @@ UpdateProgress::UpdateProgress(HWND dialog) : bar_(GetDlgItem(dialog, CONTROL_PR
 void UpdateProgress::step(uint32_t index, uint32_t total) {
     if (ProgressRangeSet == 0) {
         // An archive holds at most 65535 files, so the 16-bit range suffices.
-        SendMessageA(bar_, PBM_SETRANGE, 0, MAKELPARAM(0, static_cast<WORD>(total)));
-        SendMessageA(bar_, PBM_SETSTEP, 1, 0);
+        SendMessageW(bar_, PBM_SETRANGE, 0, MAKELPARAM(0, static_cast<WORD>(total)));
+        SendMessageW(bar_, PBM_SETSTEP, 1, 0);
         // A second update in the same run would otherwise start from where
         // the first one left the bar (full) and wrap around.
-        SendMessageA(bar_, PBM_SETPOS, 0, 0);
+        SendMessageW(bar_, PBM_SETPOS, 0, 0);
         ProgressRangeSet = 1;
         last_paint_ = ticks_now();
     }
@@ -59,7 +59,7 @@ void UpdateProgress::finish() {
 
 void UpdateProgress::show_steps() {
     if (unshown_steps_ != 0) {
-        SendMessageA(bar_, PBM_DELTAPOS, static_cast<WPARAM>(unshown_steps_), 0);
+        SendMessageW(bar_, PBM_DELTAPOS, static_cast<WPARAM>(unshown_steps_), 0);
         unshown_steps_ = 0;
         UpdateWindow(bar_);
     }

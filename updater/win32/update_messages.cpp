@@ -41,13 +41,13 @@ void dispatch_waiting_messages() {
     for (int pass = 0; pass < MAX_PASSES; ++pass) {
         bool dispatched = false;
         for (const MessageRange& range : OTHER_RANGES) {
-            while (PeekMessageA(&message, nullptr, range.first, range.last, TAKE_NO_INPUT)) {
+            while (PeekMessageW(&message, nullptr, range.first, range.last, TAKE_NO_INPUT)) {
                 if (message.message == WM_QUIT) {
                     // The modal loop ends on it once the update is over.
                     PostQuitMessage(static_cast<int>(message.wParam));
                     return;
                 }
-                DispatchMessageA(&message);
+                DispatchMessageW(&message);
                 dispatched = true;
             }
         }
@@ -60,7 +60,7 @@ void dispatch_waiting_messages() {
 void discard_queued_input() {
     MSG message;
     for (const MessageRange& range : INPUT_RANGES) {
-        while (PeekMessageA(&message, nullptr, range.first, range.last, PM_REMOVE)) {
+        while (PeekMessageW(&message, nullptr, range.first, range.last, PM_REMOVE)) {
         }
     }
 }

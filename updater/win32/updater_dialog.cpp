@@ -10,7 +10,7 @@
 namespace {
 
 DialogView* view_of(HWND dialog) {
-    return reinterpret_cast<DialogView*>(GetWindowLongPtrA(dialog, DWLP_USER));
+    return reinterpret_cast<DialogView*>(GetWindowLongPtrW(dialog, DWLP_USER));
 }
 
 // Set while run_update holds the thread. The bar's progress dispatches
@@ -32,7 +32,7 @@ void refresh(DialogView* view) {
 
 void on_init(HWND dialog) {
     auto* view = new DialogView(dialog);
-    SetWindowLongPtrA(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(view));
+    SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(view));
     find_install_folder(dialog);
     refresh(view);
     apply_result_font(dialog);
@@ -64,7 +64,7 @@ void on_action(HWND dialog) {
 void on_destroy(HWND dialog) {
     release_held_patch(); // the refresh kept it open for the update
     delete view_of(dialog);
-    SetWindowLongPtrA(dialog, DWLP_USER, 0);
+    SetWindowLongPtrW(dialog, DWLP_USER, 0);
     release_result_font();
 }
 

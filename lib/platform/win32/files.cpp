@@ -2,6 +2,7 @@
 
 #include "platform/file_copy_block.h"
 #include "platform/platform.h"
+#include "wide_path.h"
 
 static HANDLE file_handle(PlatformFile file) {
     return reinterpret_cast<HANDLE>(file);
@@ -17,7 +18,7 @@ PlatformFile platform_file_open(const char* path, unsigned access,
         desired |= GENERIC_WRITE;
     }
     if (desired == 0) {
-        return PLATFORM_INVALID_FILE; // CreateFileA would open for attributes only
+        return PLATFORM_INVALID_FILE; // CreateFileW would open for attributes only
     }
     DWORD creation;
     switch (disposition) {
@@ -37,7 +38,11 @@ PlatformFile platform_file_open(const char* path, unsigned access,
     if ((access & PLATFORM_ACCESS_DENY_WRITERS) && desired == GENERIC_READ) {
         share = FILE_SHARE_READ;
     }
-    HANDLE handle = CreateFileA(path, desired, share, nullptr, creation, 0, nullptr);
+    WidePath wide;
+    if (!wide_path(&wide, path)) {
+        return PLATFORM_INVALID_FILE;
+    }
+    HANDLE handle = CreateFileW(wide.text, desired, share, nullptr, creation, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return PLATFORM_INVALID_FILE;
     }
@@ -54,8 +59,12 @@ PlatformFile platform_file_create_new(const char* path, int* cleanup_slot) {
     // DELETE lets the handle remove its own file (platform_file_discard);
     // FILE_FLAG_OPEN_REPARSE_POINT makes a link under the name count as
     // existing instead of being followed.
+    WidePath wide;
+    if (!wide_path(&wide, path)) {
+        return PLATFORM_INVALID_FILE;
+    }
     HANDLE handle =
-        CreateFileA(path, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
+        CreateFileW(wide.text, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
                     CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return PLATFORM_INVALID_FILE;
@@ -172,9 +181,13 @@ bool platform_file_is(PlatformFile file, const char* path) {
     if (file == PLATFORM_INVALID_FILE) {
         return false;
     }
-    HANDLE named = CreateFileA(
-        path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    WidePath wide;
+    if (!wide_path(&wide, path)) {
+        return false;
+    }
+    HANDLE named = CreateFileW(
+        wide.text, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (named == INVALID_HANDLE_VALUE) {
         return false;
     }
@@ -195,51 +208,69 @@ bool platform_file_discard(PlatformFile file, const char* path) {
     FILE_DISPOSITION_INFO dispose = {TRUE};
     bool removed = SetFileInformationByHandle(file_handle(file), FileDispositionInfo, &dispose,
                                               sizeof dispose) != 0;
-    if (!removed && platform_file_is(file, path)) {
-        removed = DeleteFileA(path) != 0;
+    WidePath wide;
+    if (!removed && platform_file_is(file, path) && wide_path(&wide, path)) {
+        removed = DeleteFileW(wide.text) != 0;
     }
     CloseHandle(file_handle(file));
     return removed;
 }
 
 bool platform_file_delete(const char* path) {
-    return DeleteFileA(path) != 0;
+    WidePath wide;
+    return wide_path(&wide, path) && DeleteFileW(wide.text) != 0;
 }
 
 bool platform_file_move(const char* from, const char* to) {
-    return MoveFileA(from, to) != 0;
+    WidePath source, target;
+    return wide_path(&source, from) && wide_path(&target, to) &&
+           MoveFileW(source.text, target.text) != 0;
 }
 
 bool platform_file_replace(const char* from, const char* to) {
-    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    WidePath source, target;
+    return wide_path(&source, from) && wide_path(&target, to) &&
+           MoveFileExW(source.text, target.text,
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+// INVALID_FILE_ATTRIBUTES also for a path with no UTF-16 form, with the
+// conversion's error code.
+static DWORD path_attributes(const char* path) {
+    WidePath wide;
+    return wide_path(&wide, path) ? GetFileAttributesW(wide.text) : INVALID_FILE_ATTRIBUTES;
 }
 
 bool platform_file_exists(const char* path) {
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    return path_attributes(path) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool platform_path_is_link(const char* path) {
-    DWORD attributes = GetFileAttributesA(path);
+    DWORD attributes = path_attributes(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 bool platform_path_clear(const char* path) {
-    DWORD attributes = GetFileAttributesA(path);
+    WidePath wide;
+    if (!wide_path(&wide, path)) {
+        return false;
+    }
+    DWORD attributes = GetFileAttributesW(wide.text);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         DWORD why = GetLastError();
         return why == ERROR_FILE_NOT_FOUND || why == ERROR_PATH_NOT_FOUND;
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        // A junction or folder link goes with RemoveDirectoryA, its target
+        // A junction or folder link goes with RemoveDirectoryW, its target
         // staying; a real folder stays.
-        return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && RemoveDirectoryA(path) != 0;
+        return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && RemoveDirectoryW(wide.text) != 0;
     }
     // A read-only flag is cleared on a plain file only: on a link it would
     // change the file the link points to.
     if ((attributes & FILE_ATTRIBUTE_READONLY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+        SetFileAttributesW(wide.text, attributes & ~FILE_ATTRIBUTE_READONLY);
     }
-    return DeleteFileA(path) != 0 || GetLastError() == ERROR_FILE_NOT_FOUND;
+    return DeleteFileW(wide.text) != 0 || GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
 bool platform_file_commit(PlatformFile file, const char* path, const char* destination,
@@ -249,9 +280,14 @@ bool platform_file_commit(PlatformFile file, const char* path, const char* desti
     platform_interrupt_cleanup_remove(cleanup_slot);
     CloseHandle(file_handle(file));
     DWORD flags = MOVEFILE_REPLACE_EXISTING | (durable ? MOVEFILE_WRITE_THROUGH : 0);
-    if (!MoveFileExA(path, destination, flags)) {
+    WidePath source, target;
+    bool named = wide_path(&source, path);
+    if (!named || !wide_path(&target, destination) ||
+        !MoveFileExW(source.text, target.text, flags)) {
         DWORD why = GetLastError();
-        DeleteFileA(path);
+        if (named) {
+            DeleteFileW(source.text);
+        }
         SetLastError(why);
         return false;
     }

@@ -1,12 +1,17 @@
 #include <windows.h>
 
-#include <cstring>
-
 #include "platform/platform.h"
+#include "wide_path.h"
 
-static void find_fill(const WIN32_FIND_DATAA* found, PlatformFindData* data) {
-    std::memcpy(data->name, found->cFileName, sizeof data->name);
-    data->name[sizeof data->name - 1] = '\0';
+static void find_fill(const WIN32_FIND_DATAW* found, PlatformFindData* data) {
+    // A name with no code page 932 form (or too long for the field) is
+    // marked; the text put in its place is for reports only, and opening it
+    // would reach another file or none.
+    data->name_unconvertible =
+        !platform_wide_to_cp932(found->cFileName, data->name, sizeof data->name);
+    if (data->name_unconvertible) {
+        platform_wide_to_cp932_shown(found->cFileName, data->name, sizeof data->name);
+    }
     data->size_low = found->nFileSizeLow;
     data->attributes = 0;
     if (found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
@@ -18,12 +23,15 @@ static void find_fill(const WIN32_FIND_DATAA* found, PlatformFindData* data) {
     if (found->dwFileAttributes & FILE_ATTRIBUTE_DEVICE) {
         data->attributes |= PLATFORM_ATTRIBUTE_SPECIAL;
     }
-    data->name_unconvertible = false;
 }
 
 PlatformFind platform_find_first(const char* pattern, PlatformFindData* data) {
-    WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA(pattern, &found);
+    WidePath wide;
+    if (!wide_path(&wide, pattern)) {
+        return PLATFORM_INVALID_FIND;
+    }
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW(wide.text, &found);
     if (find == INVALID_HANDLE_VALUE) {
         return PLATFORM_INVALID_FIND;
     }
@@ -32,8 +40,8 @@ PlatformFind platform_find_first(const char* pattern, PlatformFindData* data) {
 }
 
 bool platform_find_next(PlatformFind find, PlatformFindData* data) {
-    WIN32_FIND_DATAA found;
-    if (!FindNextFileA(reinterpret_cast<HANDLE>(find), &found)) {
+    WIN32_FIND_DATAW found;
+    if (!FindNextFileW(reinterpret_cast<HANDLE>(find), &found)) {
         return false;
     }
     find_fill(&found, data);

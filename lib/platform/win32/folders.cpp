@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include "platform/platform.h"
+#include "wide_path.h"
 
 char platform_separator() {
     return '\\';
@@ -10,20 +11,47 @@ char platform_separator() {
 
 bool platform_current_dir(char* buffer, uint32_t length) {
     // Too small a buffer gives the size needed, which is never below length.
-    DWORD result = GetCurrentDirectoryA(length, buffer);
-    return result != 0 && result < length;
+    wchar_t wide[WIDE_PATH_MAX];
+    DWORD result = GetCurrentDirectoryW(WIDE_PATH_MAX, wide);
+    return result != 0 && result < WIDE_PATH_MAX && platform_wide_to_cp932(wide, buffer, length);
 }
 
 bool platform_app_data_dir(char* buffer) {
-    return SHGetSpecialFolderPathA(nullptr, buffer, CSIDL_APPDATA, TRUE) != FALSE;
+    wchar_t wide[MAX_PATH];
+    return SHGetSpecialFolderPathW(nullptr, wide, CSIDL_APPDATA, TRUE) != FALSE &&
+           platform_wide_to_cp932(wide, buffer, MAX_PATH);
 }
 
 uint32_t platform_full_path(char* buffer, uint32_t length, const char* path) {
-    return GetFullPathNameA(path, length, buffer, nullptr);
+    WidePath wide, full;
+    if (!wide_path(&wide, path)) {
+        return 0;
+    }
+    DWORD units = GetFullPathNameW(wide.text, WIDE_PATH_MAX, full.text, nullptr);
+    if (units == 0) {
+        return 0;
+    }
+    if (units >= WIDE_PATH_MAX) {
+        return units > length ? units : length; // fits no buffer of ours
+    }
+    // Converted whole first: callers compare the code page 932 length with
+    // their buffer to tell a path that does not fit.
+    char converted[2 * WIDE_PATH_MAX];
+    if (!platform_wide_to_cp932(full.text, converted, sizeof converted)) {
+        return 0;
+    }
+    uint32_t bytes = static_cast<uint32_t>(lstrlenA(converted));
+    if (bytes >= length) {
+        return bytes + 1; // the size needed, as GetFullPathName gives it
+    }
+    CopyMemory(buffer, converted, bytes + 1);
+    return bytes;
 }
 
 uint32_t platform_attributes(const char* path) {
-    DWORD attributes = GetFileAttributesA(path);
+    WidePath wide;
+    DWORD attributes =
+        wide_path(&wide, path) ? GetFileAttributesW(wide.text) : INVALID_FILE_ATTRIBUTES;
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return PLATFORM_ATTRIBUTES_INVALID;
     }
@@ -43,9 +71,11 @@ uint32_t platform_attributes(const char* path) {
 }
 
 bool platform_make_dir(const char* path) {
-    return CreateDirectoryA(path, nullptr) != 0;
+    WidePath wide;
+    return wide_path(&wide, path) && CreateDirectoryW(wide.text, nullptr) != 0;
 }
 
 bool platform_remove_dir(const char* path) {
-    return RemoveDirectoryA(path) != 0;
+    WidePath wide;
+    return wide_path(&wide, path) && RemoveDirectoryW(wide.text) != 0;
 }

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "platform/platform.h"
+#include "wide_path.h"
 
 // The lock is a handle on the lock file that shares nothing: a second opener
 // gets a sharing violation, and no one may delete or rename the file while
@@ -11,13 +12,18 @@ namespace {
 
 // Every path of this file reaches the system here, in one place.
 HANDLE open_lock_file(const char* path) {
-    return CreateFileA(
-        path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+    WidePath wide;
+    if (!wide_path(&wide, path)) {
+        return INVALID_HANDLE_VALUE;
+    }
+    return CreateFileW(
+        wide.text, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
 DWORD path_attributes(const char* path) {
-    return GetFileAttributesA(path);
+    WidePath wide;
+    return wide_path(&wide, path) ? GetFileAttributesW(wide.text) : INVALID_FILE_ATTRIBUTES;
 }
 
 // Access denied comes from a folder where no file may be created, from a

@@ -13,6 +13,7 @@
 
 #include "platform/key_encoding.h"
 #include "platform/signature.h"
+#include "wide_path.h"
 
 namespace {
 
@@ -45,13 +46,13 @@ bool resolve(HMODULE module, const char* name, Function* function) {
 
 Bcrypt load_bcrypt() {
     Bcrypt b;
-    char path[MAX_PATH + 16];
-    UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    wchar_t path[MAX_PATH + 16];
+    UINT length = GetSystemDirectoryW(path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
         return b;
     }
-    std::strcpy(path + length, "\\bcrypt.dll");
-    HMODULE module = LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    lstrcpyW(path + length, L"\\bcrypt.dll");
+    HMODULE module = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (!module) {
         return b;
     }
@@ -368,8 +369,12 @@ PlatformFile signature_key_file_create(const char* path) {
     SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
     // CREATE_NEW never opens what exists; FILE_FLAG_OPEN_REPARSE_POINT makes
     // a link under the name count as existing instead of being followed.
+    WidePath wide;
+    if (!wide_path(&wide, path)) {
+        return PLATFORM_INVALID_FILE;
+    }
     HANDLE file =
-        CreateFileA(path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, &attributes, CREATE_NEW,
+        CreateFileW(wide.text, GENERIC_READ | GENERIC_WRITE | DELETE, 0, &attributes, CREATE_NEW,
                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     return file == INVALID_HANDLE_VALUE ? PLATFORM_INVALID_FILE
                                         : reinterpret_cast<PlatformFile>(file);
