@@ -98,15 +98,29 @@ static void wildcard_index_add_single(WildcardIndex& index, const std::string& p
     }
     const uint32_t id = uint32_t(index.others.size());
     index.others.push_back(pattern);
-    if (!head.empty()) {
-        wildcard_fold(head.c_str(), folded, nullptr);
-        index.beginnings.nodes[wildcard_trie_node(index.beginnings, folded)].checks.push_back(id);
-    } else if (!tail.empty()) {
-        wildcard_fold(tail.c_str(), folded, nullptr);
-        std::reverse(folded.begin(), folded.end());
-        index.endings.nodes[wildcard_trie_node(index.endings, folded)].checks.push_back(id);
-    } else {
+    // Every run of fixed text must appear in a matching path; the longest
+    // lets the fewest paths through.
+    std::string longest;
+    for (size_t start = 0; start <= pattern.size();) {
+        size_t end = start;
+        while (end < pattern.size() && !wildcard_is_wild(pattern, end)) {
+            end += wildcard_char_length(pattern.c_str() + end);
+        }
+        if (end - start > longest.size()) {
+            longest = pattern.substr(start, end - start);
+        }
+        start = end + 1;
+    }
+    if (longest.empty()) {
         index.unanchored.push_back(id);
+        return;
+    }
+    wildcard_fold(longest.c_str(), folded, nullptr);
+    auto& ids = index.by_piece[folded];
+    ids.push_back(id);
+    if (std::find(index.piece_lengths.begin(), index.piece_lengths.end(), folded.size()) ==
+        index.piece_lengths.end()) {
+        index.piece_lengths.push_back(folded.size());
     }
 }
 
@@ -143,33 +157,45 @@ static bool wildcard_index_check(const WildcardIndex& index, const std::vector<u
     return false;
 }
 
-// Walks trie along the folded path, front to back or back to front, and
-// answers at each character boundary: a pattern of the trie's shape that
-// ends there matches, and the others whose fixed text ends there are checked.
-static bool wildcard_index_walk(const WildcardIndex& index, const WildcardTrie& trie,
-                                const std::string& folded, const std::vector<uint8_t>& starts,
-                                bool backwards, const char* path) {
-    if (trie.nodes.size() == 1) {
-        return false;
-    }
+// Walks trie along the folded path, front to back or back to front: a
+// pattern of the trie's shape that ends on a character boundary matches.
+static bool wildcard_index_walk(const WildcardTrie& trie, const std::string& folded,
+                                const std::vector<uint8_t>& starts, bool backwards) {
     const size_t length = folded.size();
     uint32_t node = 0;
-    for (size_t step = 0;; ++step) {
+    for (size_t step = 0; trie.nodes.size() > 1; ++step) {
         const size_t at = backwards ? length - step : step;
-        const WildcardTrie::Node& here = trie.nodes[node];
-        if (starts[at] && (here.whole || wildcard_index_check(index, here.checks, path))) {
+        if (starts[at] && trie.nodes[node].whole) {
             return true;
         }
         if (step == length) {
-            return false;
+            break;
         }
         const unsigned char c = folded[backwards ? at - 1 : at];
         auto next = trie.edges.find(uint64_t(node) << 8 | c);
         if (next == trie.edges.end()) {
-            return false;
+            break;
         }
         node = next->second;
     }
+    return false;
+}
+
+// Checks the other patterns whose longest fixed run the path holds, each
+// once. A run found off a character boundary only costs a check that fails.
+static bool wildcard_index_check_pieces(const WildcardIndex& index, const std::string& folded,
+                                        const char* path) {
+    std::unordered_set<const std::vector<uint32_t>*> checked;
+    for (size_t length : index.piece_lengths) {
+        for (size_t at = 0; at + length <= folded.size(); ++at) {
+            auto found = index.by_piece.find(folded.substr(at, length));
+            if (found != index.by_piece.end() && checked.insert(&found->second).second &&
+                wildcard_index_check(index, found->second, path)) {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 bool wildcard_index_match(const WildcardIndex& index, const char* path) {
@@ -183,7 +209,8 @@ bool wildcard_index_match(const WildcardIndex& index, const char* path) {
     std::vector<uint8_t> starts;
     wildcard_fold(path, folded, &starts);
     return index.literals.count(folded) != 0 ||
-           wildcard_index_walk(index, index.beginnings, folded, starts, false, path) ||
-           wildcard_index_walk(index, index.endings, folded, starts, true, path) ||
+           wildcard_index_walk(index.beginnings, folded, starts, false) ||
+           wildcard_index_walk(index.endings, folded, starts, true) ||
+           wildcard_index_check_pieces(index, folded, path) ||
            wildcard_index_check(index, index.unanchored, path);
 }

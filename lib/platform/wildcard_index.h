@@ -8,9 +8,11 @@
 //   "*.ogg"         "*" then text: a tree of endings, walked back from its end
 //   "*"             every path
 //
-// Any other pattern is checked by wildcard_match_single, and only when the
-// path begins (or ends) with the pattern's fixed text before its first (or
-// after its last) wildcard; the few with neither are checked for every path.
+// Any other pattern ("/bgm/*.ogg", "*.?a?") is checked by
+// wildcard_match_single, and only for a path that holds the pattern's longest
+// run of fixed text: the runs are kept by length, so one pass of each length
+// over the path finds every candidate. Patterns without any fixed text are
+// checked for every path.
 // Texts are compared in a folded form in which a lone ASCII letter is upper
 // case and a double-byte character is kept as it is, and a match must start
 // and end on the path's character boundaries, as the matcher's does.
@@ -25,8 +27,7 @@
 // Texts in folded form, byte by byte, one tree node per prefix.
 struct WildcardTrie {
     struct Node {
-        bool whole = false;           // a pattern of the trie's own shape ends here
-        std::vector<uint32_t> checks; // others whose fixed text ends here
+        bool whole = false; // a pattern of the trie's own shape ends here
     };
     std::vector<Node> nodes{Node{}};              // node 0: the empty text
     std::unordered_map<uint64_t, uint32_t> edges; // (node << 8 | byte) -> node
@@ -39,8 +40,11 @@ struct WildcardIndex {
     WildcardTrie endings;                      // folded, back to front
     std::vector<std::string> others;           // patterns checked one by one
     std::unordered_set<std::string> other_set; // the same, to keep each once
-    std::vector<uint32_t> unanchored;          // others with no fixed text at either end
-    size_t patterns = 0;                       // single patterns added, repeats included
+    // Others by their longest run of fixed text, folded; the runs' lengths.
+    std::unordered_map<std::string, std::vector<uint32_t>> by_piece;
+    std::vector<size_t> piece_lengths;
+    std::vector<uint32_t> unanchored; // others without fixed text
+    size_t patterns = 0;              // single patterns added, repeats included
 };
 
 // Adds one pattern list, as wildcard_match reads it: ";"-separated patterns
