@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <set>
 
@@ -420,6 +421,106 @@ TEST(DiffTest, PatchesForEveryPairingOfFoldersAndArchives) {
         EXPECT_TRUE(patches[1] == patches[3]) << "OLD archive: NEW folder and archive differ";
         EXPECT_TRUE(!c.damaged_in_old.empty() || patches[0] == patches[1])
             << "OLD as a folder and as an archive differ";
+    }
+}
+
+TEST(DiffTest, WarnsWhereTheUpdatedDataAreNotNew) {
+    // Every file of NEW arrives, so the proof holds, yet the result differs
+    // from NEW: both kinds of a name, or loose files that end up on one name.
+    const struct {
+        const char* name;
+        std::function<void(Files& old_files, Files& new_files)> change;
+        std::vector<std::string> options;
+        const char* said; // empty: no warning of either kind
+    } cases[] = {
+        {"a file of OLD is a folder in NEW",
+         [](Files& o, Files& n) {
+             o["data/thing"] = "file";
+             n["data/thing/inner.txt"] = "inside";
+         },
+         {},
+         "/data/thing is a file in"},
+        {"a folder of OLD is a file in NEW",
+         [](Files& o, Files& n) {
+             o["data/thing/inner.txt"] = "inside";
+             n["data/thing"] = "file";
+         },
+         {},
+         "/data/thing is a folder in"},
+        {"two loose files of one name in different folders",
+         [](Files&, Files& n) {
+             n["_extract/a/x.txt"] = "a";
+             n["_extract/b/x.txt"] = "b";
+         },
+         {},
+         "/_extract/a/x.txt, /_extract/b/x.txt: all become the loose file x.txt"},
+        {"names that differ in case only",
+         [](Files&, Files& n) { n["_extract/a/Readme.TXT"] = "a"; },
+         {},
+         "/_extract/a/Readme.TXT, /_extract/readme.txt: all become"},
+        {"a copy of --extract and a loose file of NEW in a sub-folder",
+         [](Files&, Files& n) {
+             n["tools/run.exe"] = "changed";
+             n["_extract/bin/run.exe"] = "other";
+         },
+         {"--extract", "/tools/*.exe"},
+         "/_extract/bin/run.exe, /_extract/run.exe: all become"},
+        {"a loose file of OLD that stays and one NEW adds",
+         [](Files& o, Files& n) {
+             o["_extract/old/y.txt"] = "old";
+             n["_extract/new/y.txt"] = "new";
+         },
+         {},
+         "/_extract/new/y.txt, /_extract/old/y.txt: all become"},
+        {"a double-byte name whose trail byte looks like a letter",
+         [](Files&, Files& n) {
+             n["_extract/a/\x83\x41.txt"] = "a"; // ア: trail byte "A"
+             n["_extract/b/\x83\x61.txt"] = "b"; // ヂ: trail byte "a"
+             n["_extract/c/x.txt"] = "c";
+             n["data/x.txt"] = "not loose";
+         },
+         {},
+         ""},
+    };
+    for (const auto& c : cases) {
+        for (bool archives : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (archives ? " / archives" : " / folders"));
+            TempDir temp;
+            Files old_files = base_tree();
+            Files new_files = base_tree();
+            new_files["info.txt"] = info("1.1");
+            c.change(old_files, new_files);
+            std::string old_side = join(temp.path(), "old");
+            std::string new_side = join(temp.path(), "new");
+            write_tree(old_side, old_files);
+            write_tree(new_side, new_files);
+            if (archives) {
+                for (std::string* side : {&old_side, &new_side}) {
+                    ASSERT_EQ(run_tool({"pack", *side, "-o", *side + ".dat"}).status, 0);
+                    *side += ".dat";
+                }
+            }
+            const std::string patch = join(temp.path(), "Patch.dat");
+            std::vector<std::string> words = {"diff", old_side, new_side, "-o", patch};
+            for (const std::string& option : c.options) {
+                words.push_back(arg(option));
+            }
+            ToolRun plain = run_tool(words);
+            EXPECT_EQ(plain.status, 0) << plain.err;
+            const bool warns = *c.said != '\0';
+            EXPECT_EQ(contains(plain.err, "is a file in") ||
+                          contains(plain.err, "is a folder in") ||
+                          contains(plain.err, "all become the loose file"),
+                      warns)
+                << plain.err;
+            EXPECT_TRUE(contains(plain.err, c.said)) << plain.err;
+            EXPECT_TRUE(contains(plain.out, "applying ")) << plain.out;
+            std::remove(patch.c_str());
+            words.push_back("--strict");
+            ToolRun strict = run_tool(words);
+            EXPECT_EQ(strict.status, warns ? 1 : 0) << strict.err;
+            EXPECT_EQ(file_exists(patch), !warns) << "--strict writes nothing when it refuses";
+        }
     }
 }
 
