@@ -55,7 +55,6 @@ static bool wildcard_is_wild(const std::string& pattern, size_t at) {
 
 // Sorts one pattern (no ";", leading blanks already dropped) by its shape.
 static void wildcard_index_add_single(WildcardIndex& index, const std::string& pattern) {
-    ++index.patterns;
     // Where each character starts, and the first and last wildcard. "*" and
     // "?" are never trail bytes, so they always stand alone.
     size_t first_wild = std::string::npos, last_wild = std::string::npos;
@@ -132,8 +131,9 @@ void wildcard_index_add(WildcardIndex& index, const char* patterns) {
         index.matches_all = true;
         return;
     }
-    // Cut as wildcard_match walks the list, so that a ";" that is the trail
-    // byte of nothing separates and a piece after a final ";" is no pattern.
+    // Cut as wildcard_match walks the list: character by character, so that
+    // a double-byte character is never split, and nothing after a final ";"
+    // is a pattern.
     while (*patterns != '\0') {
         while (*patterns == ' ') {
             ++patterns;

@@ -44,7 +44,6 @@ struct WildcardIndex {
     std::unordered_map<std::string, std::vector<uint32_t>> by_piece;
     std::vector<size_t> piece_lengths;
     std::vector<uint32_t> unanchored; // others without fixed text
-    size_t patterns = 0;              // single patterns added, repeats included
 };
 
 // Adds one pattern list, as wildcard_match reads it: ";"-separated patterns
