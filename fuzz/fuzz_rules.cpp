@@ -22,11 +22,11 @@ constexpr size_t MAX_ITEMS = 64;
 // matcher under test runs on every pair regardless.
 constexpr uint64_t REFERENCE_BUDGET = 2u << 20;
 
-// The rules as read, or none when the file is refused (over 64 KiB or more
-// than 4096 patterns). Lines of blanks only are no patterns.
+// The rules as read, or none when the file is refused (over 1 MiB or more
+// than 65,536 patterns). Lines of blanks only are no patterns.
 std::vector<std::string> reference_rules(const std::string& config, bool& refused) {
     std::vector<std::string> patterns;
-    refused = config.size() > 65536;
+    refused = config.size() > (1u << 20);
     bool collecting = false;
     for (std::string line : reference_lines(config, 1024)) {
         line = line.substr(0, line.find('\0'));
@@ -36,7 +36,7 @@ std::vector<std::string> reference_rules(const std::string& config, bool& refuse
             patterns.push_back(line);
         }
     }
-    refused = refused || patterns.size() > 4096;
+    refused = refused || patterns.size() > 65536;
     if (refused) {
         patterns.clear();
     }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "archive/archive_fs.h"
+#include "platform/wildcard_index.h"
 
 struct FileSystem;
 struct Stream;
@@ -138,10 +139,17 @@ int add_entry(void* builder, FileSystem* fs, DirEntry* entry);
 
 // Reads the "[NoCompression]" patterns of "_config.txt" in fs's current
 // directory into patterns (unchanged when there is no such file). A rule
-// file over 64 KiB or with more than 4096 patterns is refused: false, with
-// patterns unchanged and the reason, naming _config.txt, in error.
+// file over 1 MiB or with more than 65,536 patterns is refused: false, with
+// patterns unchanged and the reason, naming _config.txt and the limit, in
+// error.
 bool read_packing_rules(FileSystem* fs, std::vector<std::string>& patterns,
                         std::string* error = nullptr);
 
-// True when path matches one of the no-compression patterns.
+// Sorts the no-compression patterns into index, for answers per path that
+// cost the same however many patterns there are.
+void index_packing_rules(const std::vector<std::string>& patterns, WildcardIndex& index);
+
+// True when path matches one of the no-compression patterns, as
+// platform_path_match_pattern answers. For one path; pack sorts the patterns
+// once with index_packing_rules.
 bool matches_no_compression(const std::vector<std::string>& patterns, const std::string& path);

@@ -341,9 +341,11 @@ bool ArchiveBuilder::pack_into(Stream* output, FileSystem* first, FileSystem* se
     if (!read_packing_rules(first, no_compression, &rules_error) && collect_error.empty()) {
         collect_error = rules_error;
     }
+    WildcardIndex rules;
+    index_packing_rules(no_compression, rules);
     for (BuilderFile* file : files) {
         file->check_copy = file->source == first || options.check_second_source_copies;
-        file->compress = !matches_no_compression(no_compression, file->path);
+        file->compress = !wildcard_index_match(rules, file->path.c_str());
     }
 
     PackRun run{*this, output, context, callback, error_};

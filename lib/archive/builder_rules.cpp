@@ -1,21 +1,23 @@
 // The packing rules: "_config.txt" lines after "[NoCompression]" are
-// wildcard patterns of files that are stored uncompressed. Every pattern is
-// tried against every file, so the rules are kept small: a rule file over
-// 64 KiB or with more than 4096 patterns is refused, and empty lines are no
-// patterns.
+// wildcard patterns of files that are stored uncompressed. The patterns are
+// sorted once by their shape (see platform/wildcard_index.h), so a rule file
+// as long as a game could write costs little per file; past 1 MiB or 65,536
+// patterns it is refused by name rather than read in part, and lines of
+// blanks are no patterns.
 #include <cstring>
 
 #include "archive/archive_builder.h"
 #include "fs/filesystem.h"
 #include "platform/platform.h"
+#include "platform/wildcard_index.h"
 #include "stream/stream.h"
 #include "support/text.h"
 
 namespace {
 
 constexpr uint32_t CONFIG_LINE_SIZE = 1024;
-constexpr uint32_t PACKING_RULES_MAX_BYTES = 64 * 1024;
-constexpr size_t PACKING_RULES_MAX_PATTERNS = 4096;
+constexpr uint32_t PACKING_RULES_MAX_BYTES = 1024 * 1024;
+constexpr size_t PACKING_RULES_MAX_PATTERNS = 65536;
 
 // A line of blanks (or none) can name no file.
 bool is_blank(const char* line) {
@@ -47,7 +49,7 @@ bool read_packing_rules(FileSystem* fs, std::vector<std::string>& patterns, std:
     if (size > PACKING_RULES_MAX_BYTES) {
         return refuse(stream, patterns, kept, error,
                       "_config.txt holds " + std::to_string(size) + " bytes, more than the " +
-                          std::to_string(PACKING_RULES_MAX_BYTES) + " (64 KiB) allowed");
+                          std::to_string(PACKING_RULES_MAX_BYTES) + " (1 MiB) allowed");
     }
     bool collecting = false;
     char line[CONFIG_LINE_SIZE];
@@ -78,11 +80,14 @@ bool read_packing_rules(FileSystem* fs, std::vector<std::string>& patterns, std:
     return true;
 }
 
-bool matches_no_compression(const std::vector<std::string>& patterns, const std::string& path) {
+void index_packing_rules(const std::vector<std::string>& patterns, WildcardIndex& index) {
     for (const std::string& pattern : patterns) {
-        if (platform_path_match_pattern(path.c_str(), pattern.c_str())) {
-            return true;
-        }
+        wildcard_index_add(index, pattern.c_str());
     }
-    return false;
+}
+
+bool matches_no_compression(const std::vector<std::string>& patterns, const std::string& path) {
+    WildcardIndex index;
+    index_packing_rules(patterns, index);
+    return wildcard_index_match(index, path.c_str());
 }

@@ -6,7 +6,7 @@
 // byte followed by a trail byte, else 1, as text_char_length counts. A lead
 // byte before anything else (a "/", the NUL) stands alone, so the byte after
 // it keeps its meaning.
-static int wildcard_char_length(const char* text) {
+int wildcard_char_length(const char* text) {
     unsigned char lead = static_cast<unsigned char>(text[0]);
     unsigned char trail = static_cast<unsigned char>(text[1]);
     bool is_lead = (lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC);
@@ -37,7 +37,7 @@ static bool wildcard_pattern_end(const char* pattern) {
 // Only the most recent "*" is ever revisited: moving an earlier star's
 // match can never help once a later star has matched, so the work stays at
 // path length times pattern length however many stars there are.
-static bool wildcard_match_one(const char* path, const char* pattern) {
+bool wildcard_match_single(const char* path, const char* pattern) {
     const char* star = nullptr;      // the pattern just after the last "*"
     const char* star_path = nullptr; // where that star's run currently ends
     while (*path != '\0') {
@@ -80,7 +80,7 @@ bool wildcard_match(const char* path, const char* patterns) {
         while (*patterns == ' ') {
             ++patterns;
         }
-        if (wildcard_match_one(path, patterns)) {
+        if (wildcard_match_single(path, patterns)) {
             return true;
         }
         while (!wildcard_pattern_end(patterns)) {

@@ -12,3 +12,12 @@
 // character and its trail byte is never folded or taken as a wildcard or
 // separator.
 bool wildcard_match(const char* path, const char* patterns);
+
+// One pattern without the list's rules: it ends at ";" or the NUL, and
+// neither its leading blanks nor "*.*" are treated specially. Costs at most
+// path length times pattern length.
+bool wildcard_match_single(const char* path, const char* pattern);
+
+// The length in bytes of the character at text (NUL-terminated): 2 for a
+// code page 932 lead byte followed by a trail byte, else 1.
+int wildcard_char_length(const char* text);

@@ -90,18 +90,18 @@ std::string repeated(const std::string& text, size_t count) {
 }
 
 TEST(BuilderRules, RuleFilesOverTheLimitsFailThePackNamingThem) {
-    // Every pattern is tried against every file: at most 64 KiB and 4096
-    // patterns; blank lines are no patterns.
+    // At most 1 MiB and 65,536 patterns, as many as a game's rules could
+    // hold; blank lines are no patterns.
     const std::string head = "[NoCompression]\r\n*.ogg\r\n";
     const struct {
         const char* what;
         std::string config;
         bool refused;
     } cases[] = {
-        {"64 KiB", head + std::string(65536 - head.size(), ' '), false},
-        {"64 KiB and a byte", head + std::string(65537 - head.size(), ' '), true},
-        {"4096 patterns", head + repeated("*.OGG\r\n", 4095), false},
-        {"4097 patterns", head + repeated("*.OGG\r\n", 4096), true},
+        {"1 MiB", head + std::string((1 << 20) - head.size(), ' '), false},
+        {"1 MiB and a byte", head + std::string((1 << 20) + 1 - head.size(), ' '), true},
+        {"65536 patterns", head + repeated("*.OGG\r\n", 65535), false},
+        {"65537 patterns", head + repeated("*.OGG\r\n", 65536), true},
         {"blank lines", repeated(head + repeated("\r\n", 500) + repeated(" \r\n", 500), 20), false},
     };
     for (const auto& c : cases) {
@@ -120,7 +120,7 @@ TEST(BuilderRules, RuleFilesOverTheLimitsFailThePackNamingThem) {
     // does one that stops short of its size.
     MemoryTree too_many{{{"/_config.txt", cases[3].config}}, {}, {}};
     MemoryTree cut_short{{{"/_config.txt", head + "\r\n"}}, {}, {{"/_config.txt", 4}}};
-    for (const auto& [tree, says] : {std::pair{too_many, "4096"}, std::pair{cut_short, "end"}}) {
+    for (const auto& [tree, says] : {std::pair{too_many, "65536"}, std::pair{cut_short, "end"}}) {
         FsPtr source(memory_fs_open(tree));
         std::vector<std::string> patterns = {"kept"};
         std::string error;

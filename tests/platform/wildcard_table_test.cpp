@@ -6,6 +6,7 @@
 
 #include "platform/platform.h"
 #include "platform/wildcard.h"
+#include "platform/wildcard_index.h"
 #include "support/reference_wildcard.h"
 
 namespace {
@@ -77,6 +78,27 @@ const MatchCase match_cases[] = {
     {"d\x81/a", "d?a", false},
     {"\x81:", "??", true},
     {"\x81*", "\x81*", true},
+    // The shapes the rule index sorts patterns into: whole paths, beginnings
+    // ("X*"), endings ("*X") and the rest, each ending on a character
+    // boundary of the path.
+    {"/Data/A.txt", "/data/a.TXT", true},
+    {"/data/a.txt/", "/data/a.txt", false},
+    {"\x83\x41", "\x83*", false},
+    {"\x83/x", "\x83*", true},
+    {"A\x83\x41", "*A", false},
+    {"\x83\x41", "*\x41", false},
+    {"b\x83\x5C", "*\x83\x5C", true},
+    {"/bgm/x", "/BGM/**", true},
+    {"/bg", "/bgm*", false},
+    {"/bgm/a.ogg", "/bgm/*.ogg", true},
+    {"/bgm.ogg", "/bgm/*.ogg", false},
+    {"/a/b.ogg", "/a/?.o*", true},
+    {"x.ogg", "*?.ogg", true},
+    {".ogg", "*?.ogg", false},
+    {"", "**", true},
+    {"", " ", true},
+    {"", ";", true},
+    {"x", " ;*x", true},
 };
 
 } // namespace
@@ -89,6 +111,10 @@ TEST(WildcardTable, TableAgreesOnBothMatchers) {
             << "platform_path_match_pattern(\"" << c.path << "\", \"" << c.pattern << "\")";
         EXPECT_EQ(reference_wildcard_match(c.path, c.pattern), c.expected)
             << "reference_wildcard_match(\"" << c.path << "\", \"" << c.pattern << "\")";
+        WildcardIndex index;
+        wildcard_index_add(index, c.pattern);
+        EXPECT_EQ(wildcard_index_match(index, c.path), c.expected)
+            << "wildcard_index_match(\"" << c.path << "\", \"" << c.pattern << "\")";
     }
     EXPECT_FALSE(wildcard_match(nullptr, "*"));
     EXPECT_FALSE(wildcard_match("a", nullptr));
@@ -126,10 +152,39 @@ TEST(WildcardTable, RandomCasesAgreeWithSimpleReading) {
         bool expected = reference_wildcard_match(path, pattern);
         bool ours = wildcard_match(path.c_str(), pattern.c_str());
         bool platform = platform_path_match_pattern(path.c_str(), pattern.c_str());
-        if (ours != expected || platform != expected) {
+        WildcardIndex index;
+        wildcard_index_add(index, pattern.c_str());
+        bool indexed = wildcard_index_match(index, path.c_str());
+        if (ours != expected || platform != expected || indexed != expected) {
             ++disagreements;
             ADD_FAILURE() << "path \"" << path << "\" pattern \"" << pattern << "\": reference "
-                          << expected << ", wildcard_match " << ours << ", platform " << platform;
+                          << expected << ", wildcard_match " << ours << ", platform " << platform
+                          << ", index " << indexed;
+        }
+    }
+}
+
+TEST(WildcardTable, IndexOfManyListsAnswersAsAnyOfThem) {
+    // Lists of every shape share the index's sets and trees; each path must
+    // be answered as trying every list in turn would.
+    const std::vector<std::string> path_chars = {"a", "B", ".", "/", "\x83\x5C", "\x83\x41"};
+    const std::vector<std::string> pattern_chars = {"a", "b", ".", "/", "*", "*", "?", "\x83\x41"};
+    uint32_t state = 777;
+    for (int round = 0; round < 400; ++round) {
+        std::vector<std::string> lists;
+        WildcardIndex index;
+        for (int i = 0; i < 12; ++i) {
+            lists.push_back(random_text(&state, pattern_chars, 5));
+            wildcard_index_add(index, lists.back().c_str());
+        }
+        for (int i = 0; i < 40; ++i) {
+            std::string path = random_text(&state, path_chars, 8);
+            bool expected = false;
+            for (const std::string& list : lists) {
+                expected = expected || wildcard_match(path.c_str(), list.c_str());
+            }
+            ASSERT_EQ(wildcard_index_match(index, path.c_str()), expected)
+                << "path \"" << path << "\" round " << round;
         }
     }
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <set>
 
@@ -213,7 +214,8 @@ void damage_entry(const std::string& archive, const std::string& path) {
     write_file(archive, bytes);
 }
 
-void run_case(const DiffCase& c, bool old_archive, bool new_archive) {
+// Runs one case; returns the patch's bytes (empty when none was written).
+std::string run_case(const DiffCase& c, bool old_archive, bool new_archive) {
     TempDir temp;
     Files old_files = base_tree();
     Files new_files = base_tree();
@@ -223,14 +225,14 @@ void run_case(const DiffCase& c, bool old_archive, bool new_archive) {
     std::string old_side = join(temp.path(), "old");
     std::string new_side = join(temp.path(), "new");
     if (old_archive) {
-        ASSERT_EQ(run_tool({"pack", old_side, "-o", old_side + ".dat"}).status, 0);
+        EXPECT_EQ(run_tool({"pack", old_side, "-o", old_side + ".dat"}).status, 0);
         old_side += ".dat";
         if (!c.damaged_in_old.empty()) {
             damage_entry(old_side, c.damaged_in_old);
         }
     }
     if (new_archive) {
-        ASSERT_EQ(run_tool({"pack", new_side, "-o", new_side + ".dat"}).status, 0);
+        EXPECT_EQ(run_tool({"pack", new_side, "-o", new_side + ".dat"}).status, 0);
         new_side += ".dat";
     }
     const std::string out = join(temp.path(), "out");
@@ -248,7 +250,7 @@ void run_case(const DiffCase& c, bool old_archive, bool new_archive) {
         EXPECT_EQ(snapshot(out).size(), 0u) << "nothing may be written";
         EXPECT_EQ(contains(text.out, "dry run: nothing written"), dry) << text.out;
         EXPECT_TRUE(dry || text.out.empty()) << text.out;
-        return;
+        return "";
     }
     const Reckoning r = reckon(old_files, new_files, c, old_archive);
     EXPECT_TRUE(contains(text.out, "applying " + patch + " to " + old_side + " gives " + new_side +
@@ -266,11 +268,14 @@ void run_case(const DiffCase& c, bool old_archive, bool new_archive) {
     const std::string first_bytes = read_file(patch);
     words.push_back("--json");
     ToolRun json_run = run_tool(words);
-    ASSERT_EQ(json_run.status, 0) << json_run.err;
+    EXPECT_EQ(json_run.status, 0) << json_run.err;
     EXPECT_TRUE(read_file(patch) == first_bytes);
     Json json;
     std::string error;
-    ASSERT_TRUE(parse_json(json_run.out, json, error)) << error << json_run.out;
+    if (!parse_json(json_run.out, json, error)) {
+        ADD_FAILURE() << error << json_run.out;
+        return first_bytes;
+    }
     EXPECT_EQ(json_paths(json, "changed"), utf8_set(r.changed));
     EXPECT_EQ(json_paths(json, "added"), utf8_set(r.added));
     EXPECT_EQ(json_paths(json, "removed"), utf8_set(r.removed));
@@ -290,6 +295,7 @@ void run_case(const DiffCase& c, bool old_archive, bool new_archive) {
 
     std::string version = json.at("patch").at("version").get<std::string>();
     round_trip(temp.path(), old_files, new_files, patch, r, "version=" + version + "\r\n");
+    return first_bytes;
 }
 
 TEST(DiffTest, PatchesForEveryPairingOfFoldersAndArchives) {
@@ -400,12 +406,99 @@ TEST(DiffTest, PatchesForEveryPairingOfFoldersAndArchives) {
          "would both go to /_extract/x.bin"},
     };
     for (const DiffCase& c : cases) {
+        std::string patches[4];
         for (int pairing = 0; pairing < 4; ++pairing) {
             bool old_archive = pairing & 1;
             bool new_archive = pairing & 2;
             SCOPED_TRACE(std::string(c.name) + (old_archive ? " / OLD archive" : " / OLD folder") +
                          (new_archive ? ", NEW archive" : ", NEW folder"));
-            run_case(c, old_archive, new_archive);
+            patches[pairing] = run_case(c, old_archive, new_archive);
+        }
+        // A tree gives one patch whether it was given as a folder or packed;
+        // a damaged OLD archive rightly gives one more file.
+        SCOPED_TRACE(c.name);
+        EXPECT_TRUE(patches[0] == patches[2]) << "OLD folder: NEW folder and archive differ";
+        EXPECT_TRUE(patches[1] == patches[3]) << "OLD archive: NEW folder and archive differ";
+        EXPECT_TRUE(!c.damaged_in_old.empty() || patches[0] == patches[1])
+            << "OLD as a folder and as an archive differ";
+    }
+}
+
+TEST(DiffTest, WarnsWhereTheUpdatedDataAreNotNew) {
+    // Every file of NEW arrives, so the proof holds, yet the result differs
+    // from NEW: both kinds of a name, or loose files that end up on one name.
+    const struct {
+        const char* name;
+        Files adds; // "old/..." to OLD, "new/..." to NEW
+        std::vector<std::string> options;
+        const char* said; // empty: no warning of either kind
+    } cases[] = {
+        {"a file of OLD is a folder in NEW",
+         {{"old/data/thing", "f"}, {"new/data/thing/in", "i"}},
+         {},
+         "/data/thing is a file in"},
+        {"a folder of OLD is a file in NEW",
+         {{"old/data/thing/in", "i"}, {"new/data/thing", "f"}},
+         {},
+         "/data/thing is a folder in"},
+        {"two loose files of one name in different folders",
+         {{"new/_extract/a/x.txt", "a"}, {"new/_extract/b/x.txt", "b"}},
+         {},
+         "/_extract/a/x.txt, /_extract/b/x.txt: all become the loose file x.txt"},
+        {"names that differ in case only",
+         {{"new/_extract/a/Readme.TXT", "a"}},
+         {},
+         "/_extract/a/Readme.TXT, /_extract/readme.txt: all become"},
+        {"a copy of --extract and a loose file of NEW in a sub-folder",
+         {{"new/tools/run.exe", "changed"}, {"new/_extract/bin/run.exe", "other"}},
+         {"--extract", "/tools/*.exe"},
+         "/_extract/bin/run.exe, /_extract/run.exe: all become"},
+        {"a loose file of OLD that stays and one NEW adds",
+         {{"old/_extract/old/y.txt", "old"}, {"new/_extract/new/y.txt", "new"}},
+         {},
+         "/_extract/new/y.txt, /_extract/old/y.txt: all become"},
+        // ア and ヂ differ only in a trail byte that looks like "A" or "a".
+        {"double-byte names and names outside /_extract",
+         {{"new/_extract/a/\x83\x41", "a"}, {"new/_extract/b/\x83\x61", "b"}, {"new/data/x", ""}},
+         {},
+         ""},
+    };
+    for (const auto& c : cases) {
+        for (bool archives : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (archives ? " / archives" : " / folders"));
+            TempDir temp;
+            Files old_files = base_tree();
+            Files new_files = base_tree();
+            new_files["info.txt"] = info("1.1");
+            for (const auto& [path, content] : c.adds) {
+                (path.rfind("old/", 0) == 0 ? old_files : new_files)[path.substr(4)] = content;
+            }
+            std::string old_side = join(temp.path(), "old");
+            std::string new_side = join(temp.path(), "new");
+            write_tree(old_side, old_files);
+            write_tree(new_side, new_files);
+            if (archives) {
+                for (std::string* side : {&old_side, &new_side}) {
+                    ASSERT_EQ(run_tool({"pack", *side, "-o", *side + ".dat"}).status, 0);
+                    *side += ".dat";
+                }
+            }
+            const std::string patch = join(temp.path(), "Patch.dat");
+            std::vector<std::string> words = {"diff", old_side, new_side, "-o", patch};
+            for (const std::string& option : c.options) {
+                words.push_back(arg(option));
+            }
+            ToolRun plain = run_tool(words);
+            EXPECT_EQ(plain.status, 0) << plain.err;
+            const bool warns = *c.said != '\0';
+            EXPECT_EQ(contains(plain.err, "warning: "), warns) << plain.err;
+            EXPECT_TRUE(contains(plain.err, c.said)) << plain.err;
+            EXPECT_TRUE(contains(plain.out, "applying ")) << plain.out;
+            std::remove(patch.c_str());
+            words.push_back("--strict");
+            ToolRun strict = run_tool(words);
+            EXPECT_EQ(strict.status, warns ? 1 : 0) << strict.err;
+            EXPECT_EQ(file_exists(patch), !warns) << "--strict writes nothing when it refuses";
         }
     }
 }

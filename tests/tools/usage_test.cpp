@@ -127,7 +127,7 @@ TEST(UsageTest, PackingRulesOverTheLimitsFailPackAndMerge) {
     TempDir temp;
     const std::string head = "[NoCompression]\r\n";
     std::string many = head;
-    while (many.size() < head.size() + 4097 * 7) {
+    while (many.size() < head.size() + 65537 * 7) {
         many += "*.ogg\r\n"; // 7 bytes a pattern
     }
     const std::string base = join(temp.path(), "base.dat");
@@ -136,7 +136,7 @@ TEST(UsageTest, PackingRulesOverTheLimitsFailPackAndMerge) {
     save_archive(base, base_content);
     const std::string folder = join(temp.path(), "src");
     make_folder(folder);
-    for (const std::string& rules : {head + std::string(65536, ' '), many}) {
+    for (const std::string& rules : {head + std::string(1 << 20, ' '), many}) {
         write_tree_file(folder, "_config.txt", rules);
         const std::string patch = join(temp.path(), "patch.dat");
         TestArchive patch_content;
@@ -154,7 +154,7 @@ TEST(UsageTest, PackingRulesOverTheLimitsFailPackAndMerge) {
     // The help of both says so.
     for (const char* command : {"pack", "merge"}) {
         ToolRun help = run_tool({command, "--help"});
-        EXPECT_TRUE(contains(help.out, "64 KiB") && contains(help.out, "4096")) << help.out;
+        EXPECT_TRUE(contains(help.out, "1 MiB") && contains(help.out, "65,536")) << help.out;
     }
 }
 

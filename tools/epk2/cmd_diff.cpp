@@ -13,6 +13,7 @@
 #include "diff_patch.h"
 #include "diff_proof.h"
 #include "diff_tree.h"
+#include "diff_warnings.h"
 #include "loose_names.h"
 #include "platform/platform.h"
 #include "platform/wildcard.h"
@@ -685,11 +686,22 @@ int command_diff(const Arguments& args, Console& console) {
     }
     find_removed(old_tree, target, changes);
     warn_stays(console, changes);
+    const size_t clashes = warn_file_folder_clashes(console, old_tree, target, changes.copies);
+    const size_t collisions =
+        warn_loose_collisions(console, old_tree, target, changes.copies, changes.removed);
     if (options.strict && (!changes.removed.empty() || !changes.removed_folders.empty())) {
         print_error(console, "diff: refused (--strict): " +
                                  count_of(changes.removed.size(), "file", "files") + " and " +
                                  count_of(changes.removed_folders.size(), "folder", "folders") +
                                  " of OLD are not in NEW, and a patch cannot delete");
+        return EXIT_DAMAGED;
+    }
+    if (options.strict && (clashes || collisions)) {
+        print_error(console,
+                    "diff: refused (--strict): " + count_of(clashes, "path is", "paths are") +
+                        " a file on one side and a folder on the other, and " +
+                        count_of(collisions, "loose file name is", "loose file names are") +
+                        " taken by more than one file below /_extract");
         return EXIT_DAMAGED;
     }
     if ((status = check_loose_names(console, old_tree, target, changes))) {

@@ -109,9 +109,25 @@ void tree_put_file(Tree& tree, TreeEntry entry) {
     kept = std::move(entry);
 }
 
+bool walk_order(const std::string& a, const std::string& b) {
+    // "/" sorts below every byte of a name, so "/a/b" (inside "a") comes
+    // before "/a.b", as a folder walk that takes names in byte order has it.
+    auto key = [](char c) { return c == '/' ? 0 : static_cast<unsigned char>(c); };
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                        [&](char x, char y) { return key(x) < key(y); });
+}
+
 void tree_list_archive(Tree& tree) {
     tree.is_archive = true;
-    for (ListedEntry& listed : list_archive(tree.fs.get())) {
+    // An archive's own order is its writer's. Taken in the order a folder of
+    // the same tree is walked, the patch comes out byte for byte the same
+    // whichever form a side was given in; of equal paths the archive's first
+    // stays first.
+    std::vector<ListedEntry> listed_entries = list_archive(tree.fs.get());
+    std::stable_sort(
+        listed_entries.begin(), listed_entries.end(),
+        [](const ListedEntry& a, const ListedEntry& b) { return walk_order(a.path, b.path); });
+    for (ListedEntry& listed : listed_entries) {
         TreeEntry entry;
         entry.path = std::move(listed.path);
         entry.directory = listed.directory;

@@ -51,7 +51,11 @@ bool open_tree(Console& console, const std::string& display, const std::string& 
                const std::vector<std::string>& leave_out, bool unrepresentable_fail, Tree& tree,
                int& status);
 
-// Fills tree.entries from the archive open in tree.fs.
+// True when path a comes before b in a walk of folders that takes the names
+// of each folder in byte order, every folder right before what it holds.
+bool walk_order(const std::string& a, const std::string& b);
+
+// Fills tree.entries from the archive open in tree.fs, in walk_order.
 void tree_list_archive(Tree& tree);
 
 // Adds a file to a tree, or replaces the content of the one at its path.

@@ -1,0 +1,216 @@
+#include "platform/wildcard_index.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/wildcard.h"
+
+// The folded form of text, in which a character's bytes stay where they were:
+// a lone ASCII letter becomes upper case, a double-byte character is kept.
+// Folding never moves a character boundary (a lone letter is no lead byte,
+// and a lead byte before it would have taken it as its trail byte), so two
+// texts match character by character exactly when their folded forms are
+// equal. With starts given, starts[i] is 1 where a character begins (and at
+// the end).
+static void wildcard_fold(const char* text, std::string& out, std::vector<uint8_t>* starts) {
+    const size_t length = std::strlen(text);
+    out.clear();
+    out.reserve(length);
+    if (starts) {
+        starts->assign(length + 1, 0);
+        (*starts)[length] = 1;
+    }
+    for (size_t i = 0; i < length;) {
+        const int n = wildcard_char_length(text + i);
+        if (starts) {
+            (*starts)[i] = 1;
+        }
+        if (n == 1) {
+            const char c = text[i];
+            out += c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+        } else {
+            out.append(text + i, 2);
+        }
+        i += n;
+    }
+}
+
+static uint32_t wildcard_trie_node(WildcardTrie& trie, const std::string& text) {
+    uint32_t node = 0;
+    for (char c : text) {
+        const uint64_t key = uint64_t(node) << 8 | static_cast<unsigned char>(c);
+        auto found = trie.edges.find(key);
+        if (found == trie.edges.end()) {
+            trie.nodes.emplace_back();
+            found = trie.edges.emplace(key, uint32_t(trie.nodes.size() - 1)).first;
+        }
+        node = found->second;
+    }
+    return node;
+}
+
+static bool wildcard_is_wild(const std::string& pattern, size_t at) {
+    return pattern[at] == '*' || pattern[at] == '?';
+}
+
+// Sorts one pattern (no ";", leading blanks already dropped) by its shape.
+static void wildcard_index_add_single(WildcardIndex& index, const std::string& pattern) {
+    // Where each character starts, and the first and last wildcard. "*" and
+    // "?" are never trail bytes, so they always stand alone.
+    size_t first_wild = std::string::npos, last_wild = std::string::npos;
+    size_t stars = 0, wilds = 0;
+    for (size_t i = 0; i < pattern.size(); i += wildcard_char_length(pattern.c_str() + i)) {
+        if (!wildcard_is_wild(pattern, i)) {
+            continue;
+        }
+        first_wild = std::min(first_wild, i);
+        last_wild = i;
+        ++wilds;
+        stars += pattern[i] == '*' ? 1 : 0;
+    }
+    std::string folded;
+    if (wilds == 0) {
+        wildcard_fold(pattern.c_str(), folded, nullptr);
+        index.literals.insert(folded);
+        return;
+    }
+    const std::string head = pattern.substr(0, first_wild);
+    const std::string tail = pattern.substr(last_wild + 1);
+    const bool only_stars_from_first = stars == wilds && last_wild - first_wild + 1 == wilds;
+    if (only_stars_from_first && head.empty() && tail.empty()) {
+        index.matches_all = true;
+        return;
+    }
+    if (only_stars_from_first && tail.empty()) {
+        wildcard_fold(head.c_str(), folded, nullptr);
+        index.beginnings.nodes[wildcard_trie_node(index.beginnings, folded)].whole = true;
+        return;
+    }
+    if (only_stars_from_first && head.empty()) {
+        wildcard_fold(tail.c_str(), folded, nullptr);
+        std::reverse(folded.begin(), folded.end());
+        index.endings.nodes[wildcard_trie_node(index.endings, folded)].whole = true;
+        return;
+    }
+    if (!index.other_set.insert(pattern).second) {
+        return;
+    }
+    const uint32_t id = uint32_t(index.others.size());
+    index.others.push_back(pattern);
+    // Every run of fixed text must appear in a matching path; the longest
+    // lets the fewest paths through.
+    std::string longest;
+    for (size_t start = 0; start <= pattern.size();) {
+        size_t end = start;
+        while (end < pattern.size() && !wildcard_is_wild(pattern, end)) {
+            end += wildcard_char_length(pattern.c_str() + end);
+        }
+        if (end - start > longest.size()) {
+            longest = pattern.substr(start, end - start);
+        }
+        start = end + 1;
+    }
+    if (longest.empty()) {
+        index.unanchored.push_back(id);
+        return;
+    }
+    wildcard_fold(longest.c_str(), folded, nullptr);
+    auto& ids = index.by_piece[folded];
+    ids.push_back(id);
+    if (std::find(index.piece_lengths.begin(), index.piece_lengths.end(), folded.size()) ==
+        index.piece_lengths.end()) {
+        index.piece_lengths.push_back(folded.size());
+    }
+}
+
+void wildcard_index_add(WildcardIndex& index, const char* patterns) {
+    if (!patterns) {
+        return;
+    }
+    if (std::strcmp(patterns, "*.*") == 0) {
+        index.matches_all = true;
+        return;
+    }
+    // Cut as wildcard_match walks the list: character by character, so that
+    // a double-byte character is never split, and nothing after a final ";"
+    // is a pattern.
+    while (*patterns != '\0') {
+        while (*patterns == ' ') {
+            ++patterns;
+        }
+        const char* end = patterns;
+        while (*end != '\0' && *end != ';') {
+            end += wildcard_char_length(end);
+        }
+        wildcard_index_add_single(index, std::string(patterns, end));
+        patterns = *end == ';' ? end + 1 : end;
+    }
+}
+
+static bool wildcard_index_check(const WildcardIndex& index, const std::vector<uint32_t>& ids,
+                                 const char* path) {
+    for (uint32_t id : ids) {
+        if (wildcard_match_single(path, index.others[id].c_str())) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Walks trie along the folded path, front to back or back to front: a
+// pattern of the trie's shape that ends on a character boundary matches.
+static bool wildcard_index_walk(const WildcardTrie& trie, const std::string& folded,
+                                const std::vector<uint8_t>& starts, bool backwards) {
+    const size_t length = folded.size();
+    uint32_t node = 0;
+    for (size_t step = 0; trie.nodes.size() > 1; ++step) {
+        const size_t at = backwards ? length - step : step;
+        if (starts[at] && trie.nodes[node].whole) {
+            return true;
+        }
+        if (step == length) {
+            break;
+        }
+        const unsigned char c = folded[backwards ? at - 1 : at];
+        auto next = trie.edges.find(uint64_t(node) << 8 | c);
+        if (next == trie.edges.end()) {
+            break;
+        }
+        node = next->second;
+    }
+    return false;
+}
+
+// Checks the other patterns whose longest fixed run the path holds, each
+// once. A run found off a character boundary only costs a check that fails.
+static bool wildcard_index_check_pieces(const WildcardIndex& index, const std::string& folded,
+                                        const char* path) {
+    std::unordered_set<const std::vector<uint32_t>*> checked;
+    for (size_t length : index.piece_lengths) {
+        for (size_t at = 0; at + length <= folded.size(); ++at) {
+            auto found = index.by_piece.find(folded.substr(at, length));
+            if (found != index.by_piece.end() && checked.insert(&found->second).second &&
+                wildcard_index_check(index, found->second, path)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+bool wildcard_index_match(const WildcardIndex& index, const char* path) {
+    if (!path) {
+        return false;
+    }
+    if (index.matches_all) {
+        return true;
+    }
+    std::string folded;
+    std::vector<uint8_t> starts;
+    wildcard_fold(path, folded, &starts);
+    return index.literals.count(folded) != 0 ||
+           wildcard_index_walk(index.beginnings, folded, starts, false) ||
+           wildcard_index_walk(index.endings, folded, starts, true) ||
+           wildcard_index_check_pieces(index, folded, path) ||
+           wildcard_index_check(index, index.unanchored, path);
+}
