@@ -18,7 +18,9 @@
 // then finds a reparse point and refuses it by name, so nothing is written
 // through it, but the extraction fails instead of going on. The first
 // folder (platform_folder_open) is reached by its path, links included, as
-// the caller gave it. A hard link to a file elsewhere cannot be made in
+// the caller gave it. Wine (8.0) shows the host's symbolic links as plain
+// folders, not reparse points; there a link is told by the folder's final
+// path lying elsewhere instead (lies_in). A hard link to a file elsewhere cannot be made in
 // place of a new work file (that creation is exclusive), and the rename
 // onto the destination replaces a link itself. The rename's durability is
 // that of the file system: there is no MOVEFILE_WRITE_THROUGH for a rename
@@ -141,6 +143,30 @@ bool same_file(HANDLE a, HANDLE b) {
            first.nFileIndexLow == second.nFileIndexLow;
 }
 
+// True unless the folder's final path shows that it does not lie directly
+// in parent: a link the file system does not report as a reparse point
+// (Wine shows the host's symbolic links so) still resolves elsewhere. When
+// either path cannot be had, the reparse check alone decides.
+bool lies_in(HANDLE parent, HANDLE folder) {
+    constexpr DWORD CHARS = 1024;
+    static thread_local WCHAR above[CHARS], below[CHARS];
+    DWORD above_length = GetFinalPathNameByHandleW(parent, above, CHARS, FILE_NAME_NORMALIZED);
+    DWORD below_length = GetFinalPathNameByHandleW(folder, below, CHARS, FILE_NAME_NORMALIZED);
+    if (above_length == 0 || above_length >= CHARS || below_length == 0 || below_length >= CHARS) {
+        return true;
+    }
+    while (above_length > 0 && above[above_length - 1] == L'\\') {
+        --above_length; // a drive's root ends in one
+    }
+    DWORD cut = below_length;
+    while (cut > 0 && below[cut - 1] != L'\\') {
+        --cut;
+    }
+    return cut > 0 && cut - 1 == above_length &&
+           CompareStringOrdinal(above, static_cast<int>(above_length), below,
+                                static_cast<int>(above_length), TRUE) == CSTR_EQUAL;
+}
+
 constexpr ACCESS_MASK FOLDER_ACCESS = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
 constexpr ULONG SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -183,7 +209,8 @@ PlatformFolder platform_folder_open_child(PlatformFolder parent, const char* nam
     DWORD why = NO_ERROR;
     if (!GetFileInformationByHandle(handle, &info)) {
         why = GetLastError();
-    } else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+               !lies_in(reinterpret_cast<HANDLE>(parent), handle)) {
         why = ERROR_LINK_MET;
     } else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
         why = ERROR_DIRECTORY;
