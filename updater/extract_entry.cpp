@@ -35,13 +35,31 @@ bool copy_entry(FileSystem* fs, const ArchiveEntryInfo& info, Stream* target, st
     return result.whole();
 }
 
-// Writes the entry to the partial file beside target and moves it over
-// target once it is complete, so that a failure leaves the old file in
-// place. A link at target is replaced, never written through.
+// The extraction folder, opened at the first loose file; null with why
+// when it cannot be opened.
+bool hold_folder(ExtractionContext& context, std::string& why) {
+    if (context.held.handle == PLATFORM_INVALID_FOLDER) {
+        context.held.handle = platform_folder_open(context.folder);
+    }
+    if (context.held.handle == PLATFORM_INVALID_FOLDER) {
+        why = "cannot open the install folder";
+        return false;
+    }
+    return true;
+}
+
+// Writes the entry to the partial file beside its destination, name in the
+// held extraction folder, and moves it over the destination once it is
+// complete, so that a failure leaves the old file in place. A link at the
+// destination is replaced, never written through.
 bool write_loose_file(ExtractionContext& context, FileSystem* fs, const ArchiveEntryInfo& info,
-                      const char* target, std::string& why) {
+                      const char* name, std::string& why) {
+    if (!hold_folder(context, why)) {
+        return false;
+    }
     WorkFile work;
-    if (!work_file_create(&work, target, context.partial_path)) {
+    if (!work_file_create_in(&work, context.held.handle, context.folder, name,
+                             path_file_name(context.partial_path))) {
         why = "cannot create the file";
         return false;
     }
@@ -84,7 +102,7 @@ void extract_file(ExtractionContext& context, FileSystem* fs, const char* entry_
         // refused by name
     } else if (!platform_path_combine(target, context.folder, name)) {
         why = "the path is too long";
-    } else if (write_loose_file(context, fs, *info, target, why)) {
+    } else if (write_loose_file(context, fs, *info, name, why)) {
         ++context.written;
         return;
     }

@@ -212,8 +212,8 @@ bool run_update(UpdaterView* view, const UpdateSteps& steps) {
     // Loose files come from the merged archive and are all written before
     // the data archive is replaced; one that cannot be written stops the
     // update, so the data never claim a version whose files are missing.
-    ExtractionContext extraction{archive, paths.extraction_folder, paths.loose_partial, &steps, 0,
-                                 {}};
+    ExtractionContext extraction{
+        archive, paths.extraction_folder, paths.loose_partial, &steps, 0, {}, {}};
     archive_enumerate_records(archive, "/_extract", 1, &extraction, extract_record);
     fs_close(archive);
     if (!extraction.failed.empty()) {

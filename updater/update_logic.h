@@ -149,6 +149,18 @@ bool merge_archives_into(Stream* output, const char* patch_path, const char* dat
 bool merge_archives_into(Stream* output, FileSystem* patch, const char* data_path, void* context,
                          ProgressCallback callback, FILE* log, std::string* error);
 
+// The extraction folder, opened once, at the first loose file, and closed
+// with the context: every loose file is made and renamed within that one
+// folder, whatever its path comes to name meanwhile.
+class HeldExtractionFolder {
+  public:
+    HeldExtractionFolder() = default;
+    ~HeldExtractionFolder() { platform_folder_close(handle); }
+    HeldExtractionFolder(const HeldExtractionFolder&) = delete;
+    HeldExtractionFolder& operator=(const HeldExtractionFolder&) = delete;
+    PlatformFolder handle = PLATFORM_INVALID_FOLDER;
+};
+
 // What extract_entry works with and what it found.
 struct ExtractionContext {
     FileSystem* archive;      // the merged archive (for extract_record)
@@ -157,6 +169,7 @@ struct ExtractionContext {
     const UpdateSteps* steps;
     uint32_t written = 0;            // loose files written
     std::vector<std::string> failed; // "name: why" of each entry not written
+    HeldExtractionFolder held;       // the folder, once opened
 };
 
 // EnumCallback copying one file below "/_extract" into the extraction folder

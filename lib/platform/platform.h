@@ -133,6 +133,56 @@ bool platform_path_is_link(const char* path);
 bool platform_path_clear(const char* path);
 
 // ---------------------------------------------------------------------------
+// Folder handles (openat, mkdirat, renameat with O_NOFOLLOW; Windows:
+// NtCreateFile relative to a folder handle, FILE_OPEN_REPARSE_POINT, and
+// NtSetInformationFile's FileRenameInformation)
+//
+// A path checked and then used by name can be changed in between by whoever
+// may write one of its folders. Working from held folders instead, a name is
+// looked up exactly once, in the folder that was checked, and a link met on
+// the way is refused rather than followed. Names given to these functions
+// are single components (no separator).
+
+// An open folder: a POSIX descriptor or a Win32 HANDLE, widened.
+typedef intptr_t PlatformFolder;
+constexpr PlatformFolder PLATFORM_INVALID_FOLDER = -1;
+
+// Opens the folder that path names. A link within path is followed: the
+// caller chose this path; everything below it is then reached through the
+// handle.
+PlatformFolder platform_folder_open(const char* path);
+// Makes the folder name in parent; true when it was made or something of
+// that name is already there (platform_folder_open_child then tells what).
+bool platform_folder_make(PlatformFolder parent, const char* name);
+// Opens the folder name in parent without following a link: a link,
+// junction or other reparse point there fails, and platform_error_is_link
+// is then true of platform_error_code(). Windows opens it without sharing
+// deletion, so that while it is held it can be neither renamed nor removed.
+PlatformFolder platform_folder_open_child(PlatformFolder parent, const char* name);
+void platform_folder_close(PlatformFolder folder);
+// True when the code says a link stood where a folder or file was expected.
+bool platform_error_is_link(int code);
+
+// platform_file_create_new for name in folder. With cleanup_slot, the file
+// is registered for removal on an interruption by folder and name (the
+// folder must stay open until the file is committed or discarded).
+PlatformFile platform_folder_create_file(PlatformFolder folder, const char* name,
+                                         int* cleanup_slot = nullptr);
+// True when name in folder exists in any form, a dangling link included.
+bool platform_folder_has(PlatformFolder folder, const char* name);
+// platform_path_clear for name in folder.
+bool platform_folder_clear(PlatformFolder folder, const char* name);
+// platform_file_is for name in folder.
+bool platform_folder_file_is(PlatformFile file, PlatformFolder folder, const char* name);
+// platform_file_commit within one folder: the file made as work_name is
+// renamed to name in the same folder, replacing what is there (a link
+// itself, never what it points to; a read-only file is not replaced).
+bool platform_folder_commit(PlatformFile file, PlatformFolder folder, const char* work_name,
+                            const char* name, int cleanup_slot, bool durable);
+// platform_file_discard for name in folder.
+bool platform_folder_discard(PlatformFile file, PlatformFolder folder, const char* name);
+
+// ---------------------------------------------------------------------------
 // Folder locks (POSIX flock on the folder; Win32 a file that shares nothing)
 
 // Takes the lock of folder (the install folder of an update), waiting up to

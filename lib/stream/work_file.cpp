@@ -32,6 +32,24 @@ uint32_t work_file_suffix(int attempt) {
     return static_cast<uint32_t>(mix % 1000000);
 }
 
+// folder + separator + name into to; false when it does not fit.
+bool join_shown(char* to, const char* folder, const char* name) {
+    size_t length = std::strlen(folder);
+    bool separated = length == 0 || folder[length - 1] == '/' || folder[length - 1] == '\\';
+    const char separator[2] = {separated ? '\0' : platform_separator(), '\0'};
+    int written = std::snprintf(to, WORK_FILE_PATH_SIZE, "%s%s%s", folder, separator, name);
+    return written >= 0 && static_cast<size_t>(written) < WORK_FILE_PATH_SIZE;
+}
+
+bool copy_name(char* to, const char* from) {
+    size_t length = std::strlen(from);
+    if (length >= WORK_FILE_NAME_SIZE) {
+        return false;
+    }
+    std::memcpy(to, from, length + 1);
+    return true;
+}
+
 void work_file_forget(WorkFile* work) {
     platform_interrupt_cleanup_remove(work->cleanup_slot);
     work->cleanup_slot = -1;
@@ -43,6 +61,7 @@ bool work_file_create(WorkFile* work, const char* destination, const char* work_
     work->file = PLATFORM_INVALID_FILE;
     work->cleanup_slot = -1;
     work->path[0] = '\0';
+    work->folder = PLATFORM_INVALID_FOLDER;
     if (!destination || !copy_path(work->destination, destination)) {
         return false;
     }
@@ -77,6 +96,67 @@ bool work_file_create(WorkFile* work, const char* destination, const char* work_
     return false;
 }
 
+void (*work_file_test_hook)(WorkFileHookPoint point, const char* name) = nullptr;
+
+PlatformFolder work_folder_step(PlatformFolder parent, const char* name, bool create) {
+    if (create && !platform_folder_make(parent, name)) {
+        return PLATFORM_INVALID_FOLDER;
+    }
+    if (work_file_test_hook) {
+        work_file_test_hook(WORK_HOOK_FOLDER_MADE, name);
+    }
+    return platform_folder_open_child(parent, name);
+}
+
+bool work_file_create_in(WorkFile* work, PlatformFolder folder, const char* shown_folder,
+                         const char* name, const char* work_name) {
+    work->file = PLATFORM_INVALID_FILE;
+    work->cleanup_slot = -1;
+    work->path[0] = '\0';
+    work->folder = folder;
+    work->work_name[0] = '\0';
+    if (folder == PLATFORM_INVALID_FOLDER || !name || !copy_name(work->name, name) ||
+        !join_shown(work->destination, shown_folder, name)) {
+        return false;
+    }
+    auto create = [&]() {
+        if (work_file_test_hook) {
+            work_file_test_hook(WORK_HOOK_FILE_CREATING, work->work_name);
+        }
+        work->file = platform_folder_create_file(folder, work->work_name, &work->cleanup_slot);
+        return work->file != PLATFORM_INVALID_FILE;
+    };
+    if (work_name) {
+        if (!copy_name(work->work_name, work_name) ||
+            !join_shown(work->path, shown_folder, work_name) ||
+            !platform_folder_clear(folder, work->work_name)) {
+            return false;
+        }
+        return create();
+    }
+    int first_error = 0;
+    for (int attempt = 0; attempt < WORK_FILE_TRIES; ++attempt) {
+        int written = std::snprintf(work->work_name, sizeof work->work_name, "%s.partial-%06u",
+                                    name, static_cast<unsigned>(work_file_suffix(attempt)));
+        if (written < 0 || static_cast<size_t>(written) >= sizeof work->work_name ||
+            !join_shown(work->path, shown_folder, work->work_name)) {
+            return false;
+        }
+        if (create()) {
+            return true;
+        }
+        int error = platform_error_code();
+        first_error = attempt == 0 ? error : first_error;
+        // Only a name that is taken is worth another try.
+        if (!platform_folder_has(folder, work->work_name)) {
+            platform_error_restore(error);
+            return false;
+        }
+    }
+    platform_error_restore(first_error);
+    return false;
+}
+
 Stream* work_file_stream(WorkFile* work, Allocator* allocator) {
     return stream_open_handle(work->file, STREAM_OPEN_READ | STREAM_OPEN_WRITE, allocator);
 }
@@ -94,14 +174,20 @@ bool work_file_commit(WorkFile* work) {
     // one. A new name replaces nothing and is only renamed. Someone who can
     // write the folder may have put another file under the work file's
     // name; that one is not moved into place.
+    bool held = work->folder != PLATFORM_INVALID_FOLDER;
     bool replacing =
-        platform_file_exists(work->destination) || platform_path_is_link(work->destination);
-    if ((replacing && !work_file_sync(work)) || !platform_file_is(work->file, work->path)) {
+        held ? platform_folder_has(work->folder, work->name)
+             : platform_file_exists(work->destination) || platform_path_is_link(work->destination);
+    bool still_ours = held ? platform_folder_file_is(work->file, work->folder, work->work_name)
+                           : platform_file_is(work->file, work->path);
+    if ((replacing && !work_file_sync(work)) || !still_ours) {
         work_file_discard(work);
         return false;
     }
-    bool moved = platform_file_commit(work->file, work->path, work->destination, work->cleanup_slot,
-                                      replacing);
+    bool moved = held ? platform_folder_commit(work->file, work->folder, work->work_name,
+                                               work->name, work->cleanup_slot, replacing)
+                      : platform_file_commit(work->file, work->path, work->destination,
+                                             work->cleanup_slot, replacing);
     work->file = PLATFORM_INVALID_FILE;
     work->cleanup_slot = -1;
     return moved;
@@ -112,6 +198,10 @@ void work_file_discard(WorkFile* work) {
         return;
     }
     work_file_forget(work);
-    platform_file_discard(work->file, work->path);
+    if (work->folder != PLATFORM_INVALID_FOLDER) {
+        platform_folder_discard(work->file, work->folder, work->work_name);
+    } else {
+        platform_file_discard(work->file, work->path);
+    }
     work->file = PLATFORM_INVALID_FILE;
 }

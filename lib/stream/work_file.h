@@ -15,11 +15,20 @@ struct Stream;
 
 constexpr uint32_t WORK_FILE_PATH_SIZE = 1024;
 
+// Longest single name of a file in a held folder.
+constexpr uint32_t WORK_FILE_NAME_SIZE = 260;
+
 struct WorkFile {
     PlatformFile file;
     int cleanup_slot;                      // registered for removal on an interruption; -1 none
     char path[WORK_FILE_PATH_SIZE];        // where it is written
     char destination[WORK_FILE_PATH_SIZE]; // what it replaces
+    // Made by work_file_create_in: the held folder (the caller's, open until
+    // the commit or discard) and both names within it. Otherwise the folder
+    // is PLATFORM_INVALID_FOLDER and path and destination are used by name.
+    PlatformFolder folder;
+    char work_name[WORK_FILE_NAME_SIZE];
+    char name[WORK_FILE_NAME_SIZE];
 };
 
 // Creates the work file for destination. Without work_path it gets a fresh
@@ -28,6 +37,28 @@ struct WorkFile {
 // (left behind by a crash, or planted: a file or a link) is removed first,
 // never written through. False, with work->file invalid, on failure.
 bool work_file_create(WorkFile* work, const char* destination, const char* work_path = nullptr);
+
+// The same within a held folder: the work file is made in folder (never
+// through a link, see platform_folder_create_file) and later renamed within
+// it to name, so no path is looked up again after folder was checked.
+// shown_folder is the folder's path, for messages: work->path and
+// work->destination are it joined with each name.
+bool work_file_create_in(WorkFile* work, PlatformFolder folder, const char* shown_folder,
+                         const char* name, const char* work_name = nullptr);
+
+// Opens the folder name in parent as the next step of a walk from a held
+// folder: made first when missing and create is set, then opened without
+// following a link (platform_folder_open_child), so that what was made is
+// what is opened or the step fails. PLATFORM_INVALID_FOLDER on failure,
+// platform_error_is_link telling a link.
+PlatformFolder work_folder_step(PlatformFolder parent, const char* name, bool create);
+
+// Tests only: called with each folder's name between its making and its
+// opening in work_folder_step, and with each work file's name just before
+// work_file_create_in makes it (where a hostile user could swap a folder for
+// a link). Null otherwise.
+enum WorkFileHookPoint { WORK_HOOK_FOLDER_MADE, WORK_HOOK_FILE_CREATING };
+extern void (*work_file_test_hook)(WorkFileHookPoint point, const char* name);
 
 // A stream that writes and reads through the work file's handle; closing
 // it leaves the work file open.

@@ -81,8 +81,11 @@ TEST(WorkFile, DestinationIsReplacedWholeOrNotAtAll) {
          false, nullptr},
 #endif
     };
-    for (const WorkFileCase& c : cases) {
-        SCOPED_TRACE(c.name);
+    // Each case by path, then again within a held folder, by name.
+    for (size_t run = 0; run < 2 * cases.size(); ++run) {
+        const WorkFileCase& c = cases[run % cases.size()];
+        const bool held = run >= cases.size();
+        SCOPED_TRACE(std::string(c.name) + (held ? ", in a held folder" : ""));
         TempDir dir;
         const std::string victim = dir.file("victim");
         write_whole_file(victim, "not yours");
@@ -95,8 +98,12 @@ TEST(WorkFile, DestinationIsReplacedWholeOrNotAtAll) {
 
         WorkFile work;
         const std::string fixed = destination + ".tmp";
-        ASSERT_TRUE(
-            work_file_create(&work, destination.c_str(), c.fixed_name ? fixed.c_str() : nullptr));
+        PlatformFolder folder =
+            held ? platform_folder_open(dir.path().c_str()) : PLATFORM_INVALID_FOLDER;
+        ASSERT_TRUE(held ? work_file_create_in(&work, folder, dir.path().c_str(), "dest",
+                                               c.fixed_name ? "dest.tmp" : nullptr)
+                         : work_file_create(&work, destination.c_str(),
+                                            c.fixed_name ? fixed.c_str() : nullptr));
         ASSERT_TRUE(write_all(&work, "new"));
         const std::string work_path = work.path;
         if (c.meanwhile) {
@@ -104,6 +111,7 @@ TEST(WorkFile, DestinationIsReplacedWholeOrNotAtAll) {
         }
         EXPECT_EQ(work_file_commit(&work), c.committed);
         work_file_discard(&work); // nothing more to do after a commit
+        platform_folder_close(folder);
 
         EXPECT_EQ(read_whole_file(victim), "not yours");
         if (c.destination_after) {

@@ -83,7 +83,7 @@ int parse_options(const Arguments& args, Console& console, DiffOptions& options)
     }
     options.strict = args.has("--strict");
     options.json = args.has("--json");
-    options.output_display = args.value("-o", "PATCH");
+    options.output_display = to_console_from_terminal(args.value("-o", "PATCH"));
     if (!argument_to_library(console, args.positional[0], options.old_path) ||
         !argument_to_library(console, args.positional[1], options.new_path) ||
         (options.has_output &&

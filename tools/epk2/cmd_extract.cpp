@@ -42,34 +42,79 @@ bool is_directory(const std::string& path) {
     return attributes != PLATFORM_ATTRIBUTES_INVALID && (attributes & PLATFORM_ATTRIBUTE_DIRECTORY);
 }
 
-// Creates each folder along components[0..count) below root; the host path of
-// the last one comes back in path. A link on the way is refused, so nothing
-// is written outside root whatever links its tree holds.
-bool make_folders(const std::string& root, const std::vector<std::string>& components, size_t count,
-                  std::string& path, std::string& why) {
-    path = root;
-    for (size_t i = 0; i < count; ++i) {
-        path += platform_separator();
-        path += components[i];
-        if (platform_path_is_link(path.c_str())) {
-            why = to_console(path) + " is a link";
-            return false;
+// The folders of the entry being extracted, held open from the extraction
+// folder down: each is opened relative to the one above it and never
+// through a link, so a folder swapped for a link after it was made or
+// checked cannot send a file outside the extraction folder. Entries come
+// folder by folder, so the chain is kept and only its changed end reopened.
+class HeldFolders {
+  public:
+    HeldFolders(PlatformFolder root, std::string shown_root)
+        : root_(root), shown_root_(std::move(shown_root)) {}
+    ~HeldFolders() {
+        close_from(0);
+        platform_folder_close(root_);
+    }
+    HeldFolders(const HeldFolders&) = delete;
+    HeldFolders& operator=(const HeldFolders&) = delete;
+
+    // Opens (making them where missing) components[0..count); the innermost
+    // comes back, with its host path in path. On failure why names the
+    // folder and the reason, a link by that word.
+    PlatformFolder open(const std::vector<std::string>& components, size_t count, std::string& path,
+                        std::string& why) {
+        size_t kept = 0;
+        while (kept < count && kept < names_.size() && names_[kept] == components[kept]) {
+            ++kept;
         }
-        if (!is_directory(path) && !platform_make_dir(path.c_str())) {
-            why = "cannot create the folder " + to_console(path) + ": " + os_reason();
-            return false;
+        close_from(kept);
+        path = shown_root_;
+        for (size_t i = 0; i < count; ++i) {
+            path += platform_separator();
+            path += components[i];
+            if (i < kept) {
+                continue;
+            }
+            PlatformFolder parent = i == 0 ? root_ : folders_.back();
+            PlatformFolder folder = work_folder_step(parent, components[i].c_str(), true);
+            if (folder == PLATFORM_INVALID_FOLDER) {
+                int code = platform_error_code();
+                why = platform_error_is_link(code)
+                          ? to_console(path) + " is a link, which is not followed"
+                          : "cannot create the folder " + to_console(path) + ": " + os_reason();
+                platform_error_restore(code);
+                return PLATFORM_INVALID_FOLDER;
+            }
+            names_.push_back(components[i]);
+            folders_.push_back(folder);
+        }
+        return count == 0 ? root_ : folders_.back();
+    }
+
+  private:
+    void close_from(size_t keep) {
+        while (folders_.size() > keep) {
+            platform_folder_close(folders_.back());
+            folders_.pop_back();
+            names_.pop_back();
         }
     }
-    return true;
-}
 
-// Writes one entry beside target and moves it into place when whole: a
-// damaged entry or a full disk leaves the old file as it was, and a link
-// at target is replaced, never written through.
-EntryReadResult write_entry(FileSystem* fs, const ListedEntry& entry, const std::string& target,
+    PlatformFolder root_;
+    std::string shown_root_;
+    std::vector<std::string> names_;
+    std::vector<PlatformFolder> folders_;
+};
+
+// Writes one entry beside its destination, name in the held folder, and
+// moves it into place when whole: a damaged entry or a full disk leaves the
+// old file as it was, and a link at the destination is replaced, never
+// written through.
+EntryReadResult write_entry(FileSystem* fs, const ListedEntry& entry, PlatformFolder folder,
+                            const std::string& shown_folder, const std::string& name,
                             bool& created) {
     WorkFile work;
-    created = work_file_create(&work, target.c_str());
+    created = work_file_create_in(&work, folder, shown_folder.c_str(), name.c_str());
     if (!created) {
         return {};
     }
@@ -143,6 +188,13 @@ int command_extract(const Arguments& args, Console& console) {
                                  os_reason());
         return EXIT_USAGE;
     }
+    PlatformFolder root_folder = platform_folder_open(root.c_str());
+    if (root_folder == PLATFORM_INVALID_FOLDER) {
+        print_error(console, "extract: cannot open the folder " + args.value("-C", root) + ": " +
+                                 os_reason());
+        return EXIT_USAGE;
+    }
+    HeldFolders held(root_folder, root);
     int status = EXIT_OK;
     FileSystemPtr fs = open_archive_for_command(console, args.positional[0], archive_path, status);
     if (!fs) {
@@ -180,7 +232,8 @@ int command_extract(const Arguments& args, Console& console) {
             ++counts.failed; // said once, for the folder
             continue;
         }
-        if (!make_folders(root, components, folders, target, why)) {
+        PlatformFolder folder = held.open(components, folders, target, why);
+        if (folder == PLATFORM_INVALID_FOLDER) {
             // A folder that cannot be made fails every entry below it the
             // same way: it is named once, and its entries are skipped.
             ++counts.failed;
@@ -195,10 +248,12 @@ int command_extract(const Arguments& args, Console& console) {
         if (entry.directory) {
             continue;
         }
+        std::string shown_folder = target;
         target += platform_separator();
         target += components.back();
         bool created = false;
-        EntryReadResult result = write_entry(fs.get(), entry, target, created);
+        EntryReadResult result =
+            write_entry(fs.get(), entry, folder, shown_folder, components.back(), created);
         if (!created) {
             ++counts.failed;
             int code = platform_error_code();

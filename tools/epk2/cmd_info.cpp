@@ -34,8 +34,9 @@ int command_info(const Arguments& args, Console& console) {
                  "table end:   %u\n"
                  "directories: %u\n"
                  "files:       %u\n",
-                 args.positional[0].c_str(), (unsigned long long)file_size(fs->header.root_path),
-                 header.table_end, header.dir_count - 1, header.file_count);
+                 to_console_from_terminal(args.positional[0]).c_str(),
+                 (unsigned long long)file_size(fs->header.root_path), header.table_end,
+                 header.dir_count - 1, header.file_count);
     VersionInfo info{};
     MessageCapture quiet;
     if (!read_version_info(fs.get(), &info)) {

@@ -1,8 +1,52 @@
+#include <cstring>
+
 #include "builder_run.h"
 #include "console_text.h"
+#include "fs/filesystem.h"
+#include "loose_names.h"
 #include "platform/platform.h"
 #include "sorted_folder.h"
+#include "support/safe_names.h"
+#include "support/text.h"
 #include "tool_support.h"
+
+namespace {
+
+// A name the archive can hold but that its readers will not write out.
+struct RefusedName {
+    std::string path; // "/a/b", code page 932
+    std::string why;
+};
+
+struct NameCheck {
+    std::vector<RefusedName> refused;
+};
+
+// Every entry of the folder, as extract and the updater would judge it:
+// extract refuses any path with a component it cannot create safely, and
+// the updater stops at a file below /_extract it will not write into the
+// install folder.
+int check_name(void* context, FileSystem*, DirEntry* entry) {
+    auto& check = *static_cast<NameCheck*>(context);
+    if (std::strstr(entry->name, ".svn")) {
+        return 1; // the builder leaves these out
+    }
+    std::string path = entry->name;
+    std::vector<std::string> components;
+    std::string why;
+    const bool loose =
+        !(entry->attributes & DIRENTRY_DIRECTORY) && path.rfind("/_extract/", 0) == 0;
+    if (!split_safe_path(path, components, why)) {
+        check.refused.push_back({path, (loose ? "epk2 extract and the updater refuse it: "
+                                              : "epk2 extract refuses it: ") +
+                                           why});
+    } else if (loose && !loose_name_allowed(path_file_name(path.c_str()), why)) {
+        check.refused.push_back({path, "the updater would stop at this loose file: " + why});
+    }
+    return 1;
+}
+
+} // namespace
 
 int command_pack(const Arguments& args, Console& console) {
     if (args.positional.size() != 1 || !args.has("-o")) {
@@ -53,6 +97,21 @@ int command_pack(const Arguments& args, Console& console) {
     for (const std::string& name : report.special) {
         print_error(console, "warning: " + shown_folder + to_console(name) +
                                  " left out: not a regular file (a FIFO, socket or device)");
+    }
+    // What goes into the archive but would not come out again is worth a
+    // word before the archive ships; --strict makes it an error.
+    NameCheck names;
+    fs_enumerate(source.get(), "/", 1, &names, check_name);
+    const bool strict = args.has("--strict");
+    for (const RefusedName& name : names.refused) {
+        print_error(console, (strict ? "" : "warning: ") + shown_folder + to_console(name.path) +
+                                 ": " + name.why);
+    }
+    if (strict && !names.refused.empty()) {
+        print_error(console, "pack: " + count_of(names.refused.size(), "name", "names") +
+                                 " would not be extracted; rename them, or leave out --strict "
+                                 "to pack them anyway");
+        return EXIT_DAMAGED;
     }
     return run_builder(console, args, args.value("-o"), output, std::move(source), nullptr, "pack");
 }

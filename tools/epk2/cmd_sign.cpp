@@ -202,7 +202,8 @@ int command_sign(const Arguments& args, Console& console) {
         return EXIT_USAGE;
     }
     std::fprintf(console.out, "%s: signature of %s (%u bytes)\n",
-                 to_console(signature_path).c_str(), args.positional[0].c_str(), size);
+                 to_console(signature_path).c_str(),
+                 to_console_from_terminal(args.positional[0]).c_str(), size);
     return EXIT_OK;
 }
 
@@ -226,7 +227,8 @@ int verify_archive_signature(const Arguments& args, Console& console, FileSystem
         print_error(console, "verify: " + to_console(why));
         return EXIT_DAMAGED;
     }
-    std::fprintf(console.out, "%s: signed by the publisher (%s)\n", args.positional[0].c_str(),
+    std::fprintf(console.out, "%s: signed by the publisher (%s)\n",
+                 to_console_from_terminal(args.positional[0]).c_str(),
                  to_console(patch_signature_path(archive_path)).c_str());
     return EXIT_OK;
 }

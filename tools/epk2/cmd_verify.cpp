@@ -53,8 +53,9 @@ int command_verify(const Arguments& args, Console& console) {
         progress.advance(++files_done, bytes_done += entry.size);
     }
     progress.finish();
-    std::string summary = args.positional[0] + ": " + std::to_string(files_done) +
-                          " files checked, " + std::to_string(damaged) + " damaged";
+    std::string summary = to_console_from_terminal(args.positional[0]) + ": " +
+                          std::to_string(files_done) + " files checked, " +
+                          std::to_string(damaged) + " damaged";
     if (invalid) {
         summary += ", " + std::to_string(invalid) + " invalid";
     }

@@ -33,6 +33,12 @@ const std::vector<CommandSpec>& epk2_commands() {
          "backslashes, colons, device names such as CON or NUL) are refused by name\n"
          "and the rest is extracted; the exit status is then 1.\n"
          "\n"
+         "Below DIR no link is followed: each folder is opened from the one above it,\n"
+         "and a link found where a folder belongs (even one put there by someone else\n"
+         "while extract runs) is named and nothing is written through it. A link or\n"
+         "file at a file's own place is replaced, never written through. DIR itself\n"
+         "may be a link: it is the folder you chose.\n"
+         "\n"
          "  -C DIR   the folder to extract into (created if missing)\n"
          "\n"
          "Examples: epk2 extract Patch.dat -C patch\n"
@@ -107,7 +113,7 @@ const std::vector<CommandSpec>& epk2_commands() {
          command_info},
         {"pack",
          "pack a folder into a new archive",
-         "Usage: epk2 pack FOLDER -o ARCHIVE [--verbose] [--recompress]\n"
+         "Usage: epk2 pack FOLDER -o ARCHIVE [--verbose] [--recompress] [--strict]\n"
          "\n"
          "Packs every file and folder below FOLDER into ARCHIVE. Within each folder\n"
          "names are taken in byte order, so the same folder always gives the same\n"
@@ -127,9 +133,17 @@ const std::vector<CommandSpec>& epk2_commands() {
          "  --skip-unrepresentable\n"
          "                 leave out files whose names have no Shift_JIS (code page 932)\n"
          "                 form, with a warning each, instead of refusing to pack\n"
+         "  --strict       fail (status 1), writing nothing, when a name would not come\n"
+         "                 out again; without it each such name is only warned about\n"
          "\n"
-         "Example: epk2 pack data -o Tessavane.dat\n",
-         {"--verbose", "--recompress", "--skip-unrepresentable"},
+         "A name that epk2 extract and the updater refuse to write (a control\n"
+         "character such as ESC, a backslash, a colon, a Windows device name such as\n"
+         "NUL, a name ending in a dot or a blank) goes into the archive but never\n"
+         "out of it, and so does a file below /_extract under one of the updater's\n"
+         "own names (Tessavane.dat, Tessavane.tmp, ...). Each is named with a warning.\n"
+         "\n"
+         "Example: epk2 pack data -o Tessavane.dat --strict\n",
+         {"--verbose", "--recompress", "--skip-unrepresentable", "--strict"},
          {"-o"},
          command_pack},
         {"merge",

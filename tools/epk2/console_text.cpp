@@ -140,6 +140,67 @@ std::string to_console(const std::string& cp932) {
     return out;
 }
 
+#ifndef _WIN32
+namespace {
+
+// Length of the valid UTF-8 character at text[i] (1 to 4), or 0 when the
+// bytes there are none (a stray continuation byte, an overlong form, a
+// surrogate, a character cut short).
+size_t utf8_char_length(const std::string& text, size_t i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    size_t n = c < 0x80             ? 1
+               : (c & 0xE0) == 0xC0 ? 2
+               : (c & 0xF0) == 0xE0 ? 3
+               : (c & 0xF8) == 0xF0 ? 4
+                                    : 0;
+    if (n == 0 || i + n > text.size()) {
+        return 0;
+    }
+    uint32_t code = n == 1 ? c : c & (0x7F >> n);
+    for (size_t k = 1; k < n; ++k) {
+        unsigned char next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80) {
+            return 0;
+        }
+        code = (code << 6) | (next & 0x3F);
+    }
+    static const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < least[n] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+        return 0;
+    }
+    return n;
+}
+
+} // namespace
+#endif
+
+std::string to_console_from_terminal(const std::string& text) {
+#ifdef _WIN32
+    return to_console(text); // the terminal speaks code page 932 here
+#else
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        size_t n = utf8_char_length(text, i);
+        bool c1 = n == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+        if (n == 0) {
+            out += escape_byte(c);
+            i += 1;
+            continue;
+        }
+        if (is_control(c)) {
+            out += escape_control(c);
+        } else if (c1) {
+            out += escape_bytes(text.substr(i, n));
+        } else {
+            out.append(text, i, n);
+        }
+        i += n;
+    }
+    return out;
+#endif
+}
+
 bool from_console(const std::string& text, std::string& cp932) {
 #ifdef _WIN32
     cp932 = text;

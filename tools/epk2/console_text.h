@@ -12,6 +12,13 @@
 // a name can neither act on the terminal nor start a line of its own.
 std::string to_console(const std::string& cp932);
 
+// For display of text already in the terminal's encoding, such as an
+// argument as the user typed it: control characters are escaped as
+// to_console escapes them, and on Linux so is every byte that is not part of
+// a valid UTF-8 character, so an argument cannot act on the terminal either.
+// Text that went through to_console comes out unchanged.
+std::string to_console_from_terminal(const std::string& text);
+
 // For library calls: false when the text has no code page 932 form.
 bool from_console(const std::string& text, std::string& cp932);
 

@@ -141,7 +141,7 @@ void tree_list_archive(Tree& tree) {
 bool open_tree(Console& console, const std::string& display, const std::string& library_path,
                const std::vector<std::string>& leave_out, bool unrepresentable_fail, Tree& tree,
                int& status) {
-    tree.display = display;
+    tree.display = to_console_from_terminal(display);
     tree.library_path = library_path;
     uint32_t attributes = platform_attributes(library_path.c_str());
     if (attributes == PLATFORM_ATTRIBUTES_INVALID || !(attributes & PLATFORM_ATTRIBUTE_DIRECTORY)) {

@@ -102,7 +102,9 @@ std::string count_of(uint64_t count, const char* one, const char* many) {
 }
 
 void print_error(Console& console, const std::string& text) {
-    std::fprintf(console.err, "epk2: %s\n", text.c_str());
+    // The parts taken from names are escaped already; this catches any
+    // argument a message echoes, so nothing reaches the terminal raw.
+    std::fprintf(console.err, "epk2: %s\n", to_console_from_terminal(text).c_str());
     std::fflush(console.err);
 }
 

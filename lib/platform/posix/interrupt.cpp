@@ -1,6 +1,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,7 +13,7 @@
 // Work files to remove when a signal ends the process. The handler may run
 // on any thread at any moment, so the slots are fixed storage filled before
 // they are marked in use, and the handler calls only async-signal-safe
-// functions (lstat, fstat, unlink).
+// functions (fstatat, fstat, unlinkat).
 namespace {
 
 constexpr int CLEANUP_SLOTS = 16;
@@ -20,6 +21,7 @@ constexpr int CLEANUP_SLOTS = 16;
 struct CleanupSlot {
     std::atomic<int> state{0}; // 0 free, 1 being filled, 2 in use
     int fd = -1;
+    int folder_fd = AT_FDCWD; // what path is relative to
     char path[CODEPAGE_PATH_MAX];
 };
 
@@ -33,9 +35,10 @@ void cleanup_remove_files() {
             continue;
         }
         struct stat held, named;
-        if (fstat(slot.fd, &held) == 0 && lstat(slot.path, &named) == 0 &&
+        if (fstat(slot.fd, &held) == 0 &&
+            fstatat(slot.folder_fd, slot.path, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
             held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
-            unlink(slot.path);
+            unlinkat(slot.folder_fd, slot.path, 0);
         }
     }
 }
@@ -66,21 +69,30 @@ void platform_interrupt_cleanup_install() {
     }
 }
 
-int platform_interrupt_cleanup_add(PlatformFile file, const char* path) {
-    CodepagePath native;
-    if (file == PLATFORM_INVALID_FILE || !codepage_path(&native, path)) {
+int interrupt_cleanup_add_at(int folder_fd, int fd, const char* name) {
+    size_t length = std::strlen(name);
+    if (fd < 0 || length >= CODEPAGE_PATH_MAX) {
         return -1;
     }
     for (int i = 0; i < CLEANUP_SLOTS; ++i) {
         int expected = 0;
         if (cleanup_slots[i].state.compare_exchange_strong(expected, 1)) {
-            cleanup_slots[i].fd = static_cast<int>(file);
-            std::memcpy(cleanup_slots[i].path, native.text, sizeof native.text);
+            cleanup_slots[i].fd = fd;
+            cleanup_slots[i].folder_fd = folder_fd;
+            std::memcpy(cleanup_slots[i].path, name, length + 1);
             cleanup_slots[i].state.store(2);
             return i;
         }
     }
     return -1;
+}
+
+int platform_interrupt_cleanup_add(PlatformFile file, const char* path) {
+    CodepagePath native;
+    if (file == PLATFORM_INVALID_FILE || !codepage_path(&native, path)) {
+        return -1;
+    }
+    return interrupt_cleanup_add_at(AT_FDCWD, static_cast<int>(file), native.text);
 }
 
 void platform_interrupt_cleanup_remove(int slot) {
