@@ -58,11 +58,12 @@ struct Snapshot {
     std::vector<Listed> entries;
     std::map<std::string, Content> files;
     uint64_t declared_bytes = 0;
-    std::vector<std::string> findings; // of archive_check, "where: reason"
+    std::vector<std::string> findings; // of archive_check, "VERDICT where: reason"
 };
 
-void collect_finding(void* context, const char* where, const char* reason) {
-    static_cast<std::vector<std::string>*>(context)->push_back(std::string(where) + ": " + reason);
+void collect_finding(void* context, ArchiveVerdict verdict, const char* where, const char* reason) {
+    static_cast<std::vector<std::string>*>(context)->push_back(
+        std::string(archive_verdict_name(verdict)) + " " + where + ": " + reason);
 }
 
 // The layout check, with the archive's bytes when it was opened from memory.

@@ -12,6 +12,11 @@
 // a name can neither act on the terminal nor start a line of its own.
 std::string to_console(const std::string& cp932);
 
+// An archive path for display, as to_console shows it, with each empty name
+// below the root shown as "" (quotes included): a record whose stored name
+// is empty would otherwise look like a folder ("/data/") or vanish.
+std::string to_console_path(const std::string& cp932_path);
+
 // For library calls: false when the text has no code page 932 form.
 bool from_console(const std::string& text, std::string& cp932);
 
