@@ -214,7 +214,8 @@ class Checker {
             path += '/';
             path.append(reinterpret_cast<const char*>(name), length);
         }
-        return path.empty() ? fallback : path;
+        // A top-level record without a name would pass for the root.
+        return path.empty() || path == "/" ? fallback : path;
     }
 
     // The name area: from the end of the file records through the root's

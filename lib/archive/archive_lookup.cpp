@@ -88,9 +88,8 @@ uint32_t archive_find_file(const ArchiveTable* table, const char* path) {
 }
 
 bool archive_path_has_empty_name(const char* path) {
+    // Enumeration never reports the root, so "/" is a top-level record
+    // whose name is empty.
     size_t length = strlen(path);
-    if (length == 0 || (length == 1 && path[0] == '/')) {
-        return false; // the root, whose name is empty by rule
-    }
-    return path[length - 1] == '/' || strstr(path, "//") != nullptr;
+    return length > 0 && (path[length - 1] == '/' || strstr(path, "//") != nullptr);
 }

@@ -38,10 +38,16 @@ void collect_finding(void* context, ArchiveVerdict verdict, const char* where, c
     static_cast<Findings*>(context)->add(archive_verdict_name(verdict), where, reason);
 }
 
+// "/" is the root here; other paths may hold empty names.
+std::string shown_where(const std::string& where) {
+    return where == "/" || where.empty() || where[0] != '/' ? to_console(where)
+                                                            : to_console_path(where);
+}
+
 void print_text(Console& console, const Findings& findings) {
     for (const Finding& finding : findings.list) {
         std::fprintf(console.out, "%s %s: %s\n", finding.verdict,
-                     to_console_path(finding.where).c_str(), to_console(finding.reason).c_str());
+                     shown_where(finding.where).c_str(), to_console(finding.reason).c_str());
     }
 }
 

@@ -215,8 +215,8 @@ std::string to_json_string(const std::string& cp932) {
 }
 
 std::string to_console_path(const std::string& cp932_path) {
-    if (cp932_path.size() <= 1) {
-        return to_console(cp932_path); // the root, or nothing
+    if (cp932_path == "/") {
+        return "/\"\""; // listings never show the root: a top-level empty name
     }
     std::string out;
     size_t start = 0;
