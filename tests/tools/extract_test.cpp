@@ -257,6 +257,7 @@ TEST_F(ExtractTest, EntriesWithEmptyNamesAreSkippedWithANote) {
     EXPECT_TRUE(contains(run.err, "note: skipped /a/\"\"/b.txt: its name in the archive is empty"))
         << run.err;
     EXPECT_TRUE(contains(run.err, "note: skipped /\"\": ")) << run.err;
+    EXPECT_EQ(run_tool({"cat", path, "/a//b.txt"}).status, 1); // no path finds them
     EXPECT_EQ(snapshot(out_), (Snapshot{{"a/", "<folder>"}, {"good.txt", "good"}}));
 }
 

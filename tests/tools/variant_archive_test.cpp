@@ -71,46 +71,42 @@ TEST_P(VariantArchiveTest, OpensListsReadsVerifiesWithANoteAndUpdates) {
     const Variant& variant = GetParam();
     TempDir temp;
     const std::string install = join(temp.path(), "install");
-    make_folder(install);
     const std::string data = join(install, "Tessavane.dat");
+    const std::string patch = join(temp.path(), "Patch.dat");
+    make_folder(install);
     TestArchive archive = installed();
     variant.change(archive);
     save_archive(data, archive);
+    save_archive(patch, {{},
+                         {{"/info.txt", "identifer=Tessavane\r\nversion=1.1\r\nattribute=full\r\n"},
+                          {"/data/new.txt", "new in 1.1", 2, true}},
+                         {}});
 
-    ToolRun list = run_tool({"list", data});
-    EXPECT_EQ(list.status, 0) << list.err;
-    EXPECT_TRUE(contains(list.out, "/data/a.txt") && contains(list.out, "/data/empty.txt"))
-        << list.out;
+    EXPECT_TRUE(contains(run_tool({"list", data}).out, "/data/empty.txt"));
     EXPECT_EQ(run_tool({"cat", data, "/data/a.txt"}).out, A_TXT);
     ToolRun verify = run_tool({"verify", data});
     EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
     bool noted = false;
     for (const std::string& line : lines_of(verify.out)) {
         noted = noted || (line.rfind("NOTE ", 0) == 0 && contains(line, variant.note));
+        EXPECT_EQ(line.rfind("NOTE ", 0) == 0 || contains(line, " files checked, 0 damaged, "),
+                  true)
+            << line;
     }
     EXPECT_TRUE(noted) << verify.out;
-    EXPECT_FALSE(contains(verify.out, "INVALID") || contains(verify.out, "DAMAGED")) << verify.out;
     EXPECT_EQ(run_tool({"verify", "--strict", data}).status, 1);
 
-    TestArchive patch;
-    patch.files = {
-        {"/info.txt", "identifer=Tessavane\r\nversion=1.1\r\nattribute=full\r\n", 1, true},
-        {"/data/new.txt", "new in 1.1", 2, true}};
-    const std::string patch_path = join(temp.path(), "Patch.dat");
-    save_archive(patch_path, patch);
-    ToolRun update = run_tool({"update", install, "--patch", patch_path});
+    ToolRun update = run_tool({"update", install, "--patch", patch});
     ASSERT_EQ(update.status, 0) << update.out << update.err;
-    EXPECT_EQ(run_tool({"cat", data, "/data/a.txt"}).out, A_TXT);
-    EXPECT_EQ(run_tool({"cat", data, "/data/new.txt"}).out, "new in 1.1");
+    EXPECT_EQ(run_tool({"cat", data, "/data/a.txt"}).out +
+                  run_tool({"cat", data, "data/new.txt"}).out,
+              A_TXT + "new in 1.1");
     EXPECT_EQ(read_file(join(install, "readme.txt")), README);
-    const bool cut = std::string(variant.name) == "cut-tiny-stream";
-    if (cut) {
-        EXPECT_EQ(read_file(join(install, "mini.txt")), MINI);
-    }
     // The merge writes pack's own layout and leaves records without a name
     // out; an installed entry it copies as it lies keeps its cut stream.
-    ToolRun after = run_tool({"verify", "--strict", data});
-    EXPECT_EQ(after.status, cut ? 1 : 0) << after.out;
+    const bool cut = std::string(variant.name) == "cut-tiny-stream";
+    EXPECT_EQ(read_file(join(install, "mini.txt")), cut ? MINI : "<missing>");
+    EXPECT_EQ(run_tool({"verify", "--strict", data}).status, cut ? 1 : 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Writers, VariantArchiveTest, ::testing::ValuesIn(VARIANTS),
