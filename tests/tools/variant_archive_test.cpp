@@ -96,6 +96,11 @@ TEST_P(VariantArchiveTest, OpensListsReadsVerifiesWithANoteAndUpdates) {
     EXPECT_TRUE(noted) << verify.out;
     EXPECT_EQ(run_tool({"verify", "--strict", data}).status, 1);
 
+    ToolRun merge = run_tool({"merge", patch, data, "-o", join(temp.path(), "merged.dat")});
+    EXPECT_EQ(merge.status, 0) << merge.err;
+    EXPECT_EQ(contains(merge.err, "warning: /data/: an entry with an empty name is left out"),
+              std::string(variant.name) == "empty-names")
+        << merge.err;
     ToolRun update = run_tool({"update", install, "--patch", patch});
     ASSERT_EQ(update.status, 0) << update.out << update.err;
     EXPECT_EQ(run_tool({"cat", data, "/data/a.txt"}).out +
