@@ -55,8 +55,8 @@ bool archive_entry_info(FileSystem* fs, const char* path, ArchiveEntryInfo* info
 // True when an enumerated path (absolute or relative) holds an empty
 // component: a record whose stored name is empty, or something inside a
 // folder of that kind. Such paths end in "/" or hold "//"; a top-level one
-// is "/" itself (enumeration never reports the root). No path finds such an entry, so whatever copies
-// entries out by name leaves it out.
+// is "/" itself (enumeration never reports the root). No path finds such
+// an entry, so whatever copies entries out by name leaves it out.
 bool archive_path_has_empty_name(const char* path);
 // Header figures of an opened archive.
 struct ArchiveHeaderInfo {
