@@ -123,7 +123,13 @@ int command_verify(const Arguments& args, Console& console) {
     const bool failed = findings.damaged || findings.invalid || (strict && findings.notes);
     status = failed ? EXIT_DAMAGED : EXIT_OK;
     if (json) {
-        print_json(console, args.positional[0], files_done, findings, status);
+        // The name as given is terminal text; JSON carries code page 932
+        // text converted to UTF-8.
+        std::string name;
+        if (!from_console(args.positional[0], name)) {
+            name = "?";
+        }
+        print_json(console, name, files_done, findings, status);
         return status;
     }
     print_text(console, findings);
