@@ -58,11 +58,12 @@ struct Snapshot {
     std::vector<Listed> entries;
     std::map<std::string, Content> files;
     uint64_t declared_bytes = 0;
-    std::vector<std::string> findings; // of archive_check, "where: reason"
+    std::vector<std::string> findings; // of archive_check, "VERDICT where: reason"
 };
 
-void collect_finding(void* context, const char* where, const char* reason) {
-    static_cast<std::vector<std::string>*>(context)->push_back(std::string(where) + ": " + reason);
+void collect_finding(void* context, ArchiveVerdict verdict, const char* where, const char* reason) {
+    static_cast<std::vector<std::string>*>(context)->push_back(
+        std::string(archive_verdict_name(verdict)) + " " + where + ": " + reason);
 }
 
 // The layout check, with the archive's bytes when it was opened from memory.
@@ -89,11 +90,15 @@ bool is_directory(const Listed& entry) {
     return (entry.attributes & DIRENTRY_DIRECTORY) != 0;
 }
 
-void check_name_shape(const std::string& name) {
-    if (name.size() < 2 || name[0] != '/' || name.back() == '/' ||
-        name.find("//") != std::string::npos) {
-        fuzz_fail("enumerated name \"%s\" is not an absolute path of non-empty components",
-                  name.c_str());
+// Names are absolute; an empty component (a record whose stored name is
+// empty, or one below it) gives a path that no lookup finds.
+void check_name_shape(FileSystem* fs, const std::string& name) {
+    if (name.empty() || name[0] != '/') {
+        fuzz_fail("enumerated name \"%s\" is not an absolute path", name.c_str());
+    }
+    ArchiveEntryInfo info{};
+    if (archive_path_has_empty_name(name.c_str()) && archive_entry_info(fs, name.c_str(), &info)) {
+        fuzz_fail("a path with an empty name, \"%s\", finds a file", name.c_str());
     }
 }
 
@@ -249,12 +254,13 @@ bool ambiguous(const std::string& name, const std::map<std::string, int>& direct
     return false;
 }
 
-// The direct children of dir in a recursive listing, in listing order.
+// The direct children of dir in a recursive listing, in listing order (a
+// child whose stored name is empty is the prefix itself).
 std::vector<Listed> children_of(const std::vector<Listed>& all, const std::string& dir) {
     std::string prefix = dir == "/" ? "/" : dir + "/";
     std::vector<Listed> children;
     for (const Listed& entry : all) {
-        if (entry.name.size() > prefix.size() &&
+        if (entry.name.size() >= prefix.size() &&
             entry.name.compare(0, prefix.size(), prefix) == 0 &&
             entry.name.find('/', prefix.size()) == std::string::npos) {
             children.push_back(entry);
@@ -278,8 +284,8 @@ Snapshot explore(FileSystem* fs, const uint8_t* data, size_t size) {
     }
     std::map<std::string, int> directory_names;
     for (const Listed& entry : snap.entries) {
-        check_name_shape(entry.name);
-        if (is_directory(entry)) {
+        check_name_shape(fs, entry.name);
+        if (is_directory(entry) && !archive_path_has_empty_name(entry.name.c_str())) {
             ++directory_names[entry.name];
         }
     }
@@ -321,7 +327,8 @@ Snapshot explore(FileSystem* fs, const uint8_t* data, size_t size) {
 
     size_t read = 0;
     for (const Listed& entry : snap.entries) {
-        if (is_directory(entry) || snap.files.count(entry.name)) {
+        if (is_directory(entry) || snap.files.count(entry.name) ||
+            archive_path_has_empty_name(entry.name.c_str())) {
             continue;
         }
         if (read++ == MAX_FILES_READ) {
@@ -392,7 +399,7 @@ void check_disk_route(const uint8_t* data, size_t size, FileSystem* memory_fs,
 }
 
 bool merge_drops(const std::string& path) {
-    return path.find(".svn") != std::string::npos;
+    return path.find(".svn") != std::string::npos || archive_path_has_empty_name(path.c_str());
 }
 
 void check_merge_route(FileSystem* fs, const Snapshot& snap) {

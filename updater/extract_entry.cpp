@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 #include "stream/stream.h"
 #include "stream/work_file.h"
+#include "support/messages.h"
 #include "support/text.h"
 #include "update_logic.h"
 #include "update_paths.h"
@@ -89,6 +90,12 @@ bool write_loose_file(ExtractionContext& context, FileSystem* fs, const ArchiveE
 void extract_file(ExtractionContext& context, FileSystem* fs, const char* entry_name,
                   const ArchiveEntryInfo* info) {
     if (!context.failed.empty()) {
+        return;
+    }
+    if (archive_path_has_empty_name(entry_name)) {
+        // Its stored name was lost by the archive's writer: there is no name
+        // to give the file, and no path would find it in the archive.
+        report_warning("%s: a loose file with an empty name is skipped", entry_name);
         return;
     }
     // Sub-folders are not recreated: every file lands in the extraction

@@ -1,4 +1,5 @@
-// Compares an opened archive with the layout ArchiveBuilder writes:
+// Compares an opened archive with what readers rely on (INVALID) and with
+// the layout ArchiveBuilder writes (NOTE):
 // builder_pack.cpp lays out the header, the records, the names and the data
 // blocks, builder_tree.cpp numbers and links the records as it creates them.
 // The table copy has passed archive_table_validate, so every link stays
@@ -143,10 +144,10 @@ class Checker {
     }
 
   private:
-    void report(const std::string& where, const std::string& reason) {
+    void report(ArchiveVerdict verdict, const std::string& where, const std::string& reason) {
         ++count_;
         if (callback_) {
-            callback_(context_, where.c_str(), reason.c_str());
+            callback_(context_, verdict, where.c_str(), reason.c_str());
         }
     }
 
@@ -213,7 +214,8 @@ class Checker {
             path += '/';
             path.append(reinterpret_cast<const char*>(name), length);
         }
-        return path.empty() ? fallback : path;
+        // A top-level record without a name would pass for the root.
+        return path.empty() || path == "/" ? fallback : path;
     }
 
     // The name area: from the end of the file records through the root's
@@ -252,40 +254,45 @@ class Checker {
         const uint32_t file_count = table_->file_count;
         const uint64_t table_end = uint64_t(EPK2_HEADER_SIZE) + size_;
         if (file_count > EPK2_MAX_FILES) {
-            report("header", number(file_count) + " files, more than a 16-bit file index numbers");
+            report(ARCHIVE_INVALID, "header",
+                   number(file_count) + " files, more than a 16-bit file index numbers");
         }
         if (table_end % EPK2_ALIGNMENT != 0) {
-            report("header", "table end " + number(table_end) + " is not a multiple of 32");
+            report(ARCHIVE_NOTE, "header",
+                   "table end " + number(table_end) + " is not a multiple of 32");
         } else if (table_end != align(EPK2_HEADER_SIZE + uint64_t(names_end_))) {
-            report("header", "table end " + number(table_end) +
-                                 ", but the records, names and padding end at " +
-                                 number(align(EPK2_HEADER_SIZE + uint64_t(names_end_))));
+            report(ARCHIVE_NOTE, "header",
+                   "table end " + number(table_end) +
+                       ", but the records, names and padding end at " +
+                       number(align(EPK2_HEADER_SIZE + uint64_t(names_end_))));
         }
         if (!raw_.available()) {
             return;
         }
         unsigned char header[EPK2_HEADER_SIZE];
         if (!raw_.read(0, header, sizeof header)) {
-            report("header", "cannot be read again from the archive");
+            report(ARCHIVE_INVALID, "header", "cannot be read again from the archive");
             return;
         }
         Epk2Header fields;
         memcpy(&fields, header, sizeof fields);
         if (fields.version != EPK2_VERSION) {
-            report("header", "version " + number(fields.version) + ", not " + number(EPK2_VERSION));
+            report(ARCHIVE_INVALID, "header",
+                   "version " + number(fields.version) + ", not " + number(EPK2_VERSION));
         }
         if (fields.reserved0 != 0) {
-            report("header", "reserved half-word at offset 6 is not zero");
+            report(ARCHIVE_NOTE, "header", "reserved half-word at offset 6 is not zero");
         }
         if (fields.reserved1 != 0) {
-            report("header", "reserved words at offset 8 are not zero");
+            report(ARCHIVE_NOTE, "header", "reserved words at offset 8 are not zero");
         }
         if (fields.reserved2 != 0) {
-            report("header", "reserved word at offset 28 is not zero");
+            report(ARCHIVE_NOTE, "header", "reserved word at offset 28 is not zero");
         }
         if (fields.table_end != table_end || fields.dir_count != dir_count ||
             fields.file_count != file_count) {
-            report("header", "differs from the one read when the archive was opened");
+            report(ARCHIVE_INVALID, "header",
+                   "differs from the one read when the archive was opened");
         }
     }
 
@@ -301,7 +308,7 @@ class Checker {
             const Member& first = members[i - 1];
             const Member& second = members[i];
             if (compare_names(first.name, first.length, second.name, second.length) == 0) {
-                report(where(kind, second.record),
+                report(ARCHIVE_NOTE, where(kind, second.record),
                        std::string("a second ") + what + " of this name in its folder (" +
                            (kind == Kind::Directory ? "directory" : "file") + " record " +
                            number(second.record) + "; the first is record " + number(first.record) +
@@ -324,12 +331,13 @@ class Checker {
         uint32_t before = 0;
         for (uint32_t c = archive_dir(table_, folder).first_child; c != 0;) {
             if (c > dir_count) {
-                report(where(Kind::Directory, folder),
+                report(ARCHIVE_INVALID, where(Kind::Directory, folder),
                        "links to directory record " + number(c) + " beyond the table");
                 break;
             }
             if (dir_parent_[c] != UNREACHED) {
-                report(where(Kind::Directory, c), "linked into the tree a second time");
+                report(ARCHIVE_INVALID, where(Kind::Directory, c),
+                       "linked into the tree a second time");
                 break;
             }
             dir_parent_[c] = folder;
@@ -337,25 +345,30 @@ class Checker {
             const Epk2DirRecord child = archive_dir(table_, c);
             auto at = [this, c] { return where(Kind::Directory, c); };
             if (child.parent != folder) {
-                report(at(), "parent link names directory record " + number(child.parent) +
-                                 ", not " + number(folder) + ", the folder that holds it");
+                report(ARCHIVE_NOTE, at(),
+                       "parent link names directory record " + number(child.parent) + ", not " +
+                           number(folder) + ", the folder that holds it");
             }
             if (before == 0 && child.prev_sibling != 0) {
-                report(at(), "first subfolder of its folder, yet its previous-sibling link names "
-                             "directory record " +
-                                 number(child.prev_sibling));
+                report(ARCHIVE_NOTE, at(),
+                       "first subfolder of its folder, yet its previous-sibling link names "
+                       "directory record " +
+                           number(child.prev_sibling));
             } else if (before != 0 && child.prev_sibling != before) {
-                report(at(), "previous-sibling link names directory record " +
-                                 number(child.prev_sibling) + ", not " + number(before) +
-                                 ", the subfolder before it");
+                report(ARCHIVE_NOTE, at(),
+                       "previous-sibling link names directory record " +
+                           number(child.prev_sibling) + ", not " + number(before) +
+                           ", the subfolder before it");
             }
             if (c < folder) {
-                report(at(), "numbered before its parent folder (directory record " +
-                                 number(folder) + ")");
+                report(ARCHIVE_NOTE, at(),
+                       "numbered before its parent folder (directory record " + number(folder) +
+                           ")");
             }
             if (before != 0 && c < before) {
-                report(at(), "numbered before the subfolder before it (directory record " +
-                                 number(before) + ")");
+                report(ARCHIVE_NOTE, at(),
+                       "numbered before the subfolder before it (directory record " +
+                           number(before) + ")");
             }
             add_member(members, Kind::Directory, c);
             before = c;
@@ -369,27 +382,27 @@ class Checker {
         uint32_t before = 0;
         for (uint32_t f = archive_dir(table_, folder).first_file; f != 0;) {
             if (f > file_count) {
-                report(where(Kind::Directory, folder),
+                report(ARCHIVE_INVALID, where(Kind::Directory, folder),
                        "links to file record " + number(f) + " beyond the table");
                 break;
             }
             if (file_parent_[f] != UNREACHED) {
-                report(where(Kind::File, f), "linked into the tree a second time");
+                report(ARCHIVE_INVALID, where(Kind::File, f), "linked into the tree a second time");
                 break;
             }
             file_parent_[f] = folder;
             const Epk2FileRecord file = archive_file(table_, f);
             if (before == 0 && file.prev_file != 0) {
-                report(where(Kind::File, f),
+                report(ARCHIVE_NOTE, where(Kind::File, f),
                        "first file of its folder, yet its previous-file link names file record " +
                            number(file.prev_file));
             } else if (before != 0 && file.prev_file != before) {
-                report(where(Kind::File, f), "previous-file link names file record " +
-                                                 number(file.prev_file) + ", not " +
-                                                 number(before) + ", the file before it");
+                report(ARCHIVE_NOTE, where(Kind::File, f),
+                       "previous-file link names file record " + number(file.prev_file) + ", not " +
+                           number(before) + ", the file before it");
             }
             if (before != 0 && f < before) {
-                report(where(Kind::File, f),
+                report(ARCHIVE_NOTE, where(Kind::File, f),
                        "numbered before the file before it (file record " + number(before) + ")");
             }
             add_member(members, Kind::File, f);
@@ -405,10 +418,11 @@ class Checker {
         dir_parent_[1] = 0;
         const Epk2DirRecord root = archive_dir(table_, 1);
         if (root.parent != 0) {
-            report("/", "the root links to parent directory record " + number(root.parent));
+            report(ARCHIVE_NOTE, "/",
+                   "the root links to parent directory record " + number(root.parent));
         }
         if (root.prev_sibling != 0 || root.next_sibling != 0) {
-            report("/", "the root has sibling links");
+            report(ARCHIVE_NOTE, "/", "the root has sibling links");
         }
         std::vector<uint32_t> stack{1};
         std::vector<Member> members;
@@ -423,43 +437,48 @@ class Checker {
     void check_unreached() {
         for (uint32_t d = 2; d <= table_->dir_count; ++d) {
             if (dir_parent_[d] == UNREACHED) {
-                report(where(Kind::Directory, d), "not reachable from the root");
+                report(ARCHIVE_NOTE, where(Kind::Directory, d), "not reachable from the root");
             }
         }
         for (uint32_t f = 1; f <= table_->file_count; ++f) {
             if (file_parent_[f] == UNREACHED) {
-                report(where(Kind::File, f), "not reachable from the root");
+                report(ARCHIVE_NOTE, where(Kind::File, f), "not reachable from the root");
             }
         }
     }
 
     void check_name(Kind kind, uint32_t index, uint32_t offset) {
         if (offset < names_start_) {
-            report(where(kind, index), "name lies outside the name area, in the record table");
+            report(ARCHIVE_NOTE, where(kind, index),
+                   "name lies outside the name area, in the record table");
             return;
         }
         if (offset >= names_end_) {
-            report(where(kind, index), "name lies outside the name area, past the names");
+            report(ARCHIVE_NOTE, where(kind, index),
+                   "name lies outside the name area, past the names");
             return;
         }
         if (offset != names_start_ && bytes_[offset - 1] != 0) {
-            report(where(kind, index), "name starts inside another name of the name area");
+            report(ARCHIVE_NOTE, where(kind, index),
+                   "name starts inside another name of the name area");
             return;
         }
         const unsigned char* name;
         uint32_t length;
         if (!name_at(offset, &name, &length)) {
-            report(where(kind, index), "name is not NUL-terminated inside the name area");
+            report(ARCHIVE_INVALID, where(kind, index),
+                   "name is not NUL-terminated inside the name area");
             return;
         }
         used_.push_back(offset);
         const bool root = kind == Kind::Directory && index == 1;
         if (root && length != 0) {
-            report("/", "the root's name is " + quote(name, length) + ", not empty");
+            report(ARCHIVE_NOTE, "/", "the root's name is " + quote(name, length) + ", not empty");
         } else if (!root && length == 0) {
-            report(where(kind, index), "name is empty");
+            report(ARCHIVE_NOTE, where(kind, index),
+                   "name is empty: no path finds this record, and a merge leaves it out");
         } else if (!root && memchr(name, '/', length)) {
-            report(where(kind, index), "name contains \"/\"");
+            report(ARCHIVE_INVALID, where(kind, index), "name contains \"/\"");
         }
     }
 
@@ -473,9 +492,11 @@ class Checker {
         unsigned char padding[EPK2_ALIGNMENT];
         uint32_t count = uint32_t(stop - end);
         if (!raw_.read(uint32_t(end), padding, count)) {
-            report(where(Kind::File, file), "the padding after the data block cannot be read");
+            report(ARCHIVE_INVALID, where(Kind::File, file),
+                   "the padding after the data block cannot be read");
         } else if (std::any_of(padding, padding + count, [](unsigned char b) { return b != 0; })) {
-            report(where(Kind::File, file), "padding after the data block is not zero");
+            report(ARCHIVE_NOTE, where(Kind::File, file),
+                   "padding after the data block is not zero");
         }
     }
 
@@ -486,20 +507,25 @@ class Checker {
             const Epk2FileRecord record = archive_file(table_, f);
             check_name(Kind::File, f, record.name_offset);
             if (f <= EPK2_MAX_FILES && record.index != f) {
-                report(where(Kind::File, f), "index field is " + number(record.index) +
-                                                 ", not the record number " + number(f));
+                report(ARCHIVE_NOTE, where(Kind::File, f),
+                       "index field is " + number(record.index) + ", not the record number " +
+                           number(f));
             }
             if (record.attributes != 0) {
-                report(where(Kind::File, f),
+                report(ARCHIVE_NOTE, where(Kind::File, f),
                        "attribute byte is " + hex_byte(record.attributes) + ", not 0");
             }
             const uint32_t key = (f - 1) % EPK2_KEY_COUNT + 1;
-            if (record.key != key) {
-                report(where(Kind::File, f), "key " + number(record.key) + ", not key " +
-                                                 number(key) + " of the rotation over the files");
+            if (record.key > EPK2_KEY_COUNT) {
+                report(ARCHIVE_INVALID, where(Kind::File, f),
+                       "key " + number(record.key) + " is none of the four keys");
+            } else if (record.key != key) {
+                report(ARCHIVE_NOTE, where(Kind::File, f),
+                       "key " + number(record.key) + ", not key " + number(key) +
+                           " of the rotation over the files");
             }
             if (record.data_offset != expected) {
-                report(where(Kind::File, f),
+                report(ARCHIVE_NOTE, where(Kind::File, f),
                        "data block starts at " + number(record.data_offset) + ", not at " +
                            number(expected) + " right after " +
                            (after_block ? "the previous data block" : "the table"));
@@ -513,10 +539,12 @@ class Checker {
             }
         }
         if (archive_size_ > expected) {
-            report("data area", number(archive_size_ - expected) + " bytes follow the " +
-                                    (after_block ? "last data block" : "table"));
+            report(ARCHIVE_NOTE, "data area",
+                   number(archive_size_ - expected) + " bytes follow the " +
+                       (after_block ? "last data block" : "table"));
         } else if (archive_size_ < expected) {
-            report("data area", "the archive ends inside the padding of the last data block");
+            report(ARCHIVE_NOTE, "data area",
+                   "the archive ends inside the padding of the last data block");
         }
     }
 
@@ -528,26 +556,29 @@ class Checker {
         for_each_stored_name([&](uint32_t position, uint32_t length, bool terminated) {
             const unsigned char* name = bytes_ + position;
             if (!terminated) {
-                report("name area", quote(name, length) + " runs to the table end without a NUL");
+                report(ARCHIVE_NOTE, "name area",
+                       quote(name, length) + " runs to the table end without a NUL");
             }
             int order = previous ? compare_names(previous, previous_length, name, length) : -1;
             while (next_used < used_.size() && used_[next_used] < position) {
                 ++next_used;
             }
             if (order == 0) {
-                report("name area", quote(name, length) + " is stored twice");
+                report(ARCHIVE_NOTE, "name area", quote(name, length) + " is stored twice");
             } else if (order > 0) {
-                report("name area", quote(name, length) + " comes after " +
-                                        quote(previous, previous_length) + ", out of byte order");
+                report(ARCHIVE_NOTE, "name area",
+                       quote(name, length) + " comes after " + quote(previous, previous_length) +
+                           ", out of byte order");
             }
             if (order != 0 && (next_used == used_.size() || used_[next_used] != position)) {
-                report("name area", quote(name, length) + " is the name of no record");
+                report(ARCHIVE_NOTE, "name area",
+                       quote(name, length) + " is the name of no record");
             }
             previous = name;
             previous_length = length;
         });
         if (std::any_of(bytes_ + names_end_, bytes_ + size_, [](unsigned char b) { return b; })) {
-            report("name area", "padding after the names is not zero");
+            report(ARCHIVE_NOTE, "name area", "padding after the names is not zero");
         }
     }
 
@@ -572,13 +603,17 @@ class Checker {
 
 } // namespace
 
+const char* archive_verdict_name(ArchiveVerdict verdict) {
+    return verdict == ARCHIVE_NOTE ? "NOTE" : "INVALID";
+}
+
 uint32_t archive_check(FileSystem* fs, const void* bytes, uint32_t size, void* context,
                        ArchiveFindingCallback callback) {
     uint32_t archive_size = 0;
     const ArchiveTable* table = archive_fs_table(fs, &archive_size);
     if (!table) {
         if (callback) {
-            callback(context, "archive", "not an opened EPK2 archive");
+            callback(context, ARCHIVE_INVALID, "archive", "not an opened EPK2 archive");
         }
         return 1;
     }
@@ -589,7 +624,7 @@ uint32_t archive_check(FileSystem* fs, const void* bytes, uint32_t size, void* c
     } catch (const std::bad_alloc&) {
         ++count;
         if (callback) {
-            callback(context, "archive", "out of memory checking the archive");
+            callback(context, ARCHIVE_INVALID, "archive", "out of memory checking the archive");
         }
     }
     return count;

@@ -15,10 +15,12 @@ struct EnumFrame {
 };
 } // namespace
 
-// Appends "/" (unless the name so far is exactly "/") and the component.
-// Returns the new length, or 0 when it would not fit.
-static uint32_t append_name(DirEntry* entry, uint32_t length, const char* name) {
-    bool separator = !(length == 1 && entry->name[0] == '/');
+// Appends "/" (unless the walk started at "/" and this is its first level)
+// and the component. An empty stored name gives a path that ends in "/" or
+// holds "//" (a top-level one is "/" itself), so nothing below it can pass
+// for an entry of the folder above. Returns the new length, or 0 when it
+// would not fit.
+static uint32_t append_name(DirEntry* entry, uint32_t length, const char* name, bool separator) {
     size_t name_length = strlen(name);
     size_t total = length + (separator ? 1 : 0) + name_length;
     if (total >= FS_PATH_SIZE) {
@@ -33,11 +35,11 @@ static uint32_t append_name(DirEntry* entry, uint32_t length, const char* name) 
 }
 
 static void report_files(const ArchiveTable* table, uint32_t dir, DirEntry* entry, uint32_t length,
-                         void* context, FileSystem* fs, EnumCallback callback,
+                         bool separator, void* context, FileSystem* fs, EnumCallback callback,
                          uint32_t* file_index) {
     for (uint32_t f = archive_dir(table, dir).first_file; f != 0;) {
         Epk2FileRecord record = archive_file(table, f);
-        if (append_name(entry, length, archive_name(table, record.name_offset))) {
+        if (append_name(entry, length, archive_name(table, record.name_offset), separator)) {
             entry->size = record.size;
             // The stored byte is passed on, except the directory bit: a file
             // record is never a directory, and callers that trusted the bit
@@ -59,6 +61,7 @@ void archive_walk(const ArchiveTable* table, uint32_t dir, DirEntry* entry, int 
     uint32_t depth = 0;
     uint32_t start_length = uint32_t(strnlen(entry->name, FS_PATH_SIZE - 1));
     entry->name[start_length] = 0;
+    const bool from_root = start_length == 1 && entry->name[0] == '/';
     frames[depth++] = {dir, archive_dir(table, dir).first_child, start_length};
 
     while (depth > 0) {
@@ -68,7 +71,8 @@ void archive_walk(const ArchiveTable* table, uint32_t dir, DirEntry* entry, int 
             Epk2DirRecord record = archive_dir(table, child);
             top->next_child = record.next_sibling;
             uint32_t length =
-                append_name(entry, top->length, archive_name(table, record.name_offset));
+                append_name(entry, top->length, archive_name(table, record.name_offset),
+                            !(from_root && depth == 1));
             if (length == 0) {
                 continue;
             }
@@ -85,7 +89,8 @@ void archive_walk(const ArchiveTable* table, uint32_t dir, DirEntry* entry, int 
             }
             continue;
         }
-        report_files(table, top->dir, entry, top->length, context, fs, callback, file_index);
+        report_files(table, top->dir, entry, top->length, !(from_root && depth == 1), context, fs,
+                     callback, file_index);
         --depth;
         if (depth > 0) {
             entry->name[frames[depth - 1].length] = 0;

@@ -31,6 +31,10 @@ Stream* stream_open_entry(Stream* inner, uint32_t size, int mode, Allocator* all
 // Mode 1: true only when the zlib stream ended with a good Adler-32 and
 // exactly `size` bytes were delivered. False for any other stream.
 bool entry_stream_intact(Stream* s);
+// Mode 1: true when exactly `size` bytes were delivered and then the stored
+// bytes ended before the zlib stream did (no end marker, no Adler-32): the
+// content reads back whole but its checksum cannot be checked.
+bool entry_stream_cut(Stream* s);
 // Mode 2: true once an inner write came up short or zlib failed; the entry's
 // bytes are then incomplete. False for any other stream.
 bool entry_stream_failed(Stream* s);
@@ -48,6 +52,12 @@ struct ArchiveEntryInfo {
 bool archive_is_archive(FileSystem* fs);
 // Looks up a file by path as open does; false when not found.
 bool archive_entry_info(FileSystem* fs, const char* path, ArchiveEntryInfo* info);
+// True when an enumerated path (absolute or relative) holds an empty
+// component: a record whose stored name is empty, or something inside a
+// folder of that kind. Such paths end in "/" or hold "//"; a top-level one
+// is "/" itself (enumeration never reports the root). No path finds such
+// an entry, so whatever copies entries out by name leaves it out.
+bool archive_path_has_empty_name(const char* path);
 // Header figures of an opened archive.
 struct ArchiveHeaderInfo {
     uint32_t table_end;

@@ -1,8 +1,9 @@
 // Path lookup in a validated table: one component per level, names compared
-// byte for byte. Empty components match nothing, since no stored name is
-// empty.
+// byte for byte. Empty components match nothing, not even a record whose
+// stored name is empty: such a record has no path.
 #include <cstring>
 
+#include "archive/archive_fs.h"
 #include "archive_table.h"
 #include "fs/filesystem.h"
 #include "support/text.h"
@@ -24,6 +25,9 @@ static bool split_path(const char* path, char* copy, char** parts, uint32_t* cou
 }
 
 static uint32_t find_child(const ArchiveTable* table, uint32_t dir, const char* name) {
+    if (name[0] == '\0') {
+        return 0;
+    }
     if (table->index.dirs) {
         return archive_index_find_dir(table, dir, name);
     }
@@ -67,6 +71,9 @@ uint32_t archive_find_file(const ArchiveTable* table, const char* path) {
         return 0;
     }
     const char* name = parts[count - 1];
+    if (name[0] == '\0') {
+        return 0;
+    }
     if (table->index.files) {
         return archive_index_find_file(table, dir, name);
     }
@@ -78,4 +85,11 @@ uint32_t archive_find_file(const ArchiveTable* table, const char* path) {
         f = record.next_file;
     }
     return 0;
+}
+
+bool archive_path_has_empty_name(const char* path) {
+    // Enumeration never reports the root, so "/" is a top-level record
+    // whose name is empty.
+    size_t length = strlen(path);
+    return length > 0 && (path[length - 1] == '/' || strstr(path, "//") != nullptr);
 }

@@ -43,32 +43,31 @@ static bool check_indices(const ArchiveTable* table) {
     return true;
 }
 
-// A usable name is one non-empty path component, NUL-terminated inside the
-// table copy. Returns its length, or 0 after reporting.
-static uint32_t check_name(const ArchiveTable* table, uint32_t name_offset, const char* kind,
-                           uint32_t index) {
+// A usable name is one path component, NUL-terminated inside the table
+// copy. It may be empty: writers that cut names at a backslash byte leave
+// the names of files ending in a double-byte character with the trail byte
+// 0x5C empty. No path finds such a record, but the rest of the archive
+// reads. Returns false after reporting.
+static bool check_name(const ArchiveTable* table, uint32_t name_offset, const char* kind,
+                       uint32_t index, uint32_t* length) {
     if (name_offset >= table->size) {
         report_reason(ERROR_REASON_DAMAGED, "EPK2 %s %u has its name outside the table.", kind,
                       index);
-        return 0;
+        return false;
     }
     const unsigned char* name = table->bytes + name_offset;
     const void* end = memchr(name, 0, table->size - name_offset);
     if (!end) {
         report_reason(ERROR_REASON_DAMAGED, "EPK2 %s %u has a name that runs past the table.", kind,
                       index);
-        return 0;
+        return false;
     }
-    uint32_t length = uint32_t(static_cast<const unsigned char*>(end) - name);
-    if (length == 0) {
-        report_reason(ERROR_REASON_DAMAGED, "EPK2 %s %u has an empty name.", kind, index);
-        return 0;
-    }
-    if (memchr(name, '/', length)) {
+    *length = uint32_t(static_cast<const unsigned char*>(end) - name);
+    if (memchr(name, '/', *length)) {
         report_reason(ERROR_REASON_DAMAGED, "EPK2 %s %u has a name containing \"/\".", kind, index);
-        return 0;
+        return false;
     }
-    return length;
+    return true;
 }
 
 // Path length of a child: parent's path, "/", name; it must leave room for
@@ -118,10 +117,10 @@ static bool walk_tree(const ArchiveTable* table, uint32_t archive_size, Scratch*
                 return false;
             }
             scratch->seen_dirs[c] = 1;
-            uint32_t name_length =
-                check_name(table, archive_dir(table, c).name_offset, "directory", c);
+            uint32_t name_length;
             uint32_t length;
-            if (name_length == 0 ||
+            if (!check_name(table, archive_dir(table, c).name_offset, "directory", c,
+                            &name_length) ||
                 !check_path_length(frame.path_length, name_length, "directory", c, &length)) {
                 return false;
             }
@@ -136,9 +135,9 @@ static bool walk_tree(const ArchiveTable* table, uint32_t archive_size, Scratch*
                 return false;
             }
             scratch->seen_files[f] = 1;
-            uint32_t name_length = check_name(table, archive_file(table, f).name_offset, "file", f);
+            uint32_t name_length;
             uint32_t length;
-            if (name_length == 0 ||
+            if (!check_name(table, archive_file(table, f).name_offset, "file", f, &name_length) ||
                 !check_path_length(frame.path_length, name_length, "file", f, &length) ||
                 !check_file(table, f, archive_size)) {
                 return false;

@@ -51,3 +51,9 @@ bool DeflateChecker::intact() const {
 uint64_t DeflateChecker::consumed() const {
     return state_->zs.total_in;
 }
+
+bool DeflateChecker::cut() const {
+    const State& s = *state_;
+    return !s.ended && !s.failed && s.produced == s.size && s.zs.avail_in == 0 &&
+           s.zs.avail_out > 0; // nothing more held back
+}

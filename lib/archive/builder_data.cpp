@@ -47,7 +47,7 @@ bool copy_is_intact(const std::vector<unsigned char>& stored, const ArchiveEntry
     checker.feed(plain, head);
     checker.feed(stored.data() + head, info.stored_size - head);
     length = static_cast<uint32_t>(checker.consumed());
-    return checker.intact();
+    return checker.intact() || checker.cut();
 }
 
 // Reads the whole content into buffer; false with error when the source

@@ -3,8 +3,10 @@
 #include <cstring>
 
 #include "archive/archive_builder.h"
+#include "archive/archive_fs.h"
 #include "archive/epk2_format.h"
 #include "fs/filesystem.h"
+#include "support/messages.h"
 #include "support/text.h"
 
 namespace {
@@ -43,6 +45,14 @@ int add_entry(void* context, FileSystem* fs, DirEntry* entry) {
     uint32_t components = static_cast<uint32_t>(std::count(entry->name, entry->name + length, '/'));
     if (components > BUILDER_MAX_COMPONENTS) {
         note_error(builder, std::string("more than 63 path components: ") + entry->name);
+        return 1;
+    }
+    if (archive_path_has_empty_name(entry->name)) {
+        // A record whose stored name is empty (or one inside a folder of
+        // that kind) has no path: nothing can open it by name, and two of
+        // them in one folder could not be told apart when the first source
+        // is to win. The merge leaves it out and says so.
+        report_warning("%s: an entry with an empty name is left out", entry->name);
         return 1;
     }
     char path[BUILDER_PATH_SIZE];

@@ -34,6 +34,8 @@ EntryReadResult entry_read_stream(Stream* stream, uint32_t size, bool compressed
             (too_long ? "more than " + std::to_string(size)
                       : std::to_string(result.delivered) + " of " + std::to_string(size)) +
             " bytes" + (compressed ? " (broken zlib data)" : "");
+    } else if (compressed && entry_stream_cut(stream)) {
+        result.unchecked = true;
     } else if (compressed && !entry_stream_intact(stream)) {
         result.problem = "broken zlib data or bad Adler-32 checksum";
     }

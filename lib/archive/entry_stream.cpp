@@ -22,6 +22,8 @@ struct EntryStream {
     uint32_t size;     // inflate: the record's size; deflate: largest position
     int ended;         // inflate: no more bytes will come
     int intact;        // inflate: the zlib stream ended, checked, at exactly size
+    int cut;           // inflate: size bytes came, then the stored bytes ran out
+    uint32_t taken;    // inflate: stored bytes read from inner
     int finished;      // deflate: the zlib stream is complete (or given up)
     int failed;        // deflate: bytes were lost on the way to inner
 };
@@ -34,6 +36,7 @@ static EntryStream* entry_of(Stream* s) {
 
 static void entry_refill(EntryStream* e) {
     uint32_t count = stream_read(e->inner, e->buffer, ENTRY_BUFFER_SIZE);
+    e->taken += count;
     e->zstream.next_in = e->buffer;
     e->zstream.avail_in = count;
 }
@@ -41,7 +44,11 @@ static void entry_refill(EntryStream* e) {
 // Once `size` bytes are out, the zlib stream must end right there for the
 // entry to count as intact: this consumes the rest of the stream (and its
 // Adler-32) through a one-byte scratch output, so that anything further is
-// seen as an overlong entry rather than delivered.
+// seen as an overlong entry rather than delivered. A stream that simply
+// stops at the end of its stored bytes is cut: writers that give each file a
+// window of twice its size cut the zlib framing of files of a few bytes
+// after their last data byte. Its content is all there; only its checksum
+// is missing.
 static void entry_confirm_end(EntryStream* e) {
     unsigned char extra;
     for (;;) {
@@ -59,6 +66,11 @@ static void entry_confirm_end(EntryStream* e) {
             break;
         }
         if (result != Z_OK) {
+            // Every stored byte taken, and zlib only waits for more: cut.
+            // The inner stream's size is the stored size, so a read that
+            // failed early is not taken for the end of the stored bytes.
+            e->cut = result == Z_BUF_ERROR && e->zstream.avail_in == 0 &&
+                     e->taken == stream_size(e->inner);
             break;
         }
     }
@@ -265,6 +277,10 @@ Stream* stream_open_entry(Stream* inner, uint32_t size, int mode, Allocator* all
 bool entry_stream_intact(Stream* s) {
     return s && s->ops == &entry_ops && entry_of(s)->mode == ENTRY_MODE_INFLATE &&
            entry_of(s)->intact;
+}
+
+bool entry_stream_cut(Stream* s) {
+    return s && s->ops == &entry_ops && entry_of(s)->mode == ENTRY_MODE_INFLATE && entry_of(s)->cut;
 }
 
 bool entry_stream_failed(Stream* s) {

@@ -59,7 +59,7 @@ TEST(ArchiveOpen, RefusesOtherFilesWithTheirMessageAndLeavesNothingOpen) {
     EXPECT_EQ(read_whole_file(dir.file("a.txt")), "x");
 
     messages.clear();
-    std::string bytes = build_test_archive({{}, {{"/info.txt", "version=1\r\n"}}});
+    std::string bytes = build_test_archive({{}, {{"/info.txt", "version=1\r\n"}}, {}});
     bytes[4] = 33;
     EXPECT_EQ(archive_open(nullptr, save_archive(dir, bytes).c_str(), &allocator.base), nullptr);
     EXPECT_EQ(messages.messages(),
@@ -69,7 +69,7 @@ TEST(ArchiveOpen, RefusesOtherFilesWithTheirMessageAndLeavesNothingOpen) {
 
     // A table that cannot be trusted, a file that is missing: the reason
     // tells them apart whatever the wording.
-    std::string cut = build_test_archive({{}, {{"/info.txt", "version=1\r\n"}}});
+    std::string cut = build_test_archive({{}, {{"/info.txt", "version=1\r\n"}}, {}});
     test_set_u32(cut, 20, 70000); // more directories than the table holds
     EXPECT_EQ(archive_open(nullptr, save_archive(dir, cut, "cut.dat").c_str(), &allocator.base),
               nullptr);

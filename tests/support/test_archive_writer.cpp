@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -121,6 +122,9 @@ std::string stored_bytes(const TestArchiveFile& file) {
     }
     out.resize(length);
     out += file.trailing;
+    if (file.cut_to != 0 && out.size() > file.cut_to) {
+        out.resize(file.cut_to);
+    }
     if (out.size() == file.contents.size()) {
         out.push_back('\0'); // equal sizes would mean "stored"
     }
@@ -151,60 +155,86 @@ std::string build_test_archive(const TestArchive& archive) {
     for (const File& f : tree.files_) {
         names.insert(f.name);
     }
+    const TestLayout& layout = archive.layout;
+    // Record numbers as written: the root stays 1.
+    auto dir_number = [&](uint32_t d) {
+        return d <= 1 || !layout.records_reversed ? d : dir_count + 2 - d;
+    };
+    auto file_number = [&](uint32_t j) {
+        return j == 0 || !layout.records_reversed ? j : file_count + 1 - j;
+    };
     uint32_t names_start = dir_count * EPK2_DIR_RECORD_SIZE + file_count * EPK2_FILE_RECORD_SIZE;
     std::map<std::string, uint32_t> name_offset;
     std::string name_area;
-    for (const std::string& n : names) {
+    std::vector<std::string> ordered(names.begin(), names.end());
+    if (layout.names_descending) {
+        std::reverse(ordered.begin(), ordered.end());
+    }
+    for (const std::string& n : ordered) {
         name_offset[n] = names_start + uint32_t(name_area.size());
         name_area += n;
         name_area.push_back('\0');
     }
     uint32_t table_end = epk2_align(EPK2_HEADER_SIZE + names_start + uint32_t(name_area.size()));
 
-    std::string out(table_end, '\0');
+    // Where each file's block goes, in block order.
+    std::vector<uint32_t> data_offset(file_count, 0);
+    uint32_t end = table_end;
+    for (uint32_t k = 0; k < file_count; ++k) {
+        uint32_t j = layout.blocks_reversed ? file_count - 1 - k : k;
+        if (stored[j].empty()) {
+            data_offset[j] = layout.empty_at_zero ? 0 : end;
+            continue;
+        }
+        data_offset[j] = end + layout.gap;
+        end = epk2_align(data_offset[j] + uint32_t(stored[j].size()));
+    }
+
+    std::string out(end, '\0');
     put_u32(out, 0, EPK2_MAGIC);
     put_u16(out, 4, EPK2_VERSION);
+    put_u16(out, 6, uint16_t(layout.reserved));
+    put_u32(out, 8, layout.reserved);
+    put_u32(out, 12, layout.reserved);
     put_u32(out, 16, table_end);
     put_u32(out, 20, dir_count);
     put_u32(out, 24, file_count);
+    put_u32(out, 28, layout.reserved);
 
     for (uint32_t i = 0; i < dir_count; ++i) {
         const Dir& d = tree.dirs_[i];
-        uint32_t at = EPK2_HEADER_SIZE + i * EPK2_DIR_RECORD_SIZE;
+        uint32_t at = EPK2_HEADER_SIZE + (dir_number(i + 1) - 1) * EPK2_DIR_RECORD_SIZE;
         put_u32(out, at + 0, name_offset[d.name]);
-        put_u32(out, at + 4, d.parent);
-        put_u32(out, at + 8, d.first_child);
-        put_u32(out, at + 12, d.first_file);
-        put_u32(out, at + 16, d.prev_sibling);
-        put_u32(out, at + 20, d.next_sibling);
+        put_u32(out, at + 4, dir_number(d.parent));
+        put_u32(out, at + 8, dir_number(d.first_child));
+        put_u32(out, at + 12, file_number(d.first_file));
+        put_u32(out, at + 16, dir_number(d.prev_sibling));
+        put_u32(out, at + 20, dir_number(d.next_sibling));
     }
-    uint32_t data_offset = table_end;
     for (uint32_t j = 0; j < file_count; ++j) {
         const File& f = tree.files_[j];
         const TestArchiveFile& source = archive.files[j];
-        uint32_t at =
-            EPK2_HEADER_SIZE + dir_count * EPK2_DIR_RECORD_SIZE + j * EPK2_FILE_RECORD_SIZE;
+        const uint32_t number = file_number(j + 1);
+        uint32_t at = EPK2_HEADER_SIZE + dir_count * EPK2_DIR_RECORD_SIZE +
+                      (number - 1) * EPK2_FILE_RECORD_SIZE;
         put_u32(out, at + 0, name_offset[f.name]);
-        put_u16(out, at + 4, uint16_t(j + 1));
+        put_u16(out, at + 4, uint16_t(number + layout.index_bias));
         out[at + 6] = char(source.attributes);
         out[at + 7] = char(source.key);
-        put_u32(out, at + 8, data_offset);
+        put_u32(out, at + 8, data_offset[j]);
         put_u32(out, at + 12, uint32_t(stored[j].size()));
         put_u32(out, at + 16, uint32_t(source.contents.size()));
-        put_u32(out, at + 20, f.prev);
-        put_u32(out, at + 24, f.next);
-        data_offset += epk2_align(uint32_t(stored[j].size()));
+        put_u32(out, at + 20, file_number(f.prev));
+        put_u32(out, at + 24, file_number(f.next));
     }
     out.replace(EPK2_HEADER_SIZE + names_start, name_area.size(), name_area);
     scramble(out, EPK2_HEADER_SIZE, table_end - EPK2_HEADER_SIZE, 1);
 
     for (uint32_t j = 0; j < file_count; ++j) {
-        uint32_t start = uint32_t(out.size());
-        out += stored[j];
+        out.replace(data_offset[j], stored[j].size(), stored[j]);
         if (archive.files[j].key != 0) {
-            scramble(out, start, uint32_t(stored[j].size()), archive.files[j].key);
+            scramble(out, data_offset[j], uint32_t(stored[j].size()), archive.files[j].key);
         }
-        out.resize(epk2_align(uint32_t(out.size())), '\0');
     }
     return out;
 }

@@ -18,9 +18,9 @@
 struct TestArchiveFile {
     TestArchiveFile() = default;
     TestArchiveFile(std::string path, std::string contents, uint8_t key = 0, bool compress = false,
-                    uint8_t attributes = 0, std::string trailing = {})
+                    uint8_t attributes = 0, std::string trailing = {}, uint32_t cut_to = 0)
         : path(std::move(path)), contents(std::move(contents)), key(key), compress(compress),
-          attributes(attributes), trailing(std::move(trailing)) {}
+          attributes(attributes), trailing(std::move(trailing)), cut_to(cut_to) {}
 
     std::string path;      // "/dir/sub/name" (leading "/" optional); parents are made
     std::string contents;  // the file's bytes after inflation
@@ -28,15 +28,31 @@ struct TestArchiveFile {
     bool compress = false; // store a zlib stream (level 5) instead of the bytes
     uint8_t attributes = 0;
     std::string trailing; // extra stored bytes after the zlib stream (compressed only)
+    uint32_t cut_to = 0;  // compressed: keep at most this many stored bytes (0: all)
+};
+
+// Choices the format leaves to a writer, each made otherwise than the
+// builder makes it; the default is the builder's layout.
+struct TestLayout {
+    bool names_descending = false; // name area in descending byte order (root's "" last)
+    bool records_reversed = false; // directories but the root, and files, numbered backwards
+    bool blocks_reversed = false;  // data blocks in reverse record order
+    uint32_t gap = 0;              // zero bytes before each data block (a multiple of 32)
+    bool empty_at_zero = false;    // empty files get data_offset 0
+    uint32_t reserved = 0;         // written into every reserved header field
+    uint16_t index_bias = 0;       // added to each file's index field
 };
 
 struct TestArchive {
     std::vector<std::string> dirs; // directories to make first, in order (e.g. empty ones)
     std::vector<TestArchiveFile> files;
+    TestLayout layout;
 };
 
 // Directory records: the root is 1, the others follow in the order they are
 // first named (dirs, then the parents of files). Files keep their order.
+// (Both unless layout.records_reversed.) A path with an empty component
+// ("/a//b", "/") makes records with empty names.
 std::string build_test_archive(const TestArchive& archive);
 
 // Damage helpers. Table positions count from offset 32 (the table's start);

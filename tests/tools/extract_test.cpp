@@ -244,16 +244,21 @@ TEST_F(ExtractTest, FilesWithAnyAttributeBitsAreWrittenAsFiles) {
     EXPECT_EQ(snapshot(out_), expected_tree(archive, true));
 }
 
-TEST_F(ExtractTest, EmptyNameComponentsMakeTheArchiveUnreadable) {
+TEST_F(ExtractTest, EntriesWithEmptyNamesAreSkippedWithANote) {
+    // Records whose stored name is empty: a file at the top, and a folder
+    // with a file in it. No path finds them; the rest extracts.
     TestArchive archive;
-    archive.files = {{"/good.txt", "good"}, {"/a//b.txt", "empty component"}};
+    archive.files = {
+        {"/good.txt", "good"}, {"/a//b.txt", "inside a nameless folder"}, {"/", "nameless"}};
     const std::string path = join(temp_.path(), "empty-component.dat");
     save_archive(path, archive);
     ToolRun run = run_tool({"extract", path, "-C", out_});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(contains(run.err, "epk2: " + path + ": ")) << run.err;
-    EXPECT_FALSE(path_exists(join(out_, "good.txt")));
-    EXPECT_FALSE(path_exists(join(out_, "a")));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(contains(run.err, "note: skipped /a/\"\"/b.txt: its name in the archive is empty"))
+        << run.err;
+    EXPECT_TRUE(contains(run.err, "note: skipped /\"\": ")) << run.err;
+    EXPECT_EQ(run_tool({"cat", path, "/a//b.txt"}).status, 1); // no path finds them
+    EXPECT_EQ(snapshot(out_), (Snapshot{{"a/", "<folder>"}, {"good.txt", "good"}}));
 }
 
 TEST_F(ExtractTest, DamagedEntriesAreNamedAndTheRestIsExtracted) {

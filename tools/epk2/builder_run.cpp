@@ -91,6 +91,13 @@ int run_builder(Console& console, const Arguments& args, const std::string& outp
                     output_display + ": cannot move the new archive into place: " + os_reason());
         return EXIT_USAGE;
     }
+    // What the builder left out on its own (entries without a name).
+    const std::string warning = "Warning: ";
+    for (const std::string& message : capture.messages()) {
+        if (message.compare(0, warning.size(), warning) == 0) {
+            print_error(console, "warning: " + to_console(message.substr(warning.size())));
+        }
+    }
     // Read the result back: the figures shown are the archive's own.
     ArchiveHeaderInfo header{};
     FileSystemPtr written(archive_open(nullptr, output_path.c_str(), nullptr));

@@ -219,6 +219,12 @@ int command_extract(const Arguments& args, Console& console) {
             continue;
         }
         std::string shown = to_console(entry.path);
+        if (archive_path_has_empty_name(entry.path.c_str())) {
+            // The archive's writer lost its name: nothing to call the file.
+            print_error(console, "note: skipped " + to_console_path(entry.path) +
+                                     ": its name in the archive is empty");
+            continue;
+        }
         std::vector<std::string> components;
         std::string why;
         if (!split_safe_path(entry.path, components, why)) {

@@ -12,7 +12,7 @@ void print_table(Console& console, FileSystem* fs, const std::vector<ListedEntry
     uint64_t total_stored = 0;
     size_t files = 0;
     for (const ListedEntry& entry : entries) {
-        std::string shown = to_console(entry.path);
+        std::string shown = to_console_path(entry.path);
         if (entry.directory) {
             // As --json writes it: the "dir" column, not a trailing "/",
             // says it is a folder.

@@ -7,9 +7,70 @@
 
 namespace {
 
-void print_finding(void* context, const char* where, const char* reason) {
-    std::fprintf(static_cast<Console*>(context)->out, "INVALID %s: %s\n", to_console(where).c_str(),
-                 to_console(reason).c_str());
+// DAMAGED comes from reading an entry, the others from the layout check.
+constexpr const char* VERDICT_DAMAGED = "DAMAGED";
+
+struct Finding {
+    const char* verdict;
+    std::string where;  // code page 932
+    std::string reason; // code page 932
+};
+
+struct Findings {
+    std::vector<Finding> list;
+    size_t damaged = 0;
+    size_t invalid = 0;
+    size_t notes = 0;
+
+    void add(const char* verdict, std::string where, std::string reason) {
+        if (verdict == VERDICT_DAMAGED) {
+            ++damaged;
+        } else if (std::string(verdict) == archive_verdict_name(ARCHIVE_INVALID)) {
+            ++invalid;
+        } else {
+            ++notes;
+        }
+        list.push_back({verdict, std::move(where), std::move(reason)});
+    }
+};
+
+void collect_finding(void* context, ArchiveVerdict verdict, const char* where, const char* reason) {
+    static_cast<Findings*>(context)->add(archive_verdict_name(verdict), where, reason);
+}
+
+// "/" is the root here; other paths may hold empty names.
+std::string shown_where(const std::string& where) {
+    return where == "/" || where.empty() || where[0] != '/' ? to_console(where)
+                                                            : to_console_path(where);
+}
+
+void print_text(Console& console, const Findings& findings) {
+    for (const Finding& finding : findings.list) {
+        std::fprintf(console.out, "%s %s: %s\n", finding.verdict,
+                     shown_where(finding.where).c_str(), to_console(finding.reason).c_str());
+    }
+}
+
+void print_json(Console& console, const std::string& archive, uint64_t files,
+                const Findings& findings, int status) {
+    std::fprintf(console.out,
+                 "{\"archive\": \"%s\", \"files_checked\": %llu, \"damaged\": %zu, "
+                 "\"invalid\": %zu, \"notes\": %zu, \"exit_status\": %d, \"findings\": [",
+                 to_json_string(archive).c_str(), static_cast<unsigned long long>(files),
+                 findings.damaged, findings.invalid, findings.notes, status);
+    bool first = true;
+    for (const Finding& finding : findings.list) {
+        std::fprintf(console.out,
+                     "%s\n  {\"verdict\": \"%s\", \"where\": \"%s\", \"reason\": \"%s\"}",
+                     first ? "" : ",", finding.verdict, to_json_string(finding.where).c_str(),
+                     to_json_string(finding.reason).c_str());
+        first = false;
+    }
+    std::fputs(first ? "]}\n" : "\n]}\n", console.out);
+}
+
+std::string plural(size_t count, const char* one, const char* many) {
+    return std::to_string(count) + (count == 1 ? one : many);
 }
 
 } // namespace
@@ -25,8 +86,11 @@ int command_verify(const Arguments& args, Console& console) {
     if (const int signature = verify_archive_signature(args, console, fs.get())) {
         return signature;
     }
+    const bool json = args.has("--json");
+    const bool strict = args.has("--strict");
     // The layout first: opening only made sure that everything reads.
-    const uint32_t invalid = archive_check(fs.get(), nullptr, 0, &console, print_finding);
+    Findings findings;
+    archive_check(fs.get(), nullptr, 0, &findings, collect_finding);
     std::vector<ListedEntry> entries = list_archive(fs.get());
     uint64_t files_total = 0;
     uint64_t bytes_total = 0;
@@ -39,35 +103,58 @@ int command_verify(const Arguments& args, Console& console) {
     ProgressBar progress(console, "verify", files_total, bytes_total);
     uint64_t files_done = 0;
     uint64_t bytes_done = 0;
-    size_t damaged = 0;
     for (const ListedEntry& entry : entries) {
         if (entry.directory) {
             continue;
         }
         EntryReadResult result = read_entry(fs.get(), entry.info, nullptr);
         if (!result.problem.empty()) {
-            ++damaged;
-            std::fprintf(console.out, "DAMAGED %s: %s\n", to_console(entry.path).c_str(),
-                         result.problem.c_str());
+            findings.add(VERDICT_DAMAGED, entry.path, result.problem);
+        } else if (result.unchecked) {
+            findings.add(archive_verdict_name(ARCHIVE_NOTE), entry.path,
+                         "its zlib stream stops at the stored size after the last byte, without "
+                         "its end: the content reads back whole, but its checksum cannot be "
+                         "checked");
         }
         progress.advance(++files_done, bytes_done += entry.size);
     }
     progress.finish();
+
+    const bool failed = findings.damaged || findings.invalid || (strict && findings.notes);
+    status = failed ? EXIT_DAMAGED : EXIT_OK;
+    if (json) {
+        // The name as given is terminal text; JSON carries code page 932
+        // text converted to UTF-8.
+        std::string name;
+        if (!from_console(args.positional[0], name)) {
+            name = "?";
+        }
+        print_json(console, name, files_done, findings, status);
+        return status;
+    }
+    print_text(console, findings);
     std::string summary = to_console_from_terminal(args.positional[0]) + ": " +
                           std::to_string(files_done) + " files checked, " +
-                          std::to_string(damaged) + " damaged";
-    if (invalid) {
-        summary += ", " + std::to_string(invalid) + " invalid";
+                          std::to_string(findings.damaged) + " damaged";
+    if (findings.invalid) {
+        summary += ", " + std::to_string(findings.invalid) + " invalid";
+    }
+    if (findings.notes) {
+        summary += ", " + plural(findings.notes, " note", " notes");
     }
     std::fprintf(console.out, "%s\n", summary.c_str());
-    if (damaged) {
-        print_error(console, args.positional[0] + ": " + std::to_string(damaged) +
-                                 (damaged == 1 ? " entry is" : " entries are") + " damaged");
+    const std::string& name = args.positional[0];
+    if (findings.damaged) {
+        print_error(console, name + ": " + plural(findings.damaged, " entry is", " entries are") +
+                                 " damaged");
     }
-    if (invalid) {
-        print_error(console, args.positional[0] + ": " + std::to_string(invalid) +
-                                 (invalid == 1 ? " deviation" : " deviations") +
-                                 " from the layout epk2 pack writes");
+    if (findings.invalid) {
+        print_error(console, name + ": " + plural(findings.invalid, " violation", " violations") +
+                                 " of what readers rely on");
     }
-    return damaged || invalid ? EXIT_DAMAGED : EXIT_OK;
+    if (strict && findings.notes) {
+        print_error(console, name + ": " + plural(findings.notes, " deviation", " deviations") +
+                                 " from the layout epk2 pack writes (--strict)");
+    }
+    return status;
 }

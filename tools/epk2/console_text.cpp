@@ -274,3 +274,22 @@ std::string to_json_string(const std::string& cp932) {
     }
     return out;
 }
+
+std::string to_console_path(const std::string& cp932_path) {
+    if (cp932_path == "/") {
+        return "/\"\""; // listings never show the root: a top-level empty name
+    }
+    std::string out;
+    size_t start = 0;
+    for (;;) {
+        size_t slash = cp932_path.find('/', start);
+        std::string name = cp932_path.substr(start, slash - start);
+        // The leading "/" of an absolute path starts with no name before it.
+        out += name.empty() && !(start == 0 && slash == 0) ? "\"\"" : to_console(name);
+        if (slash == std::string::npos) {
+            return out;
+        }
+        out += '/';
+        start = slash + 1;
+    }
+}

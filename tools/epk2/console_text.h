@@ -19,6 +19,12 @@ std::string to_console(const std::string& cp932);
 // Text that went through to_console comes out unchanged.
 std::string to_console_from_terminal(const std::string& text);
 
+// An archive path for display, as to_console shows it, with each empty name
+// below the root shown as "" (quotes included): a record whose stored name
+// is empty would otherwise look like a folder ("/data/") or vanish. "/" is
+// such a record at the top (the root itself is never listed).
+std::string to_console_path(const std::string& cp932_path);
+
 // For library calls: false when the text has no code page 932 form.
 bool from_console(const std::string& text, std::string& cp932);
 

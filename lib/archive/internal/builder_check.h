@@ -18,6 +18,10 @@ class DeflateChecker {
     // True when the zlib stream ended, its Adler-32 matched, and it gave
     // exactly size bytes.
     bool intact() const;
+    // True when it gave exactly size bytes and then the bytes fed ran out
+    // before its end: a stream cut after its last data byte, whose content
+    // reads back whole (its checksum cannot be checked).
+    bool cut() const;
     // Bytes the zlib stream took up to its end; bytes fed after that carry
     // no meaning and are not part of the entry a builder writes.
     uint64_t consumed() const;
