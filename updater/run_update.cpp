@@ -151,6 +151,13 @@ bool run_update(UpdaterView* view, const UpdateSteps& steps) {
         return fail(view, nullptr, lock.busy() ? TEXT_OVERWRITE_FAILED : TEXT_INTERMEDIATE_FAILED,
                     lock_failure(lock, paths));
     }
+    // The folder the loose files go to is opened together with the lock, not
+    // after the merge: a folder swapped for a link while the merge runs then
+    // no longer decides where they land. (What remains is the moment between
+    // the lock's opening and this one, each by the folder's path.)
+    ExtractionContext extraction{
+        nullptr, paths.extraction_folder, paths.loose_partial, &steps, 0, {}, {}};
+    extraction.held.handle = platform_folder_open(paths.extraction_folder);
 
     // Whatever refresh_versions read may since have been replaced: the
     // decision is made again, from the very bytes the merge will read.
@@ -212,8 +219,7 @@ bool run_update(UpdaterView* view, const UpdateSteps& steps) {
     // Loose files come from the merged archive and are all written before
     // the data archive is replaced; one that cannot be written stops the
     // update, so the data never claim a version whose files are missing.
-    ExtractionContext extraction{
-        archive, paths.extraction_folder, paths.loose_partial, &steps, 0, {}, {}};
+    extraction.archive = archive;
     archive_enumerate_records(archive, "/_extract", 1, &extraction, extract_record);
     fs_close(archive);
     if (!extraction.failed.empty()) {

@@ -149,9 +149,10 @@ bool merge_archives_into(Stream* output, const char* patch_path, const char* dat
 bool merge_archives_into(Stream* output, FileSystem* patch, const char* data_path, void* context,
                          ProgressCallback callback, FILE* log, std::string* error);
 
-// The extraction folder, opened once, at the first loose file, and closed
-// with the context: every loose file is made and renamed within that one
-// folder, whatever its path comes to name meanwhile.
+// The extraction folder, opened once (by the update when it takes the
+// install folder's lock, else at the first loose file) and closed with the
+// context: every loose file is made and renamed within that one folder,
+// whatever its path comes to name meanwhile.
 class HeldExtractionFolder {
   public:
     HeldExtractionFolder() = default;

@@ -1,7 +1,7 @@
 // A user who may write the install folder's parent swaps the install folder
-// for a link to another folder just before the first loose file is made.
-// The loose files still go into the folder that was opened, never through
-// the link.
+// for a link to another folder while the merge runs, or just before the
+// first loose file is made. The loose files still go into the folder that
+// was opened with the lock, never through the link.
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
@@ -19,8 +19,8 @@ struct SwappedInstallTest : ::testing::Test, UpdateFixture {};
 std::string install_path, outside_path;
 bool swapped = false;
 
-void swap_install(WorkFileHookPoint point, const char* name) {
-    if (point != WORK_HOOK_FILE_CREATING || std::string(name) != "Tessavane.part" || swapped) {
+void swap_now() {
+    if (swapped) {
         return;
     }
     swapped = platform_file_move(install_path.c_str(), (install_path + ".moved").c_str());
@@ -30,8 +30,17 @@ void swap_install(WorkFileHookPoint point, const char* name) {
 #endif
 }
 
+void swap_at_first_loose_file(WorkFileHookPoint point, const char* name) {
+    if (point == WORK_HOOK_FILE_CREATING && std::string(name) == "Tessavane.part") {
+        swap_now();
+    }
+}
+
+void swap_during_merge(const char*) {
+    swap_now();
+}
+
 TEST_F(SwappedInstallTest, LooseFilesStayInTheFolderThatWasOpened) {
-    pack_tree({{"info.txt", info_txt("1.0", "full")}, {"data/a.txt", "old"}}, data());
     pack_tree({{"info.txt", info_txt("1.1", "full")},
                {"_extract/readme.txt", "new readme"},
                {"_extract/sub/tool.ini", "new ini"}},
@@ -40,21 +49,39 @@ TEST_F(SwappedInstallTest, LooseFilesStayInTheFolderThatWasOpened) {
     outside_path = join(root(), "outside");
     make_folder(outside_path);
     write_file(join(outside_path, "readme.txt"), "not yours");
-    swapped = false;
 
-    RecordingView v = view();
-    refresh_versions(&v);
-    work_file_test_hook = swap_install;
-    run_update(&v, quiet_steps());
-    work_file_test_hook = nullptr;
+    for (bool during_merge : {false, true}) {
+        SCOPED_TRACE(during_merge ? "swapped during the merge" : "swapped at the first loose file");
+        if (swapped) {
+            // Back to the real folder for the next round.
+            ASSERT_TRUE(platform_path_clear(install_path.c_str()));
+            ASSERT_TRUE(
+                platform_file_move((install_path + ".moved").c_str(), install_path.c_str()));
+            swapped = false;
+        }
+        pack_tree({{"info.txt", info_txt("1.0", "full")}, {"data/a.txt", "old"}}, data());
+        platform_file_delete(join(install_path, "readme.txt").c_str());
+        platform_file_delete(join(install_path, "tool.ini").c_str());
+        RecordingView v = view();
+        refresh_versions(&v);
+        UpdateSteps steps = quiet_steps();
+        if (during_merge) {
+            steps.patch_opened = swap_during_merge;
+        } else {
+            work_file_test_hook = swap_at_first_loose_file;
+        }
+        run_update(&v, steps);
+        work_file_test_hook = nullptr;
 
-    EXPECT_EQ(read_file(join(outside_path, "readme.txt")), "not yours");
-    // Windows holds the install folder while it writes there: it cannot be
-    // moved, and the files land where they belong.
-    const std::string held = swapped ? install_path + ".moved" : install_path;
-    EXPECT_EQ(read_file(join(held, "readme.txt")), "new readme");
-    EXPECT_EQ(read_file(join(held, "tool.ini")), "new ini");
-    EXPECT_FALSE(path_exists(join(outside_path, "tool.ini")));
+        EXPECT_EQ(read_file(join(outside_path, "readme.txt")), "not yours");
+        EXPECT_FALSE(path_exists(join(outside_path, "tool.ini")));
+        EXPECT_FALSE(path_exists(join(outside_path, "Tessavane.dat")));
+        // Windows holds the install folder while it writes there: it cannot
+        // be moved, and the files land where they belong.
+        const std::string held = swapped ? install_path + ".moved" : install_path;
+        EXPECT_EQ(read_file(join(held, "readme.txt")), "new readme");
+        EXPECT_EQ(read_file(join(held, "tool.ini")), "new ini");
+    }
 }
 
 } // namespace
