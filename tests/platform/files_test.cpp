@@ -239,6 +239,13 @@ TEST(PlatformFiles, ReadOnlyFilesResistDeleteAndReplace) {
     EXPECT_NE(reader, PLATFORM_INVALID_FILE);
     platform_file_close(reader);
 
-    make_read_only(locked, false);
-    EXPECT_TRUE(platform_file_delete(locked.c_str()));
+    // A read-only leftover under a work file's name is cleared all the same,
+    // by path and within a held folder.
+    EXPECT_TRUE(platform_path_clear(locked.c_str()));
+    write_whole_file(locked, "left over");
+    make_read_only(locked, true);
+    PlatformFolder folder = platform_folder_open(dir.path().c_str());
+    EXPECT_TRUE(platform_folder_clear(folder, "locked.dat"));
+    platform_folder_close(folder);
+    EXPECT_FALSE(platform_file_exists(locked.c_str()));
 }

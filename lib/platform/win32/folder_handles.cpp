@@ -177,8 +177,8 @@ PlatformFolder platform_folder_open(const char* path) {
     if (!wide_path(&wide, path)) {
         return PLATFORM_INVALID_FOLDER;
     }
-    HANDLE handle = CreateFileW(wide.text, FOLDER_ACCESS, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE handle = CreateFileW(wide.text, FOLDER_ACCESS, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return PLATFORM_INVALID_FOLDER;
     }
@@ -266,14 +266,25 @@ bool platform_folder_has(PlatformFolder folder, const char* name) {
 
 bool platform_folder_clear(PlatformFolder folder, const char* name) {
     NTSTATUS status = 0;
-    HANDLE handle = open_relative(folder, name, DELETE | FILE_READ_ATTRIBUTES, SHARE_ALL, FILE_OPEN,
-                                  FILE_NON_DIRECTORY_FILE, &status);
+    HANDLE handle =
+        open_relative(folder, name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                      SHARE_ALL, FILE_OPEN, FILE_NON_DIRECTORY_FILE, &status);
     if (handle == INVALID_HANDLE_VALUE) {
         return status == STATUS_NAME_NOT_FOUND;
     }
     FILE_DISPOSITION_INFO dispose = {TRUE};
     bool removed =
         SetFileInformationByHandle(handle, FileDispositionInfo, &dispose, sizeof dispose) != 0;
+    FILE_BASIC_INFO basic;
+    if (!removed && GetLastError() == ERROR_ACCESS_DENIED &&
+        GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) &&
+        (basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
+        // A read-only leftover is removed as by path: its flag is dropped
+        // first, through the handle that deletes it.
+        basic.FileAttributes &= ~FILE_ATTRIBUTE_READONLY;
+        removed = SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic) &&
+                  SetFileInformationByHandle(handle, FileDispositionInfo, &dispose, sizeof dispose);
+    }
     DWORD why = GetLastError();
     CloseHandle(handle);
     SetLastError(why);
