@@ -31,7 +31,7 @@ DWORD WINAPI run_long_work(LPVOID argument) {
 
 } // namespace
 
-void dispatch_waiting_messages() {
+bool dispatch_waiting_messages() {
     // Once a peek with PM_QS_ flags has handled a message another thread
     // sent (a ping), Wine lets the rest of that call handle only sent
     // messages and then reports none: with pings coming often, posted
@@ -45,16 +45,17 @@ void dispatch_waiting_messages() {
                 if (message.message == WM_QUIT) {
                     // The modal loop ends on it once the update is over.
                     PostQuitMessage(static_cast<int>(message.wParam));
-                    return;
+                    return true;
                 }
                 DispatchMessageW(&message);
                 dispatched = true;
             }
         }
         if (!dispatched && pass > 0) {
-            return;
+            return false;
         }
     }
+    return false;
 }
 
 void discard_queued_input() {
@@ -77,13 +78,14 @@ void run_while_answering(void (*work)(void*), void* context) {
     constexpr DWORD WAKE_FOR = QS_PAINT | QS_POSTMESSAGE | QS_SENDMESSAGE | QS_TIMER;
     for (;;) {
         DWORD woke = MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, WAKE_FOR);
-        if (woke != WAIT_OBJECT_0 + 1) {
+        // A quit posted again would wake the wait at once, over and over:
+        // once it is seen, only the job's end is waited for.
+        if (woke != WAIT_OBJECT_0 + 1 || dispatch_waiting_messages()) {
             if (woke != WAIT_OBJECT_0) {
                 WaitForSingleObject(thread, INFINITE); // the job's memory is ours
             }
             break;
         }
-        dispatch_waiting_messages();
     }
     CloseHandle(thread);
 }

@@ -7,8 +7,9 @@
 // other programs send (Windows pings a window with WM_NULL and shows it as
 // "not responding" when no answer comes). Input stays queued for
 // discard_queued_input. Whatever is dispatched runs inside the update: the
-// dialog procedure must not act on commands meanwhile.
-void dispatch_waiting_messages();
+// dialog procedure must not act on commands meanwhile. True when WM_QUIT was
+// met (it is posted again for the modal loop, so it stays waiting).
+bool dispatch_waiting_messages();
 
 // Drops the keyboard and mouse input that was queued during the update.
 void discard_queued_input();
