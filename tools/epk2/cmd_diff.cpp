@@ -688,7 +688,7 @@ int command_diff(const Arguments& args, Console& console) {
     warn_stays(console, changes);
     const size_t clashes = warn_file_folder_clashes(console, old_tree, target, changes.copies);
     const size_t collisions =
-        warn_loose_collisions(console, old_tree, target, changes.copies, changes.removed);
+        warn_loose_collisions(console, target, changes.copies, changes.removed);
     if (options.strict && (!changes.removed.empty() || !changes.removed_folders.empty())) {
         print_error(console, "diff: refused (--strict): " +
                                  count_of(changes.removed.size(), "file", "files") + " and " +

@@ -34,7 +34,7 @@ std::string folded_name(const char* name) {
 
 } // namespace
 
-size_t warn_loose_collisions(Console& console, const Tree& old_tree, const Tree& target,
+size_t warn_loose_collisions(Console& console, const Tree& target,
                              const std::vector<PatchItem>& copies,
                              const std::vector<const TreeEntry*>& stays) {
     std::vector<const std::string*> loose;

@@ -15,7 +15,7 @@
 // Windows compares them: the updater copies every one of them into the
 // install folder under that name, one after another, and the last one
 // copied stays. Warns of each such name; returns how many there are.
-size_t warn_loose_collisions(Console& console, const Tree& old_tree, const Tree& target,
+size_t warn_loose_collisions(Console& console, const Tree& target,
                              const std::vector<PatchItem>& copies,
                              const std::vector<const TreeEntry*>& stays);
 

@@ -44,14 +44,14 @@ class MessageCapture {
 // The operating system's words for the last failure ("Permission denied"),
 // taken right after the failing call.
 std::string os_reason();
-// path's place inside folder ("/out.dat", with "/" between components)
-// when it lies there, else nothing: a pack or diff output inside the folder
-// it reads must not be read as data.
 // Drops the separators ("/" or "\\") that end a code page 932 path, all but
 // a first character ("/" stays "/"). The byte 0x5C that ends "表" (0x95
 // 0x5C) is that character's trail byte, not a separator.
 void drop_trailing_separators(std::string& path);
 
+// path's place inside folder ("/out.dat", with "/" between components)
+// when it lies there, else nothing: a pack or diff output inside the folder
+// it reads must not be read as data.
 std::vector<std::string> path_inside(const std::string& folder, const std::string& path);
 // "1 file", "2 files".
 std::string count_of(uint64_t count, const char* one, const char* many);

@@ -100,11 +100,3 @@ void platform_interrupt_cleanup_remove(int slot) {
         cleanup_slots[slot].state.store(0);
     }
 }
-
-void interrupt_cleanup_forget(int fd) {
-    for (CleanupSlot& slot : cleanup_slots) {
-        if (slot.state.load() == 2 && slot.fd == fd) {
-            slot.state.store(0);
-        }
-    }
-}

@@ -1,8 +1,6 @@
 // Interruption clean-up, the parts only the POSIX layer itself uses.
 #pragma once
 
-// Stops removing the file registered with descriptor fd, whatever its slot.
-void interrupt_cleanup_forget(int fd);
 // Registers the file fd that name (already in the file system's encoding)
 // names in the folder folder_fd, as platform_interrupt_cleanup_add does by
 // path; the folder must stay open while the slot is in use.
