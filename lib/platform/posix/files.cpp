@@ -10,6 +10,7 @@
 
 #include "attributes.h"
 #include "codepage.h"
+#include "interrupt.h"
 #include "platform/file_copy_block.h"
 #include "platform/platform.h"
 
@@ -105,26 +106,8 @@ PlatformFile platform_file_create_new(const char* path, int* cleanup_slot) {
     if (!codepage_path(&native, path)) {
         return PLATFORM_INVALID_FILE;
     }
-    // No signal may come between making the file and registering it.
-    sigset_t all, previous;
-    sigfillset(&all);
-    if (cleanup_slot) {
-        pthread_sigmask(SIG_BLOCK, &all, &previous);
-    }
-    int fd;
-    do {
-        fd = open(native.text, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    } while (fd < 0 && errno == EINTR);
-    if (cleanup_slot) {
-        int why = errno;
-        *cleanup_slot = fd < 0 ? -1 : platform_interrupt_cleanup_add(fd, path);
-        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-        errno = why;
-    }
-    if (fd < 0) {
-        return PLATFORM_INVALID_FILE;
-    }
-    return fd;
+    int fd = interrupt_safe_create_at(AT_FDCWD, native.text, cleanup_slot);
+    return fd < 0 ? PLATFORM_INVALID_FILE : fd;
 }
 
 void platform_file_close(PlatformFile file) {

@@ -117,24 +117,7 @@ PlatformFile platform_folder_create_file(PlatformFolder folder, const char* name
     if (!native_name(&native, name)) {
         return PLATFORM_INVALID_FILE;
     }
-    // No signal may come between making the file and registering it.
-    sigset_t all, previous;
-    sigfillset(&all);
-    if (cleanup_slot) {
-        pthread_sigmask(SIG_BLOCK, &all, &previous);
-    }
-    int fd;
-    do {
-        fd = openat(folder_descriptor(folder), native.text,
-                    O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    } while (fd < 0 && errno == EINTR);
-    if (cleanup_slot) {
-        int why = errno;
-        *cleanup_slot =
-            fd < 0 ? -1 : interrupt_cleanup_add_at(folder_descriptor(folder), fd, native.text);
-        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-        errno = why;
-    }
+    int fd = interrupt_safe_create_at(folder_descriptor(folder), native.text, cleanup_slot);
     return fd < 0 ? PLATFORM_INVALID_FILE : fd;
 }
 

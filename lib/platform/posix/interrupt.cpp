@@ -1,4 +1,5 @@
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -99,4 +100,23 @@ void platform_interrupt_cleanup_remove(int slot) {
     if (slot >= 0 && slot < CLEANUP_SLOTS) {
         cleanup_slots[slot].state.store(0);
     }
+}
+
+int interrupt_safe_create_at(int folder_fd, const char* name, int* cleanup_slot) {
+    sigset_t all, previous;
+    sigfillset(&all);
+    if (cleanup_slot) {
+        pthread_sigmask(SIG_BLOCK, &all, &previous);
+    }
+    int fd;
+    do {
+        fd = openat(folder_fd, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    if (cleanup_slot) {
+        int why = errno;
+        *cleanup_slot = fd < 0 ? -1 : interrupt_cleanup_add_at(folder_fd, fd, name);
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        errno = why;
+    }
+    return fd;
 }
