@@ -101,7 +101,7 @@ int add_entry(void* context, FileSystem* fs, DirEntry* entry) {
         directory->subdirectories.push_back(created);
         directory->subdirectory_by_name.emplace(name, created);
         builder->directories.push_back(created);
-        builder->names.emplace(name, 0);
+        builder->names.try_emplace(name, 0);
         return 1;
     }
 
@@ -126,7 +126,7 @@ int add_entry(void* context, FileSystem* fs, DirEntry* entry) {
     directory->files.push_back(file);
     directory->file_names.insert(name);
     builder->files.push_back(file);
-    builder->names.emplace(name, 0);
+    builder->names.try_emplace(name, 0);
     return 1;
 }
 
