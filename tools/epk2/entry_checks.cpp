@@ -43,6 +43,9 @@ std::vector<EntryReadResult> read_entries_in_parallel(FileSystem* fs,
     if (threads == 0) {
         threads = std::clamp(std::thread::hardware_concurrency(), 1u, READ_THREADS_MAX);
     }
+    if (!archive_shared_file(fs)) {
+        threads = 1; // only an archive file is read by position, safe from several threads
+    }
     std::vector<std::thread> helpers;
     for (unsigned t = 1; t < threads && t < entries.size(); ++t) {
         try {
