@@ -211,32 +211,40 @@ struct PackRun {
             return false;
         }
 
-        std::vector<unsigned char> table;
-        table.reserve(table_end - EPK2_HEADER_SIZE);
+        // Every record is written in place into a table of its final size,
+        // not pushed byte by byte: a merge writes thousands of them.
+        std::vector<unsigned char> table(table_end - EPK2_HEADER_SIZE, 0);
+        unsigned char* at = table.data();
+        auto u32 = [&at](uint32_t v) {
+            for (int i = 0; i < 4; ++i) {
+                *at++ = static_cast<unsigned char>(v >> (8 * i));
+            }
+        };
         for (const BuilderDirectory* d : builder.directories) {
-            put_u32(table, builder.names.at(d->name));
-            put_u32(table, index_of(d->parent));
-            put_u32(table, d->subdirectories.empty() ? 0 : d->subdirectories.front()->index);
-            put_u32(table, d->files.empty() ? 0 : d->files.front()->index);
-            put_u32(table, index_of(d->previous));
-            put_u32(table, index_of(d->next));
+            u32(builder.names.at(d->name));
+            u32(index_of(d->parent));
+            u32(d->subdirectories.empty() ? 0 : d->subdirectories.front()->index);
+            u32(d->files.empty() ? 0 : d->files.front()->index);
+            u32(index_of(d->previous));
+            u32(index_of(d->next));
         }
         for (const BuilderFile* f : builder.files) {
-            put_u32(table, builder.names.at(f->name));
-            put_u16(table, f->index);
-            table.push_back(f->attributes);
-            table.push_back(f->key_number);
-            put_u32(table, f->data_offset);
-            put_u32(table, f->stored_size);
-            put_u32(table, f->size);
-            put_u32(table, index_of(f->previous));
-            put_u32(table, index_of(f->next));
+            u32(builder.names.at(f->name));
+            *at++ = static_cast<unsigned char>(f->index);
+            *at++ = static_cast<unsigned char>(f->index >> 8);
+            *at++ = f->attributes;
+            *at++ = f->key_number;
+            u32(f->data_offset);
+            u32(f->stored_size);
+            u32(f->size);
+            u32(index_of(f->previous));
+            u32(index_of(f->next));
         }
+        // Each name's zero byte and the padding after the last one are the
+        // zeros the table started with.
         for (const auto& [name, offset] : builder.names) {
-            table.insert(table.end(), name.begin(), name.end());
-            table.push_back(0);
+            std::memcpy(table.data() + offset, name.data(), name.size());
         }
-        pad_to_alignment(table, EPK2_HEADER_SIZE);
 
         Stream* window =
             stream_open_range(output, STREAM_BORROWS, EPK2_HEADER_SIZE,

@@ -1,6 +1,7 @@
 // Collecting the output tree from the sources' enumerations.
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "archive/archive_builder.h"
 #include "archive/archive_fs.h"
@@ -90,7 +91,7 @@ int add_entry(void* context, FileSystem* fs, DirEntry* entry) {
             return 1;
         }
         auto* created = new BuilderDirectory;
-        created->path = full_name;
+        created->path = std::move(full_name);
         created->name = name;
         created->index = static_cast<uint32_t>(builder->directories.size() + 1);
         created->parent = directory;
@@ -101,7 +102,7 @@ int add_entry(void* context, FileSystem* fs, DirEntry* entry) {
         directory->subdirectories.push_back(created);
         directory->subdirectory_by_name.emplace(name, created);
         builder->directories.push_back(created);
-        builder->names.emplace(name, 0);
+        builder->names.try_emplace(std::move(name), 0);
         return 1;
     }
 
@@ -113,7 +114,7 @@ int add_entry(void* context, FileSystem* fs, DirEntry* entry) {
         return 1;
     }
     auto* file = new BuilderFile;
-    file->path = full_name;
+    file->path = std::move(full_name);
     file->name = name;
     file->size = entry->size;
     file->source = fs;
@@ -126,7 +127,7 @@ int add_entry(void* context, FileSystem* fs, DirEntry* entry) {
     directory->files.push_back(file);
     directory->file_names.insert(name);
     builder->files.push_back(file);
-    builder->names.emplace(name, 0);
+    builder->names.try_emplace(std::move(name), 0);
     return 1;
 }
 

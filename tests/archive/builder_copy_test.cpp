@@ -19,6 +19,7 @@ struct CopyCase {
     const char* name;
     TestArchive base;
     std::function<void(std::string&)> tweak; // changes the base's bytes; may be empty
+    bool keeps_keys = false;                 // every carried entry keeps its key (40 files)
 };
 
 TestArchive base_archive(int files) {
@@ -35,6 +36,22 @@ TestArchive base_archive(int files) {
     return a;
 }
 
+// Where the merge below puts the base's f(100 + i), 1-based: the patch puts
+// four files first and replaces f105 and f120.
+uint32_t merged_index(int i) {
+    return uint32_t(i + (i < 5 ? 5 : i < 20 ? 4 : 3));
+}
+
+// The same base with every carried entry already under the key the merge
+// gives it, so that its runs go over without a head rewritten.
+TestArchive base_with_kept_keys(int files) {
+    TestArchive a = base_archive(files);
+    for (int i = 0; i < files; ++i) {
+        a.files[size_t(i) + 1].key = uint8_t((merged_index(i) - 1) % 4 + 1);
+    }
+    return a;
+}
+
 // Offset of file index's data in a built archive.
 uint32_t data_offset(const std::string& bytes, uint32_t index) {
     return test_table_get_u32(bytes, test_file_field(test_get_u32(bytes, 20), index, 8));
@@ -42,10 +59,15 @@ uint32_t data_offset(const std::string& bytes, uint32_t index) {
 uint32_t stored_size(const std::string& bytes, uint32_t index) {
     return test_table_get_u32(bytes, test_file_field(test_get_u32(bytes, 20), index, 12));
 }
+uint8_t key_of(const std::string& bytes, uint32_t index) {
+    return uint8_t(test_table_get_u32(bytes, test_file_field(test_get_u32(bytes, 20), index, 4)) >>
+                   24);
+}
 
 TEST(BuilderCopy, CopiedEntriesAreTheBytesACopyThroughMemoryGives) {
     const std::vector<CopyCase> cases = {
         {"a plain base", base_archive(40), nullptr},
+        {"every carried entry keeps its key", base_with_kept_keys(40), nullptr, true},
         {"padding that is not zeros", base_archive(40),
          [](std::string& bytes) {
              for (uint32_t i = 2; i < 30; i += 3) {
@@ -102,6 +124,13 @@ TEST(BuilderCopy, CopiedEntriesAreTheBytesACopyThroughMemoryGives) {
         ASSERT_TRUE(patch_memory && base_memory);
         PackResult reference = pack_sources(dir, patch_memory.get(), base_memory.get(), options);
         ASSERT_TRUE(reference.ok) << reference.error;
+        if (c.keeps_keys) {
+            for (int i = 0; i < 40; ++i) {
+                if (i != 5 && i != 20) {
+                    EXPECT_EQ(key_of(reference.bytes, merged_index(i)), key_of(base_bytes, i + 2));
+                }
+            }
+        }
 
         struct Way {
             const char* name;
