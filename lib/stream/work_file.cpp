@@ -12,9 +12,10 @@ namespace {
 // in a row mean the folder is being filled on purpose.
 constexpr int WORK_FILE_TRIES = 64;
 
-bool copy_path(char* to, const char* from) {
+// from into the buffer to of size bytes; false when it does not fit.
+bool copy_bounded(char* to, const char* from, size_t size) {
     size_t length = std::strlen(from);
-    if (length >= WORK_FILE_PATH_SIZE) {
+    if (length >= size) {
         return false;
     }
     std::memcpy(to, from, length + 1);
@@ -41,15 +42,6 @@ bool join_shown(char* to, const char* folder, const char* name) {
     return written >= 0 && static_cast<size_t>(written) < WORK_FILE_PATH_SIZE;
 }
 
-bool copy_name(char* to, const char* from) {
-    size_t length = std::strlen(from);
-    if (length >= WORK_FILE_NAME_SIZE) {
-        return false;
-    }
-    std::memcpy(to, from, length + 1);
-    return true;
-}
-
 void work_file_forget(WorkFile* work) {
     platform_interrupt_cleanup_remove(work->cleanup_slot);
     work->cleanup_slot = -1;
@@ -62,11 +54,12 @@ bool work_file_create(WorkFile* work, const char* destination, const char* work_
     work->cleanup_slot = -1;
     work->path[0] = '\0';
     work->folder = PLATFORM_INVALID_FOLDER;
-    if (!destination || !copy_path(work->destination, destination)) {
+    if (!destination || !copy_bounded(work->destination, destination, sizeof work->destination)) {
         return false;
     }
     if (work_path) {
-        if (!copy_path(work->path, work_path) || !platform_path_clear(work->path)) {
+        if (!copy_bounded(work->path, work_path, sizeof work->path) ||
+            !platform_path_clear(work->path)) {
             return false;
         }
         work->file = platform_file_create_new(work->path, &work->cleanup_slot);
@@ -115,7 +108,8 @@ bool work_file_create_in(WorkFile* work, PlatformFolder folder, const char* show
     work->path[0] = '\0';
     work->folder = folder;
     work->work_name[0] = '\0';
-    if (folder == PLATFORM_INVALID_FOLDER || !name || !copy_name(work->name, name) ||
+    if (folder == PLATFORM_INVALID_FOLDER || !name ||
+        !copy_bounded(work->name, name, sizeof work->name) ||
         !join_shown(work->destination, shown_folder, name)) {
         return false;
     }
@@ -127,7 +121,7 @@ bool work_file_create_in(WorkFile* work, PlatformFolder folder, const char* show
         return work->file != PLATFORM_INVALID_FILE;
     };
     if (work_name) {
-        if (!copy_name(work->work_name, work_name) ||
+        if (!copy_bounded(work->work_name, work_name, sizeof work->work_name) ||
             !join_shown(work->path, shown_folder, work_name) ||
             !platform_folder_clear(folder, work->work_name)) {
             return false;
