@@ -137,6 +137,10 @@ class ArchiveBuilder {
 // The builder's enumeration callback: adds one entry of fs to the tree.
 int add_entry(void* builder, FileSystem* fs, DirEntry* entry);
 
+// True for a path the builder leaves out of every archive: one holding
+// ".svn" (version-control folders and everything below them).
+bool builder_leaves_out(const char* path);
+
 // Reads the "[NoCompression]" patterns of "_config.txt" in fs's current
 // directory into patterns (unchanged when there is no such file). A rule
 // file over 1 MiB or with more than 65,536 patterns is refused: false, with

@@ -33,10 +33,14 @@ void note_error(ArchiveBuilder* builder, const std::string& text) {
 
 } // namespace
 
+bool builder_leaves_out(const char* path) {
+    return std::strstr(path, ".svn") != nullptr;
+}
+
 int add_entry(void* context, FileSystem* fs, DirEntry* entry) {
     auto* builder = static_cast<ArchiveBuilder*>(context);
-    if (std::strstr(entry->name, ".svn")) {
-        return 1; // version-control folders and everything below them stay out
+    if (builder_leaves_out(entry->name)) {
+        return 1;
     }
     size_t length = strnlen(entry->name, sizeof entry->name);
     if (length >= BUILDER_PATH_SIZE) {

@@ -1,5 +1,6 @@
 #include <cstring>
 
+#include "archive/archive_builder.h"
 #include "builder_run.h"
 #include "console_text.h"
 #include "fs/filesystem.h"
@@ -28,8 +29,8 @@ struct NameCheck {
 // install folder.
 int check_name(void* context, FileSystem*, DirEntry* entry) {
     auto& check = *static_cast<NameCheck*>(context);
-    if (std::strstr(entry->name, ".svn")) {
-        return 1; // the builder leaves these out
+    if (builder_leaves_out(entry->name)) {
+        return 1;
     }
     std::string path = entry->name;
     std::vector<std::string> components;

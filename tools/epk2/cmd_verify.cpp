@@ -69,10 +69,6 @@ void print_json(Console& console, const std::string& archive, uint64_t files,
     std::fputs(first ? "]}\n" : "\n]}\n", console.out);
 }
 
-std::string plural(size_t count, const char* one, const char* many) {
-    return std::to_string(count) + (count == 1 ? one : many);
-}
-
 } // namespace
 
 int command_verify(const Arguments& args, Console& console) {
@@ -142,20 +138,20 @@ int command_verify(const Arguments& args, Console& console) {
         summary += ", " + std::to_string(findings.invalid) + " invalid";
     }
     if (findings.notes) {
-        summary += ", " + plural(findings.notes, " note", " notes");
+        summary += ", " + count_of(findings.notes, "note", "notes");
     }
     std::fprintf(console.out, "%s\n", summary.c_str());
     const std::string& name = args.positional[0];
     if (findings.damaged) {
-        print_error(console, name + ": " + plural(findings.damaged, " entry is", " entries are") +
+        print_error(console, name + ": " + count_of(findings.damaged, "entry is", "entries are") +
                                  " damaged");
     }
     if (findings.invalid) {
-        print_error(console, name + ": " + plural(findings.invalid, " violation", " violations") +
+        print_error(console, name + ": " + count_of(findings.invalid, "violation", "violations") +
                                  " of what readers rely on");
     }
     if (strict && findings.notes) {
-        print_error(console, name + ": " + plural(findings.notes, " deviation", " deviations") +
+        print_error(console, name + ": " + count_of(findings.notes, "deviation", "deviations") +
                                  " from the layout epk2 pack writes (--strict)");
     }
     return status;

@@ -6,6 +6,7 @@
 #include <system_error>
 #include <thread>
 
+#include "archive/archive_builder.h"
 #include "archive/entry_read.h"
 #include "archive/epk2_format.h"
 #include "console_text.h"
@@ -95,7 +96,7 @@ const TreeEntry* Tree::file(const std::string& path) const {
 }
 
 bool left_out_by_builder(const std::string& path) {
-    return path.find(".svn") != std::string::npos;
+    return builder_leaves_out(path.c_str());
 }
 
 void tree_put_file(Tree& tree, TreeEntry entry) {
