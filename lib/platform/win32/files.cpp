@@ -236,17 +236,12 @@ bool platform_file_replace(const char* from, const char* to) {
 
 // INVALID_FILE_ATTRIBUTES also for a path with no UTF-16 form, with the
 // conversion's error code.
-static DWORD path_attributes(const char* path) {
-    WidePath wide;
-    return wide_path(&wide, path) ? GetFileAttributesW(wide.text) : INVALID_FILE_ATTRIBUTES;
-}
-
 bool platform_file_exists(const char* path) {
-    return path_attributes(path) != INVALID_FILE_ATTRIBUTES;
+    return wide_path_attributes(path) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool platform_path_is_link(const char* path) {
-    DWORD attributes = path_attributes(path);
+    DWORD attributes = wide_path_attributes(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 

@@ -49,9 +49,7 @@ uint32_t platform_full_path(char* buffer, uint32_t length, const char* path) {
 }
 
 uint32_t platform_attributes(const char* path) {
-    WidePath wide;
-    DWORD attributes =
-        wide_path(&wide, path) ? GetFileAttributesW(wide.text) : INVALID_FILE_ATTRIBUTES;
+    DWORD attributes = wide_path_attributes(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return PLATFORM_ATTRIBUTES_INVALID;
     }

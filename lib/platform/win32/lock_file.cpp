@@ -21,18 +21,13 @@ HANDLE open_lock_file(const char* path) {
         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
-DWORD path_attributes(const char* path) {
-    WidePath wide;
-    return wide_path(&wide, path) ? GetFileAttributesW(wide.text) : INVALID_FILE_ATTRIBUTES;
-}
-
 // Access denied comes from a folder where no file may be created, from a
 // read-only file or a folder under the lock's name, and, for a moment, from
 // a lock file that its last holder has closed and the system is still
 // deleting. Only the last is worth waiting for: the name then still shows,
 // as an ordinary file or one whose attributes cannot be read either.
 bool denied_while_deleted(const char* path) {
-    DWORD attributes = path_attributes(path);
+    DWORD attributes = wide_path_attributes(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return GetLastError() == ERROR_ACCESS_DENIED;
     }

@@ -24,3 +24,10 @@ inline bool wide_path(WidePath* out, const char* path) {
     }
     return platform_wide_from_cp932(path, out->text, WIDE_PATH_MAX);
 }
+
+// GetFileAttributesW of a code page 932 path; INVALID_FILE_ATTRIBUTES also
+// for a path that does not convert (GetLastError says why).
+inline DWORD wide_path_attributes(const char* path) {
+    WidePath wide;
+    return wide_path(&wide, path) ? GetFileAttributesW(wide.text) : INVALID_FILE_ATTRIBUTES;
+}
