@@ -14,9 +14,9 @@
 
 #include "fuzz_support.h"
 #include "patch_signature.h"
-#include "platform/key_encoding.h"
-#include "platform/signature.h"
 #include "stream/file_handles.h"
+#include "support/key_encoding.h"
+#include "support/signature.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "platform/key_encoding.h"
-#include "platform/signature.h"
+#include "support/key_encoding.h"
+#include "support/signature.h"
 
 namespace {
 

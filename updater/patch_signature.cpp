@@ -3,9 +3,9 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/key_encoding.h"
 #include "platform/platform.h"
 #include "stream/file_handles.h"
+#include "support/key_encoding.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/signature.h"
+#include "support/signature.h"
 
 struct SharedFile;
 

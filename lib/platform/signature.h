@@ -1,28 +1,36 @@
-// Signatures of the patch publisher: ECDSA over P-256 with SHA-256, keys and
-// signatures in the forms OpenSSL reads and writes (platform/key_encoding.h):
-//
-//   openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out NAME.key
-//   openssl pkey -in NAME.key -pubout -out NAME.pub
-//   openssl dgst -sha256 -sign NAME.key -out Patch.sig Patch.dat
-//   openssl dgst -sha256 -verify NAME.pub -signature Patch.sig Patch.dat
-//
-// The arithmetic is the operating system's: lib/platform/posix uses OpenSSL's
+// The operating system's side of the publisher's signatures: SHA-256, and
+// ECDSA over NIST P-256 on raw key bytes. lib/platform/posix uses OpenSSL's
 // libcrypto, lib/platform/win32 Windows' CNG (bcrypt.dll, loaded from the
-// system folder only). Both give the same answers and the same reasons for
-// the same inputs; a key or signature is parsed here before either sees it.
+// system folder only). Both give the same answers for the same inputs.
+//
+// Keys and signatures arrive here already parsed (support/key_encoding.h
+// reads their PEM and DER once, for both back ends), and the texts users
+// handle are made and checked in support/signature.h.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "platform/platform.h"
 
 constexpr size_t SIGNATURE_DIGEST_SIZE = 32;
+constexpr size_t P256_SCALAR_SIZE = 32;
+constexpr size_t P256_POINT_SIZE = 65;         // 0x04, X, Y
+constexpr size_t P256_RAW_SIGNATURE_SIZE = 64; // r, s: 32 bytes each, big-endian
 
 struct SignatureDigest {
     uint8_t bytes[SIGNATURE_DIGEST_SIZE];
+};
+
+// An uncompressed point, as a public key holds it.
+struct P256PublicKey {
+    uint8_t point[P256_POINT_SIZE];
+};
+// The big-endian private scalar beside its public point.
+struct P256PrivateKey {
+    uint8_t scalar[P256_SCALAR_SIZE];
+    P256PublicKey public_key;
 };
 
 enum SignatureStatus {
@@ -42,6 +50,10 @@ struct SignatureResult {
     bool ok() const { return status == SIGNATURE_OK; }
 };
 
+// The cryptography's name as a failure reason starts with it: "OpenSSL",
+// "Windows' cryptography (bcrypt.dll)".
+const char* signature_system_name();
+
 // SHA-256 over data handed in pieces. Null when the system offers none.
 struct SignatureHasher;
 SignatureHasher* signature_hasher_create();
@@ -52,29 +64,21 @@ void signature_hasher_destroy(SignatureHasher* hasher);
 // The digest of bytes held in memory.
 bool signature_digest(const void* data, size_t size, SignatureDigest* digest);
 
-// Checks that der_signature (the content of a .sig file) is the signature
-// that the holder of the private key made over the bytes whose digest is
-// given; public_key_pem is the text of the .pub file.
-SignatureResult signature_verify_digest(const std::string& public_key_pem,
-                                        const SignatureDigest& digest,
-                                        const std::vector<uint8_t>& der_signature);
-// The same over bytes held in memory.
-SignatureResult signature_verify_data(const std::string& public_key_pem, const void* data,
-                                      size_t size, const std::vector<uint8_t>& der_signature);
-
-// The key check of signature_verify_digest alone: the text is a P-256 public
-// key the system takes.
-SignatureResult signature_check_public_key(const std::string& public_key_pem);
-
-// Signs a digest with the private key of private_key_pem (the .key file):
-// der_signature receives what "openssl dgst -sha256 -sign" would write.
-SignatureResult signature_sign_digest(const std::string& private_key_pem,
-                                      const SignatureDigest& digest,
-                                      std::vector<uint8_t>* der_signature);
-
-// Makes a new key pair: the private key as PKCS#8 PEM, the public key as
-// SubjectPublicKeyInfo PEM.
-SignatureResult signature_generate_key(std::string* private_key_pem, std::string* public_key_pem);
+// SIGNATURE_BAD_KEY when the system does not take the point as a P-256
+// public key (one off the curve, where the system checks that on import).
+SignatureResult signature_p256_check_point(const P256PublicKey& key);
+// Whether raw (r || s) was made over digest by the holder of key's private
+// scalar: SIGNATURE_OK, SIGNATURE_BAD_KEY as above, SIGNATURE_MISMATCH for
+// any signature that does not verify (r or s beyond the group order
+// included), SIGNATURE_SYSTEM_FAILED.
+SignatureResult signature_p256_verify(const P256PublicKey& key, const SignatureDigest& digest,
+                                      const uint8_t raw[P256_RAW_SIGNATURE_SIZE]);
+// Signs digest; raw receives r || s. SIGNATURE_BAD_KEY when the system does
+// not take the pair.
+SignatureResult signature_p256_sign(const P256PrivateKey& key, const SignatureDigest& digest,
+                                    uint8_t raw[P256_RAW_SIGNATURE_SIZE]);
+// A new key pair from the system's random source.
+SignatureResult signature_p256_generate(P256PrivateKey* key);
 
 // ---------------------------------------------------------------------------
 // Key files

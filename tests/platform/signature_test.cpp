@@ -5,9 +5,9 @@
 
 #include <cstring>
 
-#include "platform/key_encoding.h"
-#include "platform/signature.h"
 #include "platform_test_support.h"
+#include "support/key_encoding.h"
+#include "support/signature.h"
 #include "support/test_support.h"
 
 #ifndef _WIN32

@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "platform/key_encoding.h"
+#include "support/key_encoding.h"
 #include "support/test_support.h"
 #include "tools/tool_test_support.h"
 

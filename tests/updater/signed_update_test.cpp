@@ -8,7 +8,7 @@
 #include "console_text.h"
 #include "patch_signature.h"
 #include "platform/platform.h"
-#include "platform/signature.h"
+#include "support/signature.h"
 #include "update_texts.h"
 #include "updater/updater_test_support.h"
 

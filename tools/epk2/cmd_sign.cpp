@@ -2,11 +2,11 @@
 
 #include "console_text.h"
 #include "patch_signature.h"
-#include "platform/key_encoding.h"
 #include "platform/platform.h"
-#include "platform/signature.h"
 #include "signing.h"
 #include "stream/work_file.h"
+#include "support/key_encoding.h"
+#include "support/signature.h"
 #include "tool_support.h"
 
 namespace {

@@ -1,8 +1,8 @@
 #include <cctype>
 
 #include "console_text.h"
-#include "platform/signature.h"
 #include "signing.h"
+#include "support/signature.h"
 #include "terminal_view.h"
 #include "tool_support.h"
 #include "update_paths.h"

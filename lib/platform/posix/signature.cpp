@@ -1,12 +1,14 @@
-// Signatures through OpenSSL's libcrypto (3.0 or later). Keys and signatures
-// are parsed by platform/key_encoding first, so that both builds refuse the
-// same inputs with the same words; OpenSSL then gets the DER it checked.
+// Signatures through OpenSSL's libcrypto (3.0 or later). Keys arrive as raw
+// bytes and signatures as r || s; OpenSSL's own builders make its key
+// objects and DER signatures from them.
 #include "platform/signature.h"
 
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
+#include <openssl/crypto.h>
+#include <openssl/ec.h>
 #include <openssl/evp.h>
-#include <openssl/x509.h>
+#include <openssl/param_build.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,9 +17,9 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "codepage.h"
-#include "platform/key_encoding.h"
 
 struct SignatureHasher {
     EVP_MD_CTX* context;
@@ -31,8 +33,24 @@ struct PkeyFree {
 struct PkeyContextFree {
     void operator()(EVP_PKEY_CTX* context) const { EVP_PKEY_CTX_free(context); }
 };
+struct ParamBuildFree {
+    void operator()(OSSL_PARAM_BLD* build) const { OSSL_PARAM_BLD_free(build); }
+};
+struct ParamFree {
+    void operator()(OSSL_PARAM* params) const { OSSL_PARAM_free(params); }
+};
+struct BignumClearFree {
+    void operator()(BIGNUM* number) const { BN_clear_free(number); }
+};
+struct EcdsaSigFree {
+    void operator()(ECDSA_SIG* signature) const { ECDSA_SIG_free(signature); }
+};
 using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
 using PkeyContext = std::unique_ptr<EVP_PKEY_CTX, PkeyContextFree>;
+using ParamBuild = std::unique_ptr<OSSL_PARAM_BLD, ParamBuildFree>;
+using Params = std::unique_ptr<OSSL_PARAM, ParamFree>;
+using Bignum = std::unique_ptr<BIGNUM, BignumClearFree>;
+using EcdsaSig = std::unique_ptr<ECDSA_SIG, EcdsaSigFree>;
 
 SignatureResult result(SignatureStatus status, std::string reason) {
     SignatureResult r;
@@ -41,24 +59,69 @@ SignatureResult result(SignatureStatus status, std::string reason) {
     return r;
 }
 
-// The public key as an OpenSSL key; the point must lie on the curve.
-Pkey public_key_of(const std::string& pem, SignatureResult* failure) {
-    P256PublicKey key;
-    std::string why;
-    if (!p256_public_key_from_pem(pem, &key, &why)) {
-        *failure = result(SIGNATURE_BAD_KEY, why);
+// A P-256 key of point and, for a key pair, scalar. OpenSSL refuses a point
+// off the curve here.
+Pkey key_of(const P256PublicKey& key, const uint8_t* scalar) {
+    ParamBuild build(OSSL_PARAM_BLD_new());
+    Bignum secret(scalar ? BN_secure_new() : nullptr);
+    if (!build ||
+        (scalar && (!secret || !BN_bin2bn(scalar, int(P256_SCALAR_SIZE), secret.get()))) ||
+        OSSL_PARAM_BLD_push_utf8_string(build.get(), OSSL_PKEY_PARAM_GROUP_NAME, "prime256v1", 0) !=
+            1 ||
+        OSSL_PARAM_BLD_push_octet_string(build.get(), OSSL_PKEY_PARAM_PUB_KEY, key.point,
+                                         P256_POINT_SIZE) != 1 ||
+        (secret &&
+         OSSL_PARAM_BLD_push_BN(build.get(), OSSL_PKEY_PARAM_PRIV_KEY, secret.get()) != 1)) {
         return nullptr;
     }
-    Bytes der = p256_public_key_to_der(key);
-    const unsigned char* p = der.data();
-    Pkey pkey(d2i_PUBKEY(nullptr, &p, long(der.size())));
-    if (!pkey) {
-        *failure = result(SIGNATURE_BAD_KEY, "the public point does not lie on P-256");
+    Params params(OSSL_PARAM_BLD_to_param(build.get()));
+    PkeyContext context(EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr));
+    EVP_PKEY* made = nullptr;
+    if (!params || !context || EVP_PKEY_fromdata_init(context.get()) != 1 ||
+        EVP_PKEY_fromdata(context.get(), &made, scalar ? EVP_PKEY_KEYPAIR : EVP_PKEY_PUBLIC_KEY,
+                          params.get()) != 1) {
+        return nullptr;
     }
-    return pkey;
+    return Pkey(made);
+}
+
+// r || s as the DER OpenSSL's verifier takes.
+std::vector<unsigned char> der_of(const uint8_t raw[P256_RAW_SIGNATURE_SIZE]) {
+    EcdsaSig signature(ECDSA_SIG_new());
+    BIGNUM* r = BN_bin2bn(raw, int(P256_SCALAR_SIZE), nullptr);
+    BIGNUM* s = BN_bin2bn(raw + P256_SCALAR_SIZE, int(P256_SCALAR_SIZE), nullptr);
+    if (!signature || !r || !s || ECDSA_SIG_set0(signature.get(), r, s) != 1) {
+        BN_free(r);
+        BN_free(s);
+        return {};
+    }
+    int size = i2d_ECDSA_SIG(signature.get(), nullptr);
+    std::vector<unsigned char> der(size > 0 ? size_t(size) : 0);
+    unsigned char* p = der.data();
+    if (size <= 0 || i2d_ECDSA_SIG(signature.get(), &p) != size) {
+        return {};
+    }
+    return der;
+}
+
+// OpenSSL's DER signature as r || s.
+bool raw_of(const unsigned char* der, size_t size, uint8_t raw[P256_RAW_SIGNATURE_SIZE]) {
+    const unsigned char* p = der;
+    EcdsaSig signature(d2i_ECDSA_SIG(nullptr, &p, long(size)));
+    if (!signature) {
+        return false;
+    }
+    const BIGNUM* r = ECDSA_SIG_get0_r(signature.get());
+    const BIGNUM* s = ECDSA_SIG_get0_s(signature.get());
+    return BN_bn2binpad(r, raw, int(P256_SCALAR_SIZE)) == int(P256_SCALAR_SIZE) &&
+           BN_bn2binpad(s, raw + P256_SCALAR_SIZE, int(P256_SCALAR_SIZE)) == int(P256_SCALAR_SIZE);
 }
 
 } // namespace
+
+const char* signature_system_name() {
+    return "OpenSSL";
+}
 
 SignatureHasher* signature_hasher_create() {
     EVP_MD_CTX* context = EVP_MD_CTX_new();
@@ -92,32 +155,22 @@ bool signature_digest(const void* data, size_t size, SignatureDigest* digest) {
            length == SIGNATURE_DIGEST_SIZE;
 }
 
-SignatureResult signature_check_public_key(const std::string& public_key_pem) {
-    SignatureResult failure;
-    Pkey key = public_key_of(public_key_pem, &failure);
-    return key ? SignatureResult() : failure;
+SignatureResult signature_p256_check_point(const P256PublicKey& key) {
+    if (!key_of(key, nullptr)) {
+        return result(SIGNATURE_BAD_KEY, "the public point does not lie on P-256");
+    }
+    return SignatureResult();
 }
 
-SignatureResult signature_verify_digest(const std::string& public_key_pem,
-                                        const SignatureDigest& digest,
-                                        const std::vector<uint8_t>& der_signature) {
-    SignatureResult failure;
-    Pkey key = public_key_of(public_key_pem, &failure);
-    if (!key) {
-        return failure;
+SignatureResult signature_p256_verify(const P256PublicKey& key, const SignatureDigest& digest,
+                                      const uint8_t raw[P256_RAW_SIGNATURE_SIZE]) {
+    Pkey pkey = key_of(key, nullptr);
+    if (!pkey) {
+        return result(SIGNATURE_BAD_KEY, "the public point does not lie on P-256");
     }
-    uint8_t raw[P256_RAW_SIGNATURE_SIZE];
-    std::string why;
-    if (der_signature.size() > SIGNATURE_FILE_MAX_SIZE) {
-        return result(SIGNATURE_MALFORMED, "larger than 1 KiB: no signature");
-    }
-    if (!ecdsa_signature_from_der(der_signature.data(), der_signature.size(), raw, &why)) {
-        return result(SIGNATURE_MALFORMED, why);
-    }
-    // The same bytes, as the parser accepted them.
-    Bytes der = ecdsa_signature_to_der(raw);
-    PkeyContext context(EVP_PKEY_CTX_new(key.get(), nullptr));
-    if (!context || EVP_PKEY_verify_init(context.get()) != 1 ||
+    std::vector<unsigned char> der = der_of(raw);
+    PkeyContext context(EVP_PKEY_CTX_new(pkey.get(), nullptr));
+    if (der.empty() || !context || EVP_PKEY_verify_init(context.get()) != 1 ||
         EVP_PKEY_CTX_set_signature_md(context.get(), EVP_sha256()) != 1) {
         return result(SIGNATURE_SYSTEM_FAILED, "OpenSSL cannot check ECDSA signatures");
     }
@@ -130,28 +183,9 @@ SignatureResult signature_verify_digest(const std::string& public_key_pem,
     return SignatureResult();
 }
 
-SignatureResult signature_verify_data(const std::string& public_key_pem, const void* data,
-                                      size_t size, const std::vector<uint8_t>& der_signature) {
-    SignatureDigest digest;
-    if (!signature_digest(data, size, &digest)) {
-        return result(SIGNATURE_SYSTEM_FAILED, "OpenSSL cannot compute SHA-256");
-    }
-    return signature_verify_digest(public_key_pem, digest, der_signature);
-}
-
-SignatureResult signature_sign_digest(const std::string& private_key_pem,
-                                      const SignatureDigest& digest,
-                                      std::vector<uint8_t>* der_signature) {
-    P256PrivateKey key;
-    std::string why;
-    if (!p256_private_key_from_pem(private_key_pem, &key, &why)) {
-        return result(SIGNATURE_BAD_KEY, why);
-    }
-    Bytes der = p256_private_key_to_der(key);
-    const unsigned char* p = der.data();
-    Pkey pkey(d2i_AutoPrivateKey(nullptr, &p, long(der.size())));
-    std::memset(der.data(), 0, der.size());
-    std::memset(key.scalar, 0, sizeof key.scalar);
+SignatureResult signature_p256_sign(const P256PrivateKey& key, const SignatureDigest& digest,
+                                    uint8_t raw[P256_RAW_SIGNATURE_SIZE]) {
+    Pkey pkey = key_of(key.public_key, key.scalar);
     if (!pkey) {
         return result(SIGNATURE_BAD_KEY, "OpenSSL does not take the private key");
     }
@@ -162,36 +196,33 @@ SignatureResult signature_sign_digest(const std::string& private_key_pem,
         EVP_PKEY_sign(context.get(), nullptr, &length, digest.bytes, SIGNATURE_DIGEST_SIZE) != 1) {
         return result(SIGNATURE_SYSTEM_FAILED, "OpenSSL cannot make ECDSA signatures");
     }
-    der_signature->assign(length, 0);
-    if (EVP_PKEY_sign(context.get(), der_signature->data(), &length, digest.bytes,
-                      SIGNATURE_DIGEST_SIZE) != 1) {
+    std::vector<unsigned char> der(length);
+    if (EVP_PKEY_sign(context.get(), der.data(), &length, digest.bytes, SIGNATURE_DIGEST_SIZE) !=
+            1 ||
+        !raw_of(der.data(), length, raw)) {
         return result(SIGNATURE_SYSTEM_FAILED, "OpenSSL could not sign");
     }
-    der_signature->resize(length);
     return SignatureResult();
 }
 
-SignatureResult signature_generate_key(std::string* private_key_pem, std::string* public_key_pem) {
+SignatureResult signature_p256_generate(P256PrivateKey* key) {
     Pkey pkey(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
     if (!pkey) {
         return result(SIGNATURE_SYSTEM_FAILED, "OpenSSL cannot make P-256 keys");
     }
-    P256PrivateKey key;
     size_t point_size = 0;
     BIGNUM* scalar = nullptr;
     bool exported =
-        EVP_PKEY_get_octet_string_param(pkey.get(), OSSL_PKEY_PARAM_PUB_KEY, key.public_key.point,
-                                        sizeof key.public_key.point, &point_size) == 1 &&
-        point_size == P256_POINT_SIZE && key.public_key.point[0] == 0x04 &&
+        EVP_PKEY_get_octet_string_param(pkey.get(), OSSL_PKEY_PARAM_PUB_KEY, key->public_key.point,
+                                        sizeof key->public_key.point, &point_size) == 1 &&
+        point_size == P256_POINT_SIZE && key->public_key.point[0] == 0x04 &&
         EVP_PKEY_get_bn_param(pkey.get(), OSSL_PKEY_PARAM_PRIV_KEY, &scalar) == 1 &&
-        BN_bn2binpad(scalar, key.scalar, P256_SCALAR_SIZE) == int(P256_SCALAR_SIZE);
+        BN_bn2binpad(scalar, key->scalar, P256_SCALAR_SIZE) == int(P256_SCALAR_SIZE);
     BN_clear_free(scalar);
     if (!exported) {
+        OPENSSL_cleanse(key->scalar, sizeof key->scalar);
         return result(SIGNATURE_SYSTEM_FAILED, "OpenSSL does not give out the new key");
     }
-    *private_key_pem = p256_private_key_to_pem(key);
-    *public_key_pem = p256_public_key_to_pem(key.public_key);
-    std::memset(key.scalar, 0, sizeof key.scalar);
     return SignatureResult();
 }
 

@@ -3,15 +3,15 @@
 // downloads folder, where a planted bcrypt.dll would otherwise be loaded
 // before the first line of the program runs, and would answer every check.
 //
-// CNG takes keys as its own blobs and signatures as r || s; keys and
-// signatures are parsed and converted by platform/key_encoding.
+// CNG takes keys as its own blobs, made here from the raw key bytes, and
+// signatures as r || s, the form this layer's callers hand over.
 #include <windows.h>
 
 #include <bcrypt.h>
 
 #include <cstring>
+#include <vector>
 
-#include "platform/key_encoding.h"
 #include "platform/signature.h"
 #include "wide_path.h"
 
@@ -131,12 +131,7 @@ std::vector<UCHAR> key_blob(ULONG magic, const uint8_t point[P256_POINT_SIZE],
     return blob;
 }
 
-SignatureResult import_public_key(const std::string& pem, EcdsaKey* key) {
-    P256PublicKey parsed;
-    std::string why;
-    if (!p256_public_key_from_pem(pem, &parsed, &why)) {
-        return result(SIGNATURE_BAD_KEY, why);
-    }
+SignatureResult import_public_key(const P256PublicKey& parsed, EcdsaKey* key) {
     NTSTATUS status = key->open();
     if (status != STATUS_OK) {
         return unavailable("offers no ECDSA P-256", status);
@@ -216,30 +211,28 @@ bool signature_digest(const void* data, size_t size, SignatureDigest* digest) {
     return done;
 }
 
-SignatureResult signature_check_public_key(const std::string& public_key_pem) {
-    EcdsaKey key;
-    return import_public_key(public_key_pem, &key);
+const char* signature_system_name() {
+    return "Windows' cryptography (bcrypt.dll)";
 }
 
-SignatureResult signature_verify_digest(const std::string& public_key_pem,
-                                        const SignatureDigest& digest,
-                                        const std::vector<uint8_t>& der_signature) {
-    EcdsaKey key;
-    SignatureResult imported = import_public_key(public_key_pem, &key);
-    if (!imported.ok()) {
-        return imported;
-    }
-    if (der_signature.size() > SIGNATURE_FILE_MAX_SIZE) {
-        return result(SIGNATURE_MALFORMED, "larger than 1 KiB: no signature");
-    }
-    uint8_t raw[P256_RAW_SIGNATURE_SIZE];
-    std::string why;
-    if (!ecdsa_signature_from_der(der_signature.data(), der_signature.size(), raw, &why)) {
-        return result(SIGNATURE_MALFORMED, why);
+SignatureResult signature_p256_check_point(const P256PublicKey& key) {
+    EcdsaKey imported;
+    return import_public_key(key, &imported);
+}
+
+SignatureResult signature_p256_verify(const P256PublicKey& key, const SignatureDigest& digest,
+                                      const uint8_t raw[P256_RAW_SIGNATURE_SIZE]) {
+    EcdsaKey imported;
+    SignatureResult taken = import_public_key(key, &imported);
+    if (!taken.ok()) {
+        return taken;
     }
     SignatureDigest hashed = digest;
-    NTSTATUS status = bcrypt().verify_signature(
-        key.key, nullptr, hashed.bytes, SIGNATURE_DIGEST_SIZE, raw, P256_RAW_SIGNATURE_SIZE, 0);
+    uint8_t signature[P256_RAW_SIGNATURE_SIZE];
+    std::memcpy(signature, raw, sizeof signature);
+    NTSTATUS status =
+        bcrypt().verify_signature(imported.key, nullptr, hashed.bytes, SIGNATURE_DIGEST_SIZE,
+                                  signature, P256_RAW_SIGNATURE_SIZE, 0);
     if (status == STATUS_OK) {
         return SignatureResult();
     }
@@ -252,54 +245,36 @@ SignatureResult signature_verify_digest(const std::string& public_key_pem,
     return unavailable("cannot check the signature", status);
 }
 
-SignatureResult signature_verify_data(const std::string& public_key_pem, const void* data,
-                                      size_t size, const std::vector<uint8_t>& der_signature) {
-    SignatureDigest digest;
-    if (!signature_digest(data, size, &digest)) {
-        return result(SIGNATURE_SYSTEM_FAILED, "Windows' cryptography (bcrypt.dll) cannot "
-                                               "compute SHA-256");
-    }
-    return signature_verify_digest(public_key_pem, digest, der_signature);
-}
-
-SignatureResult signature_sign_digest(const std::string& private_key_pem,
-                                      const SignatureDigest& digest,
-                                      std::vector<uint8_t>* der_signature) {
-    P256PrivateKey parsed;
-    std::string why;
-    if (!p256_private_key_from_pem(private_key_pem, &parsed, &why)) {
-        return result(SIGNATURE_BAD_KEY, why);
-    }
-    EcdsaKey key;
-    NTSTATUS status = key.open();
+SignatureResult signature_p256_sign(const P256PrivateKey& key, const SignatureDigest& digest,
+                                    uint8_t raw[P256_RAW_SIGNATURE_SIZE]) {
+    EcdsaKey imported;
+    NTSTATUS status = imported.open();
     if (status != STATUS_OK) {
         return unavailable("offers no ECDSA P-256", status);
     }
     std::vector<UCHAR> blob =
-        key_blob(BCRYPT_ECDSA_PRIVATE_P256_MAGIC, parsed.public_key.point, parsed.scalar);
-    status = bcrypt().import_key_pair(key.algorithm, nullptr, BCRYPT_ECCPRIVATE_BLOB, &key.key,
-                                      blob.data(), static_cast<ULONG>(blob.size()), 0);
+        key_blob(BCRYPT_ECDSA_PRIVATE_P256_MAGIC, key.public_key.point, key.scalar);
+    status =
+        bcrypt().import_key_pair(imported.algorithm, nullptr, BCRYPT_ECCPRIVATE_BLOB, &imported.key,
+                                 blob.data(), static_cast<ULONG>(blob.size()), 0);
     SecureZeroMemory(blob.data(), blob.size());
-    SecureZeroMemory(parsed.scalar, sizeof parsed.scalar);
     if (status != STATUS_OK) {
         return result(SIGNATURE_BAD_KEY,
                       "the private key is no P-256 key pair (status " + status_text(status) + ")");
     }
     // A fixed buffer: some versions of CNG (Wine's) answer a size query for
     // P-256 with 32 instead of 64.
-    uint8_t raw[P256_RAW_SIGNATURE_SIZE];
     ULONG written = 0;
     SignatureDigest hashed = digest;
-    status = bcrypt().sign_hash(key.key, nullptr, hashed.bytes, SIGNATURE_DIGEST_SIZE, raw,
-                                sizeof raw, &written, 0);
-    if (status != STATUS_OK || written != sizeof raw) {
+    status = bcrypt().sign_hash(imported.key, nullptr, hashed.bytes, SIGNATURE_DIGEST_SIZE, raw,
+                                P256_RAW_SIGNATURE_SIZE, &written, 0);
+    if (status != STATUS_OK || written != P256_RAW_SIGNATURE_SIZE) {
         return unavailable("could not sign", status);
     }
-    *der_signature = ecdsa_signature_to_der(raw);
     return SignatureResult();
 }
 
-SignatureResult signature_generate_key(std::string* private_key_pem, std::string* public_key_pem) {
+SignatureResult signature_p256_generate(P256PrivateKey* made) {
     EcdsaKey key;
     NTSTATUS status = key.open();
     if (status != STATUS_OK) {
@@ -323,15 +298,11 @@ SignatureResult signature_generate_key(std::string* private_key_pem, std::string
         SecureZeroMemory(blob.data(), blob.size());
         return unavailable("does not give out the new key", status);
     }
-    P256PrivateKey made;
-    made.public_key.point[0] = 0x04;
+    made->public_key.point[0] = 0x04;
     const UCHAR* fields = blob.data() + sizeof header;
-    std::memcpy(made.public_key.point + 1, fields, 2 * P256_SCALAR_SIZE);
-    std::memcpy(made.scalar, fields + 2 * P256_SCALAR_SIZE, P256_SCALAR_SIZE);
+    std::memcpy(made->public_key.point + 1, fields, 2 * P256_SCALAR_SIZE);
+    std::memcpy(made->scalar, fields + 2 * P256_SCALAR_SIZE, P256_SCALAR_SIZE);
     SecureZeroMemory(blob.data(), blob.size());
-    *private_key_pem = p256_private_key_to_pem(made);
-    *public_key_pem = p256_public_key_to_pem(made.public_key);
-    SecureZeroMemory(made.scalar, sizeof made.scalar);
     return SignatureResult();
 }
 

@@ -11,8 +11,8 @@
 //
 // Only encoding lives here: base64, PEM armour, a strict DER reader and
 // writer, and the conversion between the DER signature and the 64-byte r || s
-// that Windows' CNG takes. The arithmetic is the operating system's (see
-// platform/signature.h). Every parser is strict (minimal lengths, minimal
+// that both back ends of platform/signature.h take. The arithmetic is the
+// operating system's. Every parser is strict (minimal lengths, minimal
 // integers, nothing after the end) and says in words what it found instead.
 #pragma once
 
@@ -21,9 +21,8 @@
 #include <string>
 #include <vector>
 
-constexpr size_t P256_SCALAR_SIZE = 32;
-constexpr size_t P256_POINT_SIZE = 65;         // 0x04, X, Y
-constexpr size_t P256_RAW_SIGNATURE_SIZE = 64; // r, s: 32 bytes each, big-endian
+#include "platform/signature.h"
+
 // A signature file longer than this is no signature (a DER P-256 one has at
 // most 72 bytes).
 constexpr size_t SIGNATURE_FILE_MAX_SIZE = 1024;
@@ -46,14 +45,6 @@ std::string pem_encode(const char* label, const Bytes& der);
 // blocks that were there instead.
 bool pem_decode(const std::string& text, const std::vector<std::string>& labels,
                 std::string* found_label, Bytes* der, std::string* why);
-
-struct P256PublicKey {
-    uint8_t point[P256_POINT_SIZE];
-};
-struct P256PrivateKey {
-    uint8_t scalar[P256_SCALAR_SIZE];
-    P256PublicKey public_key;
-};
 
 bool p256_public_key_from_der(const uint8_t* der, size_t size, P256PublicKey* key,
                               std::string* why);

@@ -1,4 +1,4 @@
-#include "platform/key_encoding.h"
+#include "support/key_encoding.h"
 
 #include <cstdio>
 #include <cstring>

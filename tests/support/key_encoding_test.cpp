@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "platform/key_encoding.h"
+#include "support/key_encoding.h"
 
 namespace {
 
