@@ -2,16 +2,12 @@
 
 #include <cstring>
 
-// The length in bytes of the character at text: 2 for a code page 932 lead
-// byte followed by a trail byte, else 1, as text_char_length counts. A lead
-// byte before anything else (a "/", the NUL) stands alone, so the byte after
-// it keeps its meaning.
+#include "platform/cp932_char.h"
+
+// Patterns and paths step over whole characters, so a trail byte among the
+// ASCII letters is never folded on its own and "?" takes the whole character.
 int wildcard_char_length(const char* text) {
-    unsigned char lead = static_cast<unsigned char>(text[0]);
-    unsigned char trail = static_cast<unsigned char>(text[1]);
-    bool is_lead = (lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC);
-    bool is_trail = (trail >= 0x40 && trail <= 0x7E) || (trail >= 0x80 && trail <= 0xFC);
-    return is_lead && is_trail ? 2 : 1;
+    return cp932_char_length(text);
 }
 
 static char wildcard_fold(char c) {

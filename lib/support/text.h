@@ -5,22 +5,17 @@
 
 #include <cstdint>
 
-// True for a lead byte of a code page 932 double-byte character.
+#include "platform/cp932_char.h"
+
+// The character rule under the names the library's text routines use.
 inline bool text_is_lead_byte(unsigned char c) {
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+    return cp932_is_lead_byte(c);
 }
-// True for a byte that can follow a lead byte in a double-byte character.
 inline bool text_is_trail_byte(unsigned char c) {
-    return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC);
+    return cp932_is_trail_byte(c);
 }
-// Bytes of the character at text: 2 for a lead byte followed by a trail
-// byte, else 1. A lead byte before anything else (a "/", a NUL) is a
-// character of its own, so the byte after it keeps its meaning.
 inline int text_char_length(const char* text) {
-    return text_is_lead_byte(static_cast<unsigned char>(text[0])) &&
-                   text_is_trail_byte(static_cast<unsigned char>(text[1]))
-               ? 2
-               : 1;
+    return cp932_char_length(text);
 }
 
 // Cuts text in place at every separator into at most maximum pieces.

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/cp932_char.h"
 #include "platform/platform.h"
 #include "platform_test_support.h"
 #include "support/test_support.h"
@@ -115,5 +116,24 @@ TEST(PlatformCodepageEdge, NamesCrossUnchangedOrNotAtAll) {
         ASSERT_GT(length, 0u);
         ASSERT_LT(length, sizeof full);
         EXPECT_STREQ(platform_path_find_file_name(full), edge.cp932);
+    }
+}
+
+// Where a character ends, at the edges of the lead and trail ranges and
+// where a lead byte meets the end of its text.
+TEST(Cp932Char, LengthAtTheEdgesOfBothRanges) {
+    const struct {
+        const char* text;
+        int length;
+    } cases[] = {
+        {"\x81\x40", 2}, {"\x9F\x7E", 2}, {"\xE0\x80", 2}, {"\xFC\xFC", 2},
+        {"\x95\x5C", 2}, // 表: a trail byte that is a backslash on its own
+        {"\x81", 1},     // a lead byte before the NUL
+        {"\x81\x3F", 1}, {"\x81\x7F", 1}, {"\x81\xFD", 1}, {"\x81/", 1},
+        {"\x81\n", 1},   {"\x80\x40", 1}, {"\xA0\x40", 1}, {"\xDF\x40", 1},
+        {"\xFD\x40", 1}, {"a\x40", 1},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(cp932_char_length(c.text), c.length) << testing::PrintToString(c.text);
     }
 }

@@ -23,9 +23,7 @@ std::string escape_byte(unsigned char c) {
 // Length of the code page 932 character that starts at text[i]: 2 for a
 // complete double-byte character, else 1.
 size_t cp932_char_length(const std::string& text, size_t i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-    return lead && i + 1 < text.size() ? 2 : 1;
+    return static_cast<size_t>(text_char_length(text.c_str() + i));
 }
 
 // Converts one character with iconv; false when it has no form.
@@ -107,8 +105,7 @@ std::string escape_bytes(const std::string& bytes) {
 std::string shown_character(const std::string& character) {
 #ifdef _WIN32
     unsigned char c = static_cast<unsigned char>(character[0]);
-    bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-    bool alone = character.size() == 1 && (lead || c == 0x80);
+    bool alone = character.size() == 1 && (text_is_lead_byte(c) || c == 0x80);
     return alone ? escape_bytes(character) : character;
 #else
     // Bytes without a form are escaped by the conversion already.

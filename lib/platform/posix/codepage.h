@@ -15,21 +15,6 @@ constexpr size_t CODEPAGE_PATH_MAX = 4096;
 bool codepage_to_utf8(const char* cp932, char* utf8, size_t size);
 bool codepage_from_utf8(const char* utf8, char* cp932, size_t size);
 
-// True for a lead byte of a code page 932 double-byte character; its trail
-// byte may be 0x5C, which then is no backslash.
-inline bool codepage_is_lead_byte(unsigned char c) {
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
-// Bytes of the character at text: 2 for a lead byte followed by a trail
-// byte (0x40-0x7E, 0x80-0xFC), else 1.
-inline int codepage_char_length(const char* text) {
-    unsigned char trail = static_cast<unsigned char>(text[1]);
-    return codepage_is_lead_byte(static_cast<unsigned char>(text[0])) &&
-                   ((trail >= 0x40 && trail <= 0x7E) || (trail >= 0x80 && trail <= 0xFC))
-               ? 2
-               : 1;
-}
-
 // A path in the operating system's encoding, converted once at the boundary.
 struct CodepagePath {
     char text[CODEPAGE_PATH_MAX];

@@ -3,6 +3,7 @@
 
 #include "codepage.h"
 #include "path_canonical.h"
+#include "platform/cp932_char.h"
 #include "platform/platform.h"
 #include "platform/wildcard.h"
 
@@ -31,7 +32,7 @@ const char* platform_path_find_file_name(const char* path) {
         if ((*at == '/' || *at == '\\') && at[1] != '\0' && at[1] != '/' && at[1] != '\\') {
             name = at + 1;
         }
-        at += codepage_char_length(at);
+        at += cp932_char_length(at);
     }
     return name;
 }
