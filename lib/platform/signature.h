@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "platform/platform.h"
 
@@ -49,6 +50,13 @@ struct SignatureResult {
     std::string reason;
     bool ok() const { return status == SIGNATURE_OK; }
 };
+
+inline SignatureResult signature_failure(SignatureStatus status, std::string reason) {
+    SignatureResult r;
+    r.status = status;
+    r.reason = std::move(reason);
+    return r;
+}
 
 // The cryptography's name as a failure reason starts with it: "OpenSSL",
 // "Windows' cryptography (bcrypt.dll)".

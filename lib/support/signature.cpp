@@ -6,19 +6,12 @@
 
 namespace {
 
-SignatureResult result(SignatureStatus status, std::string reason) {
-    SignatureResult r;
-    r.status = status;
-    r.reason = std::move(reason);
-    return r;
-}
-
 // The parsed public key, taken by the system: a point off the curve is the
 // key's fault, whatever the signature beside it.
 SignatureResult public_key_of(const std::string& pem, P256PublicKey* key) {
     std::string why;
     if (!p256_public_key_from_pem(pem, key, &why)) {
-        return result(SIGNATURE_BAD_KEY, why);
+        return signature_failure(SIGNATURE_BAD_KEY, why);
     }
     return signature_p256_check_point(*key);
 }
@@ -47,12 +40,12 @@ SignatureResult signature_verify_digest(const std::string& public_key_pem,
         return taken;
     }
     if (der_signature.size() > SIGNATURE_FILE_MAX_SIZE) {
-        return result(SIGNATURE_MALFORMED, "larger than 1 KiB: no signature");
+        return signature_failure(SIGNATURE_MALFORMED, "larger than 1 KiB: no signature");
     }
     uint8_t raw[P256_RAW_SIGNATURE_SIZE];
     std::string why;
     if (!ecdsa_signature_from_der(der_signature.data(), der_signature.size(), raw, &why)) {
-        return result(SIGNATURE_MALFORMED, why);
+        return signature_failure(SIGNATURE_MALFORMED, why);
     }
     return signature_p256_verify(key, digest, raw);
 }
@@ -61,8 +54,8 @@ SignatureResult signature_verify_data(const std::string& public_key_pem, const v
                                       size_t size, const std::vector<uint8_t>& der_signature) {
     SignatureDigest digest;
     if (!signature_digest(data, size, &digest)) {
-        return result(SIGNATURE_SYSTEM_FAILED,
-                      std::string(signature_system_name()) + " cannot compute SHA-256");
+        return signature_failure(SIGNATURE_SYSTEM_FAILED,
+                                 std::string(signature_system_name()) + " cannot compute SHA-256");
     }
     return signature_verify_digest(public_key_pem, digest, der_signature);
 }
@@ -74,7 +67,7 @@ SignatureResult signature_sign_digest(const std::string& private_key_pem,
     std::string why;
     if (!p256_private_key_from_pem(private_key_pem, &key, &why)) {
         wipe(&key, sizeof key);
-        return result(SIGNATURE_BAD_KEY, why);
+        return signature_failure(SIGNATURE_BAD_KEY, why);
     }
     uint8_t raw[P256_RAW_SIGNATURE_SIZE];
     SignatureResult made = signature_p256_sign(key, digest, raw);

@@ -27,37 +27,20 @@ struct SignatureHasher {
 
 namespace {
 
-struct PkeyFree {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+// Frees an OpenSSL object with its own free function on leaving.
+template <auto Free>
+struct Freed {
+    template <typename T>
+    void operator()(T* object) const {
+        Free(object);
+    }
 };
-struct PkeyContextFree {
-    void operator()(EVP_PKEY_CTX* context) const { EVP_PKEY_CTX_free(context); }
-};
-struct ParamBuildFree {
-    void operator()(OSSL_PARAM_BLD* build) const { OSSL_PARAM_BLD_free(build); }
-};
-struct ParamFree {
-    void operator()(OSSL_PARAM* params) const { OSSL_PARAM_free(params); }
-};
-struct BignumClearFree {
-    void operator()(BIGNUM* number) const { BN_clear_free(number); }
-};
-struct EcdsaSigFree {
-    void operator()(ECDSA_SIG* signature) const { ECDSA_SIG_free(signature); }
-};
-using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
-using PkeyContext = std::unique_ptr<EVP_PKEY_CTX, PkeyContextFree>;
-using ParamBuild = std::unique_ptr<OSSL_PARAM_BLD, ParamBuildFree>;
-using Params = std::unique_ptr<OSSL_PARAM, ParamFree>;
-using Bignum = std::unique_ptr<BIGNUM, BignumClearFree>;
-using EcdsaSig = std::unique_ptr<ECDSA_SIG, EcdsaSigFree>;
-
-SignatureResult result(SignatureStatus status, std::string reason) {
-    SignatureResult r;
-    r.status = status;
-    r.reason = std::move(reason);
-    return r;
-}
+using Pkey = std::unique_ptr<EVP_PKEY, Freed<EVP_PKEY_free>>;
+using PkeyContext = std::unique_ptr<EVP_PKEY_CTX, Freed<EVP_PKEY_CTX_free>>;
+using ParamBuild = std::unique_ptr<OSSL_PARAM_BLD, Freed<OSSL_PARAM_BLD_free>>;
+using Params = std::unique_ptr<OSSL_PARAM, Freed<OSSL_PARAM_free>>;
+using Bignum = std::unique_ptr<BIGNUM, Freed<BN_clear_free>>;
+using EcdsaSig = std::unique_ptr<ECDSA_SIG, Freed<ECDSA_SIG_free>>;
 
 // A P-256 key of point and, for a key pair, scalar. OpenSSL refuses a point
 // off the curve here.
@@ -157,7 +140,7 @@ bool signature_digest(const void* data, size_t size, SignatureDigest* digest) {
 
 SignatureResult signature_p256_check_point(const P256PublicKey& key) {
     if (!key_of(key, nullptr)) {
-        return result(SIGNATURE_BAD_KEY, "the public point does not lie on P-256");
+        return signature_failure(SIGNATURE_BAD_KEY, "the public point does not lie on P-256");
     }
     return SignatureResult();
 }
@@ -166,19 +149,20 @@ SignatureResult signature_p256_verify(const P256PublicKey& key, const SignatureD
                                       const uint8_t raw[P256_RAW_SIGNATURE_SIZE]) {
     Pkey pkey = key_of(key, nullptr);
     if (!pkey) {
-        return result(SIGNATURE_BAD_KEY, "the public point does not lie on P-256");
+        return signature_failure(SIGNATURE_BAD_KEY, "the public point does not lie on P-256");
     }
     std::vector<unsigned char> der = der_of(raw);
     PkeyContext context(EVP_PKEY_CTX_new(pkey.get(), nullptr));
     if (der.empty() || !context || EVP_PKEY_verify_init(context.get()) != 1 ||
         EVP_PKEY_CTX_set_signature_md(context.get(), EVP_sha256()) != 1) {
-        return result(SIGNATURE_SYSTEM_FAILED, "OpenSSL cannot check ECDSA signatures");
+        return signature_failure(SIGNATURE_SYSTEM_FAILED, "OpenSSL cannot check ECDSA signatures");
     }
     int verified =
         EVP_PKEY_verify(context.get(), der.data(), der.size(), digest.bytes, SIGNATURE_DIGEST_SIZE);
     if (verified != 1) {
-        return result(SIGNATURE_MISMATCH, "the signature does not match: the file was changed "
-                                          "after signing, or another key signed it");
+        return signature_failure(SIGNATURE_MISMATCH,
+                                 "the signature does not match: the file was changed "
+                                 "after signing, or another key signed it");
     }
     return SignatureResult();
 }
@@ -187,20 +171,20 @@ SignatureResult signature_p256_sign(const P256PrivateKey& key, const SignatureDi
                                     uint8_t raw[P256_RAW_SIGNATURE_SIZE]) {
     Pkey pkey = key_of(key.public_key, key.scalar);
     if (!pkey) {
-        return result(SIGNATURE_BAD_KEY, "OpenSSL does not take the private key");
+        return signature_failure(SIGNATURE_BAD_KEY, "OpenSSL does not take the private key");
     }
     PkeyContext context(EVP_PKEY_CTX_new(pkey.get(), nullptr));
     size_t length = 0;
     if (!context || EVP_PKEY_sign_init(context.get()) != 1 ||
         EVP_PKEY_CTX_set_signature_md(context.get(), EVP_sha256()) != 1 ||
         EVP_PKEY_sign(context.get(), nullptr, &length, digest.bytes, SIGNATURE_DIGEST_SIZE) != 1) {
-        return result(SIGNATURE_SYSTEM_FAILED, "OpenSSL cannot make ECDSA signatures");
+        return signature_failure(SIGNATURE_SYSTEM_FAILED, "OpenSSL cannot make ECDSA signatures");
     }
     std::vector<unsigned char> der(length);
     if (EVP_PKEY_sign(context.get(), der.data(), &length, digest.bytes, SIGNATURE_DIGEST_SIZE) !=
             1 ||
         !raw_of(der.data(), length, raw)) {
-        return result(SIGNATURE_SYSTEM_FAILED, "OpenSSL could not sign");
+        return signature_failure(SIGNATURE_SYSTEM_FAILED, "OpenSSL could not sign");
     }
     return SignatureResult();
 }
@@ -208,7 +192,7 @@ SignatureResult signature_p256_sign(const P256PrivateKey& key, const SignatureDi
 SignatureResult signature_p256_generate(P256PrivateKey* key) {
     Pkey pkey(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
     if (!pkey) {
-        return result(SIGNATURE_SYSTEM_FAILED, "OpenSSL cannot make P-256 keys");
+        return signature_failure(SIGNATURE_SYSTEM_FAILED, "OpenSSL cannot make P-256 keys");
     }
     size_t point_size = 0;
     BIGNUM* scalar = nullptr;
@@ -221,7 +205,7 @@ SignatureResult signature_p256_generate(P256PrivateKey* key) {
     BN_clear_free(scalar);
     if (!exported) {
         OPENSSL_cleanse(key->scalar, sizeof key->scalar);
-        return result(SIGNATURE_SYSTEM_FAILED, "OpenSSL does not give out the new key");
+        return signature_failure(SIGNATURE_SYSTEM_FAILED, "OpenSSL does not give out the new key");
     }
     return SignatureResult();
 }

@@ -78,13 +78,6 @@ const Bcrypt& bcrypt() {
     return loaded;
 }
 
-SignatureResult result(SignatureStatus status, std::string reason) {
-    SignatureResult r;
-    r.status = status;
-    r.reason = std::move(reason);
-    return r;
-}
-
 std::string status_text(NTSTATUS status) {
     char text[16];
     wsprintfA(text, "0x%08lX", static_cast<unsigned long>(status));
@@ -92,8 +85,9 @@ std::string status_text(NTSTATUS status) {
 }
 
 SignatureResult unavailable(const char* what, NTSTATUS status) {
-    return result(SIGNATURE_SYSTEM_FAILED, std::string("Windows' cryptography (bcrypt.dll) ") +
-                                               what + " (status " + status_text(status) + ")");
+    return signature_failure(SIGNATURE_SYSTEM_FAILED,
+                             std::string("Windows' cryptography (bcrypt.dll) ") + what +
+                                 " (status " + status_text(status) + ")");
 }
 
 // An algorithm provider and a key, closed on leaving.
@@ -140,8 +134,9 @@ SignatureResult import_public_key(const P256PublicKey& parsed, EcdsaKey* key) {
     status = bcrypt().import_key_pair(key->algorithm, nullptr, BCRYPT_ECCPUBLIC_BLOB, &key->key,
                                       blob.data(), static_cast<ULONG>(blob.size()), 0);
     if (status != STATUS_OK) {
-        return result(SIGNATURE_BAD_KEY, "the public point does not lie on P-256 (status " +
-                                             status_text(status) + ")");
+        return signature_failure(SIGNATURE_BAD_KEY,
+                                 "the public point does not lie on P-256 (status " +
+                                     status_text(status) + ")");
     }
     return SignatureResult();
 }
@@ -239,8 +234,9 @@ SignatureResult signature_p256_verify(const P256PublicKey& key, const SignatureD
     if (status == STATUS_SIGNATURE_INVALID || status == static_cast<NTSTATUS>(0xC000000DL)) {
         // STATUS_INVALID_SIGNATURE, or STATUS_INVALID_PARAMETER for an r or
         // s beyond the group order.
-        return result(SIGNATURE_MISMATCH, "the signature does not match: the file was changed "
-                                          "after signing, or another key signed it");
+        return signature_failure(SIGNATURE_MISMATCH,
+                                 "the signature does not match: the file was changed "
+                                 "after signing, or another key signed it");
     }
     return unavailable("cannot check the signature", status);
 }
@@ -259,8 +255,9 @@ SignatureResult signature_p256_sign(const P256PrivateKey& key, const SignatureDi
                                  blob.data(), static_cast<ULONG>(blob.size()), 0);
     SecureZeroMemory(blob.data(), blob.size());
     if (status != STATUS_OK) {
-        return result(SIGNATURE_BAD_KEY,
-                      "the private key is no P-256 key pair (status " + status_text(status) + ")");
+        return signature_failure(SIGNATURE_BAD_KEY,
+                                 "the private key is no P-256 key pair (status " +
+                                     status_text(status) + ")");
     }
     // A fixed buffer: some versions of CNG (Wine's) answer a size query for
     // P-256 with 32 instead of 64.
