@@ -51,6 +51,7 @@ struct SignatureResult {
     bool ok() const { return status == SIGNATURE_OK; }
 };
 
+// A result that is not SIGNATURE_OK, with its reason in words.
 inline SignatureResult signature_failure(SignatureStatus status, std::string reason) {
     SignatureResult r;
     r.status = status;
