@@ -134,7 +134,7 @@ check_layers() {
         apps) message="tools/ and updater/ include each other" ;;
         reach) message="a test reaches into tools/ or updater/ by a path" ;;
         esac
-        if grep -P "^$rule\t" <<<"$findings" | cut -f2- | grep .; then
+        if grep "^$rule"$'\t' <<<"$findings" | cut -f2- | grep .; then
             note_failure "$message"
             bad=1
         fi
