@@ -1,10 +1,11 @@
 #include <cctype>
 
-#include "console_text.h"
+#include "cli/console_text.h"
 #include "platform/signature.h"
-#include "signing.h"
-#include "terminal_view.h"
-#include "tool_support.h"
+#include "cli/keys.h"
+#include "cli/terminal_view.h"
+#include "cli/arguments.h"
+#include "cli/message_capture.h"
 #include "update_paths.h"
 #include "update_texts.h"
 

@@ -6,7 +6,7 @@
 #include <unordered_map>
 
 #include "fs/filesystem.h"
-#include "progress.h"
+#include "cli/progress.h"
 
 namespace {
 

@@ -1,40 +1,14 @@
-#include "builder_run.h"
+#include "cli/builder_run.h"
 
 #include "archive/archive_builder.h"
 #include "archive/archive_fs.h"
-#include "console_text.h"
+#include "cli/console_text.h"
+#include "cli/figures.h"
+#include "cli/message_capture.h"
+#include "cli/progress.h"
 #include "platform/platform.h"
-#include "progress.h"
 #include "stream/stream.h"
 #include "stream/work_file.h"
-#include "tool_support.h"
-
-namespace {
-
-struct ProgressContext {
-    ArchiveBuilder* builder;
-    ProgressBar* bar;
-    uint64_t bytes_done;
-    uint64_t bytes_total;
-};
-
-int on_file_written(void* context, uint32_t index, uint32_t total) {
-    auto* progress = static_cast<ProgressContext*>(context);
-    if (index == 0) {
-        progress->bytes_total = 0;
-        for (const BuilderFile* file : progress->builder->files) {
-            progress->bytes_total += file->size;
-        }
-        progress->bar->set_totals(total, progress->bytes_total);
-    }
-    if (index < progress->builder->files.size()) {
-        progress->bytes_done += progress->builder->files[index]->size;
-    }
-    progress->bar->advance(index + 1, progress->bytes_done);
-    return 1;
-}
-
-} // namespace
 
 int run_builder(Console& console, const Arguments& args, const std::string& output_display,
                 const std::string& output_path, FileSystemPtr first, FileSystemPtr second,
@@ -67,9 +41,9 @@ int run_builder(Console& console, const Arguments& args, const std::string& outp
     }
 
     ProgressBar bar(console, label, 0, 0);
-    ProgressContext progress{&builder, &bar, 0, 0};
+    BuilderProgress progress(builder, bar);
     // The builder writes its own log only without a callback.
-    ProgressCallback callback = verbose ? nullptr : on_file_written;
+    ProgressCallback callback = verbose ? nullptr : BuilderProgress::on_file_written;
     MessageCapture capture;
     bool ok = builder.pack_into(output, first.get(), second.get(), &progress, callback);
     stream_close(output);

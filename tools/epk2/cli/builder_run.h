@@ -4,8 +4,9 @@
 
 #include <string>
 
-#include "cli.h"
-#include "tool_support.h"
+#include "cli/archive_open.h"
+#include "cli/arguments.h"
+#include "cli/console.h"
 
 // The sources are closed before the new archive moves into place: on
 // Windows an open source could not be replaced by it.

@@ -1,48 +1,16 @@
-#include "cli.h"
+#include "cli/command.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "tool_support.h"
-
-bool Arguments::has(const std::string& name) const {
-    return std::any_of(options.begin(), options.end(),
-                       [&](const auto& option) { return option.first == name; });
-}
-
-std::string Arguments::value(const std::string& name, const std::string& fallback) const {
-    for (auto it = options.rbegin(); it != options.rend(); ++it) {
-        if (it->first == name) {
-            return it->second;
-        }
-    }
-    return fallback;
-}
-
 namespace {
 
-const char* const TOOL_HELP =
-    "epk2 - make, inspect and update EPK2 game-data archives\n"
-    "\n"
-    "Usage: epk2 COMMAND [OPTIONS] ARGUMENTS...\n"
-    "       epk2 COMMAND --help     (what a command does, with examples)\n"
-    "\n"
-    "Commands:\n";
-
-const char* const TOOL_HELP_TAIL =
-    "\n"
-    "Exit status: 0 success; 1 an archive is damaged (or an update was refused);\n"
-    "2 a usage or input/output error.\n"
-    "\n"
-    "Names inside archives are Shift_JIS (code page 932); on Linux they are shown\n"
-    "and given in UTF-8 and converted on the way.\n";
-
-void print_tool_help(FILE* out) {
-    std::fputs(TOOL_HELP, out);
-    for (const CommandSpec& command : epk2_commands()) {
+void print_tool_help(const ToolDefinition& tool, FILE* out) {
+    std::fputs(tool.help_head, out);
+    for (const Command& command : tool.commands) {
         std::fprintf(out, "  %-8s %s\n", command.name, command.summary);
     }
-    std::fputs(TOOL_HELP_TAIL, out);
+    std::fputs(tool.help_tail, out);
 }
 
 bool contains(const std::vector<std::string>& list, const std::string& word) {
@@ -51,8 +19,9 @@ bool contains(const std::vector<std::string>& list, const std::string& word) {
 
 // Splits the words after the command name; false (with a message) on an
 // unknown option or a missing value. "--" ends the options.
-bool parse_arguments(const CommandSpec& command, int argc, char** argv, Arguments& args,
+bool parse_arguments(const Command& command, int argc, char** argv, Arguments& args,
                      Console& console) {
+    const CommandDefinition& definition = command.definition;
     bool options_done = false;
     for (int i = 0; i < argc; ++i) {
         std::string word = argv[i];
@@ -74,9 +43,9 @@ bool parse_arguments(const CommandSpec& command, int argc, char** argv, Argument
         }
         if (name == "-h" || name == "--help") {
             args.options.emplace_back("--help", "");
-        } else if (contains(command.flags, name) && !inline_value) {
+        } else if (contains(definition.flags, name) && !inline_value) {
             args.options.emplace_back(name, "");
-        } else if (contains(command.valued, name)) {
+        } else if (contains(definition.valued, name)) {
             if (!inline_value) {
                 if (i + 1 >= argc) {
                     print_error(console,
@@ -95,31 +64,52 @@ bool parse_arguments(const CommandSpec& command, int argc, char** argv, Argument
     return true;
 }
 
+// False (with the command's own words) when the command line lacks what the
+// command needs.
+bool has_needs(const Command& command, const Arguments& args, Console& console) {
+    const ArgumentNeeds& needs = command.definition.needs;
+    auto refuse = [&](const char* give) {
+        print_error(console, std::string(command.name) + ": give " + give + " (see epk2 " +
+                                 command.name + " --help)");
+        return false;
+    };
+    const bool option_missing =
+        needs.option && !args.has(needs.option) && !(needs.unless && args.has(needs.unless));
+    if (option_missing && needs.give_option) {
+        return refuse(needs.give_option);
+    }
+    const size_t count = args.positional.size();
+    if (count < needs.least || count > needs.most || option_missing) {
+        return refuse(needs.give);
+    }
+    return true;
+}
+
 } // namespace
 
-int epk2_main(int argc, char** argv, Console& console) {
+int cli_run(const ToolDefinition& tool, int argc, char** argv, Console& console) {
     if (argc < 2) {
-        print_tool_help(console.err);
+        print_tool_help(tool, console.err);
         return EXIT_USAGE;
     }
     std::string name = argv[1];
     if (name == "-h" || name == "--help" || name == "help") {
         if (name == "help" && argc > 2) {
-            for (const CommandSpec& command : epk2_commands()) {
+            for (const Command& command : tool.commands) {
                 if (argv[2] == std::string(command.name)) {
-                    std::fputs(command.usage, console.out);
+                    std::fputs(command.definition.help, console.out);
                     return EXIT_OK;
                 }
             }
         }
-        print_tool_help(console.out);
+        print_tool_help(tool, console.out);
         return EXIT_OK;
     }
     if (name == "--version") {
-        std::fputs("epk2 1.0\n", console.out);
+        std::fputs(tool.version, console.out);
         return EXIT_OK;
     }
-    for (const CommandSpec& command : epk2_commands()) {
+    for (const Command& command : tool.commands) {
         if (name != command.name) {
             continue;
         }
@@ -128,10 +118,13 @@ int epk2_main(int argc, char** argv, Console& console) {
             return EXIT_USAGE;
         }
         if (args.has("--help")) {
-            std::fputs(command.usage, console.out);
+            std::fputs(command.definition.help, console.out);
             return EXIT_OK;
         }
-        return command.run(args, console);
+        if (!has_needs(command, args, console)) {
+            return EXIT_USAGE;
+        }
+        return command.definition.run(args, console);
     }
     print_error(console, "unknown command '" + name + "' (see epk2 --help)");
     return EXIT_USAGE;

@@ -1,54 +1,55 @@
-// The epk2 command line: commands, their options and their exit statuses.
+// What a command declares about itself, and the one place that reads a
+// command line against it: unknown options, missing values and the number
+// of arguments are refused here, before any command runs.
 #pragma once
 
-#include <cstdio>
+#include <cstddef>
+#include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
-// Exit statuses shared by every command.
-constexpr int EXIT_OK = 0;
-constexpr int EXIT_DAMAGED = 1; // an archive is damaged, or the update was refused
-constexpr int EXIT_USAGE = 2;   // bad command line, or an input/output error
+#include "cli/arguments.h"
+#include "cli/console.h"
 
-// Where a command writes. Tests hand in temporary files; main() the
-// standard streams.
-struct Console {
-    FILE* out;
-    FILE* err;
-    bool err_is_terminal; // progress bars only on a terminal
+// What a command cannot run without. A command line that lacks it is told
+// "NAME: give ... (see epk2 NAME --help)" with the words below.
+struct ArgumentNeeds {
+    size_t least = 0;         // positional arguments, at least
+    size_t most = SIZE_MAX;   // and at most
+    const char* give = "";    // what a wrong count (or a missing option) is told
+    const char* option = nullptr;    // an option that must be given, or null
+    const char* unless = nullptr;    // a flag that makes the option unnecessary
+    const char* give_option = nullptr; // the missing option's own words, told
+                                       // before the count is looked at; null:
+                                       // it is told with the count's words
 };
 
-// Parsed words of one command: positional arguments and options.
-struct Arguments {
-    std::vector<std::string> positional;
-    std::vector<std::pair<std::string, std::string>> options; // name (with dashes), value
-    bool has(const std::string& name) const;
-    std::string value(const std::string& name, const std::string& fallback = "") const;
-};
-
-struct CommandSpec {
-    const char* name;
-    const char* summary;
-    const char* usage;               // text shown by "epk2 NAME --help"
+// A command as its own file defines it.
+struct CommandDefinition {
+    const char* help;                // text shown by "epk2 NAME --help"
     std::vector<std::string> flags;  // options without a value
     std::vector<std::string> valued; // options that take a value
+    ArgumentNeeds needs;
     int (*run)(const Arguments& args, Console& console);
 };
 
-const std::vector<CommandSpec>& epk2_commands();
+// One row of the tool's table of commands.
+struct Command {
+    const char* name;
+    const char* summary; // one line of "epk2 --help"
+    const CommandDefinition& definition;
+};
 
-// Runs the tool with argv (command-line text in the terminal's encoding).
-int epk2_main(int argc, char** argv, Console& console);
+// The tool as "epk2 --help" shows it: the commands, in the order listed,
+// between a head and a tail of text.
+struct ToolDefinition {
+    const char* help_head;
+    const char* help_tail;
+    const char* version; // "epk2 --version"
+    std::span<const Command> commands;
+};
 
-// Command entry points.
-int command_list(const Arguments& args, Console& console);
-int command_extract(const Arguments& args, Console& console);
-int command_cat(const Arguments& args, Console& console);
-int command_verify(const Arguments& args, Console& console);
-int command_info(const Arguments& args, Console& console);
-int command_pack(const Arguments& args, Console& console);
-int command_merge(const Arguments& args, Console& console);
-int command_diff(const Arguments& args, Console& console);
-int command_update(const Arguments& args, Console& console);
-int command_keygen(const Arguments& args, Console& console);
-int command_sign(const Arguments& args, Console& console);
+// Runs the command named by argv[1] (command-line text in the terminal's
+// encoding) and gives its exit status.
+int cli_run(const ToolDefinition& tool, int argc, char** argv, Console& console);

@@ -1,8 +1,8 @@
-#include "entry_reader.h"
+#include "cli/entry_reader.h"
 
 #include <vector>
 
-#include "tool_support.h"
+#include "cli/message_capture.h"
 
 EntryReadResult read_entry(FileSystem* fs, const ArchiveEntryInfo& info, const EntrySink& sink) {
     MessageCapture quiet; // a missing archive file is reported by the caller

@@ -4,7 +4,8 @@
 
 #include <string>
 
-#include "cli.h"
+#include "cli/arguments.h"
+#include "cli/console.h"
 
 struct FileSystem;
 

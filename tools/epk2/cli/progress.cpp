@@ -1,8 +1,9 @@
-#include "progress.h"
+#include "cli/progress.h"
 
 #include <cstdio>
 
-#include "tool_support.h"
+#include "archive/archive_builder.h"
+#include "cli/figures.h"
 
 namespace {
 constexpr int BAR_WIDTH = 24;
@@ -50,6 +51,11 @@ void ProgressBar::advance(uint64_t files_done, uint64_t bytes_done) {
     }
 }
 
+void ProgressBar::count(uint64_t done, uint64_t total) {
+    files_total_ = total;
+    advance(done, 0);
+}
+
 void ProgressBar::finish() {
     if (enabled_) {
         draw(true);
@@ -88,4 +94,21 @@ void ProgressBar::draw(bool final_draw) {
         format_duration(final_draw ? elapsed : (bytes_total_ ? left : files_left)).c_str());
     std::fflush(console_.err);
     drawn_ = true;
+}
+
+int BuilderProgress::on_file_written(void* context, uint32_t index, uint32_t total) {
+    auto* progress = static_cast<BuilderProgress*>(context);
+    const std::vector<BuilderFile*>& files = progress->builder_.files;
+    if (index == 0) {
+        uint64_t bytes_total = 0;
+        for (const BuilderFile* file : files) {
+            bytes_total += file->size;
+        }
+        progress->bar_.set_totals(total, bytes_total);
+    }
+    if (index < files.size()) {
+        progress->bytes_done_ += files[index]->size;
+    }
+    progress->bar_.advance(index + 1, progress->bytes_done_);
+    return 1;
 }

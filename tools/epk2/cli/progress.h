@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <string>
 
-#include "cli.h"
+#include "cli/console.h"
+
+struct ArchiveBuilder;
 
 class ProgressBar {
   public:
@@ -18,6 +20,9 @@ class ProgressBar {
     void set_totals(uint64_t files_total, uint64_t bytes_total);
     // Called after each file; redraws at most ten times a second.
     void advance(uint64_t files_done, uint64_t bytes_done);
+    // For work that counts items alone (an update's files, a patch's
+    // steps): done of total, no byte figures.
+    void count(uint64_t done, uint64_t total);
     // Draws the final state and ends the line.
     void finish();
 
@@ -31,4 +36,19 @@ class ProgressBar {
     uint64_t files_total_, bytes_total_;
     uint64_t files_done_ = 0, bytes_done_ = 0;
     std::chrono::steady_clock::time_point start_, last_draw_;
+};
+
+// The archive builder's progress on a bar: files and their bytes, taken from
+// the builder's own list of files. Hand on_file_written to pack_into with
+// this adapter as its context.
+class BuilderProgress {
+  public:
+    BuilderProgress(const ArchiveBuilder& builder, ProgressBar& bar)
+        : builder_(builder), bar_(bar) {}
+    static int on_file_written(void* context, uint32_t index, uint32_t total);
+
+  private:
+    const ArchiveBuilder& builder_;
+    ProgressBar& bar_;
+    uint64_t bytes_done_ = 0;
 };

@@ -1,8 +1,7 @@
-#include "terminal_view.h"
+#include "cli/terminal_view.h"
 
-#include "console_text.h"
+#include "cli/console_text.h"
 #include "platform/platform.h"
-#include "tool_support.h"
 
 TerminalView::TerminalView(Console& console, std::string install_folder, std::string patch_archive)
     : console_(console), install_folder_(std::move(install_folder)),

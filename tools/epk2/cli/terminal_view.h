@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "cli.h"
-#include "progress.h"
+#include "cli/console.h"
+#include "cli/progress.h"
 #include "update_logic.h"
 
 class TerminalView : public UpdaterView {

@@ -1,4 +1,4 @@
-#include "wide_console.h"
+#include "cli/wide_console.h"
 
 #include "support/text.h"
 

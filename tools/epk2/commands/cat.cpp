@@ -1,12 +1,19 @@
-#include "console_text.h"
-#include "entry_reader.h"
-#include "tool_support.h"
+#include "cli/archive_open.h"
+#include "cli/console_text.h"
+#include "cli/entry_reader.h"
+#include "commands/commands.h"
+
+namespace {
+
+const char* const HELP =
+    "Usage: epk2 cat ARCHIVE PATH\n"
+    "\n"
+    "Writes the content of the file PATH (for example info.txt or /data/a.txt)\n"
+    "to standard output, descrambled and inflated.\n"
+    "\n"
+    "Example: epk2 cat Patch.dat info.txt\n";
 
 int command_cat(const Arguments& args, Console& console) {
-    if (args.positional.size() != 2) {
-        print_error(console, "cat: give ARCHIVE and PATH (see epk2 cat --help)");
-        return EXIT_USAGE;
-    }
     std::string archive_path;
     std::string entry_path;
     if (!argument_to_library(console, args.positional[0], archive_path) ||
@@ -43,3 +50,13 @@ int command_cat(const Arguments& args, Console& console) {
     }
     return EXIT_OK;
 }
+
+} // namespace
+
+const CommandDefinition CAT_COMMAND = {
+    .help = HELP,
+    .flags = {},
+    .valued = {},
+    .needs = {.least = 2, .most = 2, .give = "ARCHIVE and PATH"},
+    .run = command_cat,
+};

@@ -1,16 +1,45 @@
 #include <set>
 
-#include "console_text.h"
-#include "entry_reader.h"
+#include "cli/archive_open.h"
+#include "cli/console_text.h"
+#include "cli/entry_reader.h"
+#include "cli/figures.h"
+#include "cli/paths.h"
+#include "cli/progress.h"
+#include "commands/commands.h"
 #include "platform/platform.h"
 #include "platform/wildcard.h"
-#include "progress.h"
 #include "stream/stream.h"
+#include "stream/stream_ptr.h"
 #include "stream/work_file.h"
 #include "support/safe_names.h"
-#include "tool_support.h"
 
 namespace {
+
+const char* const HELP =
+    "Usage: epk2 extract ARCHIVE [-C DIR] [PATTERN...]\n"
+    "\n"
+    "Writes every file of the archive below DIR (default: the current folder),\n"
+    "creating folders as needed. With PATTERNs, only the files whose full path\n"
+    "(\"/data/a.txt\") matches one of them: * matches any run of characters,\n"
+    "\"/\" included, ? one character, letters match in either case.\n"
+    "\n"
+    "Entries whose names could escape DIR (\"..\", \".\", backslashes, colons,\n"
+    "device names such as CON or NUL) are refused by name and the rest is\n"
+    "extracted; the exit status is then 1. An entry whose stored name is empty\n"
+    "(some writers of the format leave it so) has no name to give a file: it is\n"
+    "skipped with a note, which alone does not change the exit status.\n"
+    "\n"
+    "Below DIR no link is followed: each folder is opened from the one above it,\n"
+    "and a link found where a folder belongs (even one put there by someone else\n"
+    "while extract runs) is named and nothing is written through it. A link or\n"
+    "file at a file's own place is replaced, never written through. DIR itself\n"
+    "may be a link: it is the folder you chose.\n"
+    "\n"
+    "  -C DIR   the folder to extract into (created if missing)\n"
+    "\n"
+    "Examples: epk2 extract Patch.dat -C patch\n"
+    "          epk2 extract Tessavane.dat -C out '/_extract/*' '*.txt'\n";
 
 // Archive paths start with "/"; a pattern given without one means the same
 // ("data/*.txt" is "/data/*.txt"), one starting with a wildcard already
@@ -160,13 +189,7 @@ struct ExtractCounts {
     size_t failed = 0;
 };
 
-} // namespace
-
 int command_extract(const Arguments& args, Console& console) {
-    if (args.positional.empty()) {
-        print_error(console, "extract: give an ARCHIVE (see epk2 extract --help)");
-        return EXIT_USAGE;
-    }
     std::string archive_path;
     std::string root = ".";
     if (!argument_to_library(console, args.positional[0], archive_path) ||
@@ -306,3 +329,13 @@ int command_extract(const Arguments& args, Console& console) {
     }
     return counts.refused || counts.damaged ? EXIT_DAMAGED : EXIT_OK;
 }
+
+} // namespace
+
+const CommandDefinition EXTRACT_COMMAND = {
+    .help = HELP,
+    .flags = {},
+    .valued = {"-C"},
+    .needs = {.least = 1, .give = "an ARCHIVE"},
+    .run = command_extract,
+};

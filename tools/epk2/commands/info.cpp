@@ -1,10 +1,22 @@
 #include "archive/archive_fs.h"
-#include "console_text.h"
+#include "cli/archive_open.h"
+#include "cli/console_text.h"
+#include "cli/message_capture.h"
+#include "commands/commands.h"
 #include "platform/platform.h"
-#include "tool_support.h"
 #include "version_info.h"
 
 namespace {
+
+const char* const HELP =
+    "Usage: epk2 info ARCHIVE\n"
+    "\n"
+    "Shows the archive's size, table end, directory and file counts, and the\n"
+    "identifer, version and attribute of its info.txt. The root directory is\n"
+    "not counted, as list and pack do not count it.\n"
+    "\n"
+    "Example: epk2 info Patch.dat\n";
+
 uint64_t file_size(const std::string& path) {
     PlatformFile file =
         platform_file_open(path.c_str(), PLATFORM_ACCESS_READ, PLATFORM_OPEN_EXISTING);
@@ -16,11 +28,10 @@ uint64_t file_size(const std::string& path) {
     }
     return (uint64_t(high) << 32) | low;
 }
-} // namespace
 
 int command_info(const Arguments& args, Console& console) {
     int status = EXIT_OK;
-    FileSystemPtr fs = open_sole_archive(args, console, "info", status);
+    FileSystemPtr fs = open_first_archive(args, console, status);
     if (!fs) {
         return status;
     }
@@ -51,3 +62,13 @@ int command_info(const Arguments& args, Console& console) {
                  to_console(info.attribute).c_str());
     return EXIT_OK;
 }
+
+} // namespace
+
+const CommandDefinition INFO_COMMAND = {
+    .help = HELP,
+    .flags = {},
+    .valued = {},
+    .needs = {.least = 1, .most = 1, .give = "exactly one ARCHIVE"},
+    .run = command_info,
+};

@@ -1,10 +1,27 @@
 #include <cinttypes>
 
 #include "archive/archive_fs.h"
-#include "console_text.h"
-#include "tool_support.h"
+#include "cli/archive_open.h"
+#include "cli/console_text.h"
+#include "cli/figures.h"
+#include "commands/commands.h"
 
 namespace {
+
+const char* const HELP =
+    "Usage: epk2 list [--json] ARCHIVE\n"
+    "\n"
+    "Lists every entry in archive order (each directory before its contents):\n"
+    "size, stored size, scrambling key, whether it is compressed, and the path;\n"
+    "the last line counts files and directories (the root not counted).\n"
+    "Control characters in a name are shown escaped (\\n, \\r, \\t, \\xNN),\n"
+    "here and wherever a command names an entry; an empty name shows as \"\"\n"
+    "(--json gives the path as it is, \"/data/\" for such a file in /data).\n"
+    "\n"
+    "  --json   one JSON array of objects {path, type, size, stored_size, key,\n"
+    "           compressed} for scripts (paths in UTF-8)\n"
+    "\n"
+    "Example: epk2 list Tessavane.dat\n";
 
 void print_table(Console& console, FileSystem* fs, const std::vector<ListedEntry>& entries) {
     std::fprintf(console.out, "%10s %10s %3s %4s  %s\n", "size", "stored", "key", "comp", "path");
@@ -54,11 +71,9 @@ void print_json(Console& console, FileSystem* fs, const std::vector<ListedEntry>
     std::fputs(first ? "]\n" : "\n]\n", console.out);
 }
 
-} // namespace
-
 int command_list(const Arguments& args, Console& console) {
     int status = EXIT_OK;
-    FileSystemPtr fs = open_sole_archive(args, console, "list", status);
+    FileSystemPtr fs = open_first_archive(args, console, status);
     if (!fs) {
         return status;
     }
@@ -70,3 +85,13 @@ int command_list(const Arguments& args, Console& console) {
     }
     return std::ferror(console.out) ? EXIT_USAGE : EXIT_OK;
 }
+
+} // namespace
+
+const CommandDefinition LIST_COMMAND = {
+    .help = HELP,
+    .flags = {"--json"},
+    .valued = {},
+    .needs = {.least = 1, .most = 1, .give = "exactly one ARCHIVE"},
+    .run = command_list,
+};

@@ -1,17 +1,51 @@
 #include <cstring>
 
 #include "archive/archive_builder.h"
-#include "builder_run.h"
-#include "console_text.h"
+#include "cli/builder_run.h"
+#include "cli/console_text.h"
+#include "cli/figures.h"
+#include "cli/paths.h"
+#include "commands/commands.h"
 #include "fs/filesystem.h"
 #include "loose_names.h"
 #include "platform/platform.h"
 #include "sorted_folder.h"
 #include "support/safe_names.h"
 #include "support/text.h"
-#include "tool_support.h"
 
 namespace {
+
+const char* const HELP =
+    "Usage: epk2 pack FOLDER -o ARCHIVE [--verbose] [--recompress] [--strict]\n"
+    "\n"
+    "Packs every file and folder below FOLDER into ARCHIVE. Within each folder\n"
+    "names are taken in byte order, so the same folder always gives the same\n"
+    "archive. Files are deflated unless FOLDER/_config.txt lists them under a\n"
+    "[NoCompression] line (one wildcard pattern per line, matched against the\n"
+    "full path such as /bgm/title.ogg; \"*.ogg\" matches in every folder).\n"
+    "Blank lines are skipped. A _config.txt over 1 MiB or with more than\n"
+    "65,536 patterns fails the pack.\n"
+    "Entries whose path contains \".svn\" are left out.\n"
+    "\n"
+    "The archive is written beside ARCHIVE and moved into place when complete;\n"
+    "on failure nothing is left at ARCHIVE.\n"
+    "\n"
+    "  -o ARCHIVE     the archive to write (replaced if it exists)\n"
+    "  --verbose      print the builder's log: each file's offset and sizes\n"
+    "  --recompress   deflate everything anew (no effect when packing a folder)\n"
+    "  --skip-unrepresentable\n"
+    "                 leave out files whose names have no Shift_JIS (code page 932)\n"
+    "                 form, with a warning each, instead of refusing to pack\n"
+    "  --strict       fail (status 1), writing nothing, when a name would not come\n"
+    "                 out again; without it each such name is only warned about\n"
+    "\n"
+    "A name that epk2 extract and the updater refuse to write (a control\n"
+    "character such as ESC, a backslash, a colon, a Windows device name such as\n"
+    "NUL, a name ending in a dot or a blank) goes into the archive but never\n"
+    "out of it, and so does a file below /_extract under one of the updater's\n"
+    "own names (Tessavane.dat, Tessavane.tmp, ...). Each is named with a warning.\n"
+    "\n"
+    "Example: epk2 pack data -o Tessavane.dat --strict\n";
 
 // A name the archive can hold but that its readers will not write out.
 struct RefusedName {
@@ -47,13 +81,7 @@ int check_name(void* context, FileSystem*, DirEntry* entry) {
     return 1;
 }
 
-} // namespace
-
 int command_pack(const Arguments& args, Console& console) {
-    if (args.positional.size() != 1 || !args.has("-o")) {
-        print_error(console, "pack: give FOLDER and -o ARCHIVE (see epk2 pack --help)");
-        return EXIT_USAGE;
-    }
     std::string folder;
     std::string output;
     if (!argument_to_library(console, args.positional[0], folder) ||
@@ -116,3 +144,13 @@ int command_pack(const Arguments& args, Console& console) {
     }
     return run_builder(console, args, args.value("-o"), output, std::move(source), nullptr, "pack");
 }
+
+} // namespace
+
+const CommandDefinition PACK_COMMAND = {
+    .help = HELP,
+    .flags = {"--verbose", "--recompress", "--skip-unrepresentable", "--strict"},
+    .valued = {"-o"},
+    .needs = {.least = 1, .most = 1, .give = "FOLDER and -o ARCHIVE", .option = "-o"},
+    .run = command_pack,
+};

@@ -1,150 +1,44 @@
 #include <cstring>
 
-#include "console_text.h"
-#include "patch_signature.h"
+#include "cli/archive_open.h"
+#include "cli/console.h"
+#include "cli/console_text.h"
+#include "cli/keys.h"
+#include "commands/commands.h"
 #include "platform/key_encoding.h"
 #include "platform/platform.h"
 #include "platform/signature.h"
-#include "signing.h"
 #include "stream/work_file.h"
-#include "tool_support.h"
+#include "patch_signature.h"
 
 namespace {
 
-// A new file made for keygen, removed again unless the command completes.
-class NewFile {
-  public:
-    ~NewFile() {
-        if (file_ != PLATFORM_INVALID_FILE) {
-            platform_interrupt_cleanup_remove(slot_);
-            platform_file_discard(file_, path_.c_str());
-        }
-    }
-    bool create(const std::string& path, bool private_key) {
-        path_ = path;
-        file_ = private_key ? signature_key_file_create(path.c_str())
-                            : platform_file_create_new(path.c_str());
-        if (file_ != PLATFORM_INVALID_FILE) {
-            slot_ = platform_interrupt_cleanup_add(file_, path.c_str());
-        }
-        return file_ != PLATFORM_INVALID_FILE;
-    }
-    bool write(const std::string& text) {
-        uint32_t size = static_cast<uint32_t>(text.size());
-        return platform_file_write_at(file_, 0, text.data(), size) == size &&
-               platform_file_sync(file_);
-    }
-    // Keeps the file.
-    void keep() {
-        platform_interrupt_cleanup_remove(slot_);
-        platform_file_close(file_);
-        file_ = PLATFORM_INVALID_FILE;
-    }
-
-  private:
-    std::string path_;
-    PlatformFile file_ = PLATFORM_INVALID_FILE;
-    int slot_ = -1;
-};
-
-// A name is taken by anything under it, a dangling link included.
-bool name_taken(const std::string& path) {
-    return platform_file_exists(path.c_str()) || platform_path_is_link(path.c_str());
-}
-
-} // namespace
-
-bool read_key_file(Console& console, const char* command, const std::string& argument,
-                   std::string* text) {
-    std::string path;
-    if (!argument_to_library(console, argument, path)) {
-        return false;
-    }
-    std::string prefix = std::string(command) + ": " + argument + ": ";
-    PlatformFile file =
-        platform_file_open(path.c_str(), PLATFORM_ACCESS_READ, PLATFORM_OPEN_EXISTING);
-    if (file == PLATFORM_INVALID_FILE) {
-        print_error(console, prefix + "cannot be opened: " + os_reason());
-        return false;
-    }
-    uint32_t low = 0, high = 0;
-    bool read = false;
-    if (!platform_file_size(file, &low, &high)) {
-        print_error(console, prefix + "cannot be read: " + os_reason());
-    } else if (high != 0 || low > KEY_FILE_MAX_SIZE) {
-        print_error(console, prefix + "larger than 64 KiB: not a key file");
-    } else {
-        text->assign(low, '\0');
-        read = platform_file_read_at(file, 0, text->data(), low) == low;
-        if (!read) {
-            print_error(console, prefix + "cannot be read: " + os_reason());
-        }
-    }
-    platform_file_close(file);
-    return read;
-}
-
-int command_keygen(const Arguments& args, Console& console) {
-    if (args.positional.size() != 1) {
-        print_error(console, "keygen: give exactly one NAME (see epk2 keygen --help)");
-        return EXIT_USAGE;
-    }
-    std::string name;
-    if (!argument_to_library(console, args.positional[0], name)) {
-        return EXIT_USAGE;
-    }
-    const std::string key_path = name + ".key";
-    const std::string public_path = name + ".pub";
-    for (const std::string& path : {key_path, public_path}) {
-        if (name_taken(path)) {
-            print_error(console, "keygen: " + to_console(path) +
-                                     " already exists; keygen never replaces a key");
-            return EXIT_USAGE;
-        }
-    }
-    std::string private_pem, public_pem;
-    SignatureResult made = signature_generate_key(&private_pem, &public_pem);
-    if (!made.ok()) {
-        print_error(console, "keygen: " + made.reason);
-        return EXIT_USAGE;
-    }
-    // Both files are new (created exclusively); a failure removes both.
-    NewFile key_file, public_file;
-    auto make = [&](NewFile& file, const std::string& path, const std::string& text, bool secret) {
-        if (!file.create(path, secret)) {
-            print_error(console,
-                        "keygen: " + to_console(path) + ": cannot be created: " + os_reason());
-            return false;
-        }
-        if (!file.write(text)) {
-            print_error(console,
-                        "keygen: " + to_console(path) + ": cannot be written: " + os_reason());
-            return false;
-        }
-        return true;
-    };
-    if (!make(key_file, key_path, private_pem, true) ||
-        !make(public_file, public_path, public_pem, false)) {
-        return EXIT_USAGE;
-    }
-    key_file.keep();
-    public_file.keep();
-    std::memset(private_pem.data(), 0, private_pem.size());
-    std::fprintf(console.out,
-                 "%s: the private key (readable by you alone): signs patches; keep it secret\n"
-                 "%s: the public key: build the updater with it\n",
-                 to_console(key_path).c_str(), to_console(public_path).c_str());
-    return EXIT_OK;
-}
+const char* const HELP =
+    "Usage: epk2 sign ARCHIVE --key NAME.key\n"
+    "\n"
+    "Signs ARCHIVE with the private key NAME.key (see epk2 keygen) and writes\n"
+    "the signature beside it: ARCHIVE without its extension plus \".sig\"\n"
+    "(Patch.dat gets Patch.sig). Ship both files with the updater: built with\n"
+    "NAME.pub, it applies the patch only when the signature matches every\n"
+    "byte of it, and otherwise says that the patch's signature cannot be\n"
+    "confirmed. Sign again after any change to ARCHIVE; an old signature is\n"
+    "replaced only once the new one is complete.\n"
+    "\n"
+    "The signature is ECDSA P-256 over the archive's SHA-256, in DER: the\n"
+    "file OpenSSL writes, so either tool checks the other's signatures:\n"
+    "\n"
+    "  openssl dgst -sha256 -sign NAME.key -out Patch.sig Patch.dat\n"
+    "  openssl dgst -sha256 -verify NAME.pub -signature Patch.sig Patch.dat\n"
+    "\n"
+    "  --key NAME.key   the private key (PEM \"PRIVATE KEY\" or \"EC PRIVATE KEY\",\n"
+    "                   not encrypted)\n"
+    "\n"
+    "Examples: epk2 sign Patch.dat --key publisher.key\n"
+    "          epk2 verify Patch.dat --public-key publisher.pub\n";
 
 int command_sign(const Arguments& args, Console& console) {
-    if (!args.has("--key")) {
-        print_error(console, "sign: give the private key with --key NAME.key "
-                             "(see epk2 sign --help)");
-        return EXIT_USAGE;
-    }
     int status = EXIT_USAGE;
-    FileSystemPtr fs = open_sole_archive(args, console, "sign", status);
+    FileSystemPtr fs = open_first_archive(args, console, status);
     if (!fs) {
         return status;
     }
@@ -207,28 +101,16 @@ int command_sign(const Arguments& args, Console& console) {
     return EXIT_OK;
 }
 
-int verify_archive_signature(const Arguments& args, Console& console, FileSystem* archive) {
-    if (!args.has("--public-key")) {
-        return EXIT_OK;
-    }
-    std::string public_pem;
-    if (!read_key_file(console, "verify", args.value("--public-key"), &public_pem)) {
-        return EXIT_USAGE;
-    }
-    SignatureResult key = signature_check_public_key(public_pem);
-    if (!key.ok()) {
-        print_error(console, "verify: " + args.value("--public-key") + ": " + key.reason);
-        return EXIT_DAMAGED;
-    }
-    std::string archive_path;
-    argument_to_library(console, args.positional[0], archive_path);
-    std::string why;
-    if (!patch_signature_check(public_pem, archive_shared_file(archive), archive_path, &why)) {
-        print_error(console, "verify: " + to_console(why));
-        return EXIT_DAMAGED;
-    }
-    std::fprintf(console.out, "%s: signed by the publisher (%s)\n",
-                 to_console_from_terminal(args.positional[0]).c_str(),
-                 to_console(patch_signature_path(archive_path)).c_str());
-    return EXIT_OK;
-}
+} // namespace
+
+const CommandDefinition SIGN_COMMAND = {
+    .help = HELP,
+    .flags = {},
+    .valued = {"--key"},
+    .needs = {.least = 1,
+              .most = 1,
+              .give = "exactly one ARCHIVE",
+              .option = "--key",
+              .give_option = "the private key with --key NAME.key"},
+    .run = command_sign,
+};

@@ -1,11 +1,59 @@
 #include "archive/archive_check.h"
-#include "console_text.h"
-#include "entry_checks.h"
-#include "progress.h"
-#include "signing.h"
-#include "tool_support.h"
+#include "cli/archive_open.h"
+#include "cli/console_text.h"
+#include "cli/figures.h"
+#include "cli/keys.h"
+#include "cli/progress.h"
+#include "commands/commands.h"
+#include "commands/verify_reads.h"
 
 namespace {
+
+const char* const HELP =
+    "Usage: epk2 verify ARCHIVE [--strict] [--json] [--public-key NAME.pub]\n"
+    "\n"
+    "Reads every file to its end and checks the archive's layout. Each finding\n"
+    "is one line \"VERDICT WHERE: REASON\", WHERE being the entry's path (or\n"
+    "\"directory record N\", \"file record N\" for a record the root does not\n"
+    "reach, \"header\", \"name area\", \"data area\"); an empty name shows as \"\".\n"
+    "\n"
+    "  DAMAGED  an entry's content cannot be read back to its size: wrong\n"
+    "           length, broken zlib data or a bad Adler-32 checksum.\n"
+    "  INVALID  the archive breaks what readers rely on: the header's figures,\n"
+    "           the table's bounds, links that leave their tables or loop,\n"
+    "           names not NUL-terminated or holding \"/\", unknown keys.\n"
+    "  NOTE     it differs from what epk2 pack writes but reads back the same,\n"
+    "           as archives of other writers of the format do: key 0 or keys\n"
+    "           out of rotation, attribute bytes, index fields, reserved header\n"
+    "           fields, names out of byte order or outside the name area, empty\n"
+    "           names (no path finds such an entry; extract, update and merge\n"
+    "           leave it out), records numbered in another order, data blocks in\n"
+    "           another order or with gaps, and zlib streams cut after the last\n"
+    "           byte of a tiny file (read whole, but their checksum is missing).\n"
+    "\n"
+    "The last line counts the files checked, the damaged ones and, when there\n"
+    "are any, the invalid findings and the notes.\n"
+    "\n"
+    "Exit status 0 when nothing is damaged or invalid (notes alone pass),\n"
+    "1 when anything is damaged or invalid, or with --strict any note.\n"
+    "\n"
+    "  --strict   exit 1 for notes too: for publishers who want pack's own layout\n"
+    "  --json     one JSON object for scripts: archive, files_checked, damaged,\n"
+    "             invalid, notes, exit_status and findings [{verdict, where,\n"
+    "             reason}] (text in UTF-8)\n"
+    "\n"
+    "With --public-key, it first checks that the publisher signed exactly\n"
+    "this archive: the signature beside it (ARCHIVE without its extension\n"
+    "plus \".sig\": Patch.dat has Patch.sig) must be the one that epk2 sign\n"
+    "or openssl made with the private key of NAME.pub over every byte of it.\n"
+    "A missing or wrong signature ends the check with status 1, naming the\n"
+    "file at fault.\n"
+    "\n"
+    "  --public-key NAME.pub  the publisher's public key (see epk2 keygen)\n"
+    "\n"
+    "Examples: epk2 verify Tessavane.dat\n"
+    "          epk2 verify --strict --json Patch.dat\n"
+    "          epk2 verify Patch.dat --public-key publisher.pub\n";
 
 // DAMAGED comes from reading an entry, the others from the layout check.
 constexpr const char* VERDICT_DAMAGED = "DAMAGED";
@@ -69,11 +117,9 @@ void print_json(Console& console, const std::string& archive, uint64_t files,
     std::fputs(first ? "]}\n" : "\n]}\n", console.out);
 }
 
-} // namespace
-
 int command_verify(const Arguments& args, Console& console) {
     int status = EXIT_OK;
-    FileSystemPtr fs = open_sole_archive(args, console, "verify", status);
+    FileSystemPtr fs = open_first_archive(args, console, status);
     if (!fs) {
         return status;
     }
@@ -156,3 +202,13 @@ int command_verify(const Arguments& args, Console& console) {
     }
     return status;
 }
+
+} // namespace
+
+const CommandDefinition VERIFY_COMMAND = {
+    .help = HELP,
+    .flags = {"--strict", "--json"},
+    .valued = {"--public-key"},
+    .needs = {.least = 1, .most = 1, .give = "exactly one ARCHIVE"},
+    .run = command_verify,
+};

@@ -1,9 +1,11 @@
-#include "entry_checks.h"
+#include "commands/verify_reads.h"
 
 #include <algorithm>
 #include <atomic>
 #include <system_error>
 #include <thread>
+
+#include "cli/message_capture.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "archive/entry_read.h"
-#include "progress.h"
-#include "tool_support.h"
+#include "cli/archive_open.h"
+#include "cli/progress.h"
 
 // The result of reading each entry of entries (directories are skipped and
 // keep an empty result), in the order of entries whatever order the threads
