@@ -5,10 +5,10 @@
 
 #include <regex>
 
+#include "cli/wide_console.h"
 #include "epk2.h"
 #include "support/test_support.h"
 #include "tools/tool_test_support.h"
-#include "cli/wide_console.h"
 
 namespace {
 

@@ -1,7 +1,6 @@
 #include "cli/command.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
 

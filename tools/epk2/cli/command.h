@@ -15,11 +15,11 @@
 // What a command cannot run without. A command line that lacks it is told
 // "NAME: give ... (see epk2 NAME --help)" with the words below.
 struct ArgumentNeeds {
-    size_t least = 0;         // positional arguments, at least
-    size_t most = SIZE_MAX;   // and at most
-    const char* give = "";    // what a wrong count (or a missing option) is told
-    const char* option = nullptr;    // an option that must be given, or null
-    const char* unless = nullptr;    // a flag that makes the option unnecessary
+    size_t least = 0;                  // positional arguments, at least
+    size_t most = SIZE_MAX;            // and at most
+    const char* give = "";             // what a wrong count (or a missing option) is told
+    const char* option = nullptr;      // an option that must be given, or null
+    const char* unless = nullptr;      // a flag that makes the option unnecessary
     const char* give_option = nullptr; // the missing option's own words, told
                                        // before the count is looked at; null:
                                        // it is told with the count's words

@@ -2,10 +2,10 @@
 
 #include "archive/archive_fs.h"
 #include "cli/console_text.h"
+#include "patch_signature.h"
 #include "platform/key_encoding.h"
 #include "platform/platform.h"
 #include "platform/signature.h"
-#include "patch_signature.h"
 
 bool read_key_file(Console& console, const char* command, const std::string& argument,
                    std::string* text) {

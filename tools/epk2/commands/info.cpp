@@ -8,14 +8,13 @@
 
 namespace {
 
-const char* const HELP =
-    "Usage: epk2 info ARCHIVE\n"
-    "\n"
-    "Shows the archive's size, table end, directory and file counts, and the\n"
-    "identifer, version and attribute of its info.txt. The root directory is\n"
-    "not counted, as list and pack do not count it.\n"
-    "\n"
-    "Example: epk2 info Patch.dat\n";
+const char* const HELP = "Usage: epk2 info ARCHIVE\n"
+                         "\n"
+                         "Shows the archive's size, table end, directory and file counts, and the\n"
+                         "identifer, version and attribute of its info.txt. The root directory is\n"
+                         "not counted, as list and pack do not count it.\n"
+                         "\n"
+                         "Example: epk2 info Patch.dat\n";
 
 uint64_t file_size(const std::string& path) {
     PlatformFile file =

@@ -5,11 +5,11 @@
 #include "cli/console_text.h"
 #include "cli/keys.h"
 #include "commands/commands.h"
+#include "patch_signature.h"
 #include "platform/key_encoding.h"
 #include "platform/platform.h"
 #include "platform/signature.h"
 #include "stream/work_file.h"
-#include "patch_signature.h"
 
 namespace {
 
