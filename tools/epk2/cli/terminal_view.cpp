@@ -18,7 +18,7 @@ void TerminalView::progress(uint32_t index, uint32_t total) {
         bar_ = std::make_unique<ProgressBar>(console_, "update", total, 0);
         ProgressRangeSet = 1;
     }
-    bar_->advance(uint64_t(index) + 1, 0);
+    bar_->count(uint64_t(index) + 1, total);
 }
 
 void TerminalView::detail(const char* text) {
