@@ -1,11 +1,11 @@
 #include <cctype>
 
-#include "cli/console_text.h"
-#include "platform/signature.h"
-#include "cli/keys.h"
-#include "cli/terminal_view.h"
 #include "cli/arguments.h"
+#include "cli/console_text.h"
+#include "cli/keys.h"
 #include "cli/message_capture.h"
+#include "cli/terminal_view.h"
+#include "platform/signature.h"
 #include "update_paths.h"
 #include "update_texts.h"
 

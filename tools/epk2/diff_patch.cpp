@@ -5,8 +5,8 @@
 #include <new>
 #include <unordered_map>
 
-#include "fs/filesystem.h"
 #include "cli/progress.h"
+#include "fs/filesystem.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "archive/archive_fs.h"
-#include "cli/console.h"
 #include "cli/archive_open.h"
+#include "cli/console.h"
 #include "stream/stream.h"
 #include "stream/stream_ptr.h"
 

@@ -2,10 +2,10 @@
 
 #include <unordered_map>
 
+#include "cli/console.h"
 #include "cli/console_text.h"
 #include "platform/wildcard.h"
 #include "support/text.h"
-#include "cli/console.h"
 
 namespace {
 
