@@ -5,10 +5,10 @@
 
 #include <regex>
 
-#include "cli.h"
+#include "cli/wide_console.h"
+#include "epk2.h"
 #include "support/test_support.h"
 #include "tools/tool_test_support.h"
-#include "wide_console.h"
 
 namespace {
 
@@ -22,10 +22,10 @@ TEST(CommandLines, EveryOptionAHelpTextNamesIsAccepted) {
     // program's (openssl's -out).
     const std::regex in_usage(R"((^|[\s\[])(--[a-zA-Z][-a-zA-Z]*|-[a-zA-Z])\b)");
     const std::regex listed(R"(^\s{2,}(--[a-zA-Z][-a-zA-Z]*|-[a-zA-Z])\b)");
-    for (const CommandSpec& command : epk2_commands()) {
+    for (const Command& command : epk2_commands()) {
         std::vector<std::string> offered;
         bool usage_lines = false;
-        for (const std::string& line : lines_of(command.usage)) {
+        for (const std::string& line : lines_of(command.definition.help)) {
             usage_lines = line.rfind("Usage:", 0) == 0 ||
                           (usage_lines && line.rfind(" ", 0) == 0 &&
                            line.find("epk2") == std::string::npos && !line.empty());
@@ -44,10 +44,10 @@ TEST(CommandLines, EveryOptionAHelpTextNamesIsAccepted) {
                 continue;
             }
             bool known = false;
-            for (const std::string& flag : command.flags) {
+            for (const std::string& flag : command.definition.flags) {
                 known = known || flag == name;
             }
-            for (const std::string& valued : command.valued) {
+            for (const std::string& valued : command.definition.valued) {
                 known = known || valued == name;
             }
             EXPECT_TRUE(known) << "epk2 " << command.name << " --help names " << name

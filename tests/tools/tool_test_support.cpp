@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <stdexcept>
 
-#include "cli.h"
+#include "epk2.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
 

@@ -85,6 +85,14 @@ TEST(UsageTest, BadCommandLinesExitWithStatusTwo) {
         {{"merge", archive, archive}, "merge: "},
         {{"merge", archive, "-o", archive}, "merge: "},
         {{"merge", "-o", archive}, "merge: "},
+        {{"diff", archive, archive}, "diff: give OLD, NEW and -o PATCH"},
+        {{"diff", archive, "--dry-run"}, "diff: give OLD, NEW and -o PATCH"},
+        {{"update"}, "update: give exactly one INSTALL_DIR"},
+        {{"keygen", "a", "b"}, "keygen: give exactly one NAME"},
+        // The missing key is told first, whatever else is missing.
+        {{"sign"}, "sign: give the private key with --key"},
+        {{"sign", archive, archive}, "sign: give the private key with --key"},
+        {{"sign", "--key", archive}, "sign: give exactly one ARCHIVE"},
     };
     for (const Case& c : cases) {
         ToolRun run = run_tool(c.words);

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <gtest/gtest.h>
 
-#include "console_text.h"
+#include "cli/console_text.h"
 #include "update_texts.h"
 #include "updater/updater_test_support.h"
 

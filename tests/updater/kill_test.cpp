@@ -13,7 +13,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "cli.h"
+#include "epk2.h"
 #include "platform/platform.h"
 #include "updater/updater_test_support.h"
 

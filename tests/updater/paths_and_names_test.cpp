@@ -4,7 +4,7 @@
 
 #include "support/text.h"
 
-#include "console_text.h"
+#include "cli/console_text.h"
 #include "loose_names.h"
 #include "platform/platform.h"
 #include "update_paths.h"

@@ -5,7 +5,7 @@
 
 #include <optional>
 
-#include "console_text.h"
+#include "cli/console_text.h"
 #include "patch_signature.h"
 #include "platform/platform.h"
 #include "support/signature.h"

@@ -7,7 +7,7 @@
 #include "archive/archive_builder.h"
 #include "archive/archive_fs.h"
 #include "archive/epk2_format.h"
-#include "cli.h"
+#include "epk2.h"
 #include "fs/filesystem.h"
 #include "platform/platform.h"
 #include "sorted_folder.h"

@@ -11,7 +11,7 @@
 
 #include "support/platform_files.h"
 #include "support/test_support.h"
-#include "tool_support.h"
+#include "cli/message_capture.h"
 #include "update_logic.h"
 #include "version_info.h"
 

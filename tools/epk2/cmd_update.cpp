@@ -1,10 +1,11 @@
 #include <cctype>
 
-#include "console_text.h"
-#include "signing.h"
+#include "cli/arguments.h"
+#include "cli/console_text.h"
+#include "cli/keys.h"
+#include "cli/message_capture.h"
+#include "cli/terminal_view.h"
 #include "support/signature.h"
-#include "terminal_view.h"
-#include "tool_support.h"
 #include "update_paths.h"
 #include "update_texts.h"
 

@@ -5,8 +5,8 @@
 #include <new>
 #include <unordered_map>
 
+#include "cli/progress.h"
 #include "fs/filesystem.h"
-#include "progress.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "archive/archive_builder.h"
 #include "archive/archive_fs.h"
-#include "progress.h"
+#include "cli/progress.h"
 #include "stream/file_handles.h"
 #include "stream/stream.h"
 #include "stream/work_file.h"

@@ -6,7 +6,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "cli.h"
+#include "cli/console.h"
 #include "diff_patch.h"
 #include "diff_tree.h"
 

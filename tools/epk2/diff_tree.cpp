@@ -9,13 +9,15 @@
 #include "archive/archive_builder.h"
 #include "archive/entry_read.h"
 #include "archive/epk2_format.h"
-#include "console_text.h"
+#include "cli/archive_open.h"
+#include "cli/console_text.h"
+#include "cli/figures.h"
+#include "cli/paths.h"
+#include "cli/progress.h"
 #include "platform/platform.h"
-#include "progress.h"
 #include "sorted_folder.h"
 #include "stream/stream.h"
 #include "stream/stream_ptr.h"
-#include "tool_support.h"
 
 namespace {
 

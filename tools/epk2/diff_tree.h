@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "archive/archive_fs.h"
-#include "cli.h"
-#include "tool_support.h"
+#include "cli/archive_open.h"
+#include "cli/console.h"
+#include "stream/stream.h"
+#include "stream/stream_ptr.h"
 
 class ProgressBar;
 

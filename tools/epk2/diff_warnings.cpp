@@ -2,10 +2,10 @@
 
 #include <unordered_map>
 
-#include "console_text.h"
+#include "cli/console.h"
+#include "cli/console_text.h"
 #include "platform/wildcard.h"
 #include "support/text.h"
-#include "tool_support.h"
 
 namespace {
 

@@ -1,97 +1,53 @@
-#include <cstdio>
+// The epk2 command line: its commands, in the order "epk2 --help" lists them.
+#include "epk2.h"
 
-#include "cli.h"
-#include "platform/platform.h"
+#include "commands/commands.h"
 
-#ifdef _WIN32
-#include <windows.h>
-
-#include <fcntl.h>
-#include <io.h>
-#include <shellapi.h>
-#include <string>
-#include <vector>
-
-#include "platform/wide_text.h"
-#include "wide_console.h"
-#define IS_TERMINAL(f) _isatty(_fileno(f))
-#else
-#include <unistd.h>
-#define IS_TERMINAL(f) isatty(fileno(f))
-#endif
-
-#ifdef _WIN32
 namespace {
 
-// The command line as Windows holds it, in UTF-16, converted to code page
-// 932, the tool's own text. The runtime's argv would come through the
-// system's ANSI code page instead, which on a Windows of another language
-// has no form for Japanese names. An argument with no code page 932 form is
-// refused, naming it, rather than changed into another name.
-bool arguments_cp932(Console& console, std::vector<std::string>& arguments) {
-    int count = 0;
-    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (!wide) {
-        std::fprintf(console.err, "epk2: cannot read the command line\n");
-        return false;
-    }
-    bool ok = true;
-    for (int i = 0; i < count && ok; ++i) {
-        std::vector<char> text(2 * static_cast<size_t>(lstrlenW(wide[i])) + 1);
-        if (platform_wide_to_cp932(wide[i], text.data(), static_cast<uint32_t>(text.size()))) {
-            arguments.emplace_back(text.data());
-            continue;
-        }
-        platform_wide_to_cp932_shown(wide[i], text.data(), static_cast<uint32_t>(text.size()));
-        if (i == 0) {
-            // The program's own path names nothing the tool opens.
-            arguments.emplace_back(text.data());
-            continue;
-        }
-        std::fprintf(console.err,
-                     "epk2: argument %d \"%s\" has characters with no Shift_JIS (code page 932) "
-                     "form (shown as ?); the tool's names are code page 932\n",
-                     i, text.data());
-        ok = false;
-    }
-    LocalFree(wide);
-    return ok;
-}
+const char* const TOOL_HELP_HEAD =
+    "epk2 - make, inspect and update EPK2 game-data archives\n"
+    "\n"
+    "Usage: epk2 COMMAND [OPTIONS] ARGUMENTS...\n"
+    "       epk2 COMMAND --help     (what a command does, with examples)\n"
+    "\n"
+    "Commands:\n";
+
+const char* const TOOL_HELP_TAIL =
+    "\n"
+    "Exit status: 0 success; 1 an archive is damaged (or an update was refused);\n"
+    "2 a usage or input/output error.\n"
+    "\n"
+    "Names inside archives are Shift_JIS (code page 932); on Linux they are shown\n"
+    "and given in UTF-8 and converted on the way.\n";
+
+const Command COMMANDS[] = {
+    {"list", "list every entry of an archive", LIST_COMMAND},
+    {"extract", "recreate an archive's tree in a folder", EXTRACT_COMMAND},
+    {"cat", "write one entry's content to standard output", CAT_COMMAND},
+    {"verify", "check the layout, read every entry, report what is wrong", VERIFY_COMMAND},
+    {"info", "show the header figures and the version information", INFO_COMMAND},
+    {"pack", "pack a folder into a new archive", PACK_COMMAND},
+    {"merge", "merge a patch archive into a base archive", MERGE_COMMAND},
+    {"diff", "make the smallest patch from one version of the data to the next", DIFF_COMMAND},
+    {"update", "apply a patch to an installed game, as the updater does", UPDATE_COMMAND},
+    {"keygen", "make a key pair for signing patches", KEYGEN_COMMAND},
+    {"sign", "sign an archive for updaters built with the public key", SIGN_COMMAND},
+};
+
+const ToolDefinition TOOL = {
+    .help_head = TOOL_HELP_HEAD,
+    .help_tail = TOOL_HELP_TAIL,
+    .version = "epk2 1.0\n",
+    .commands = COMMANDS,
+};
 
 } // namespace
-#endif
 
-int main(int argc, char** argv) {
-#ifdef _WIN32
-    // Entry contents go to standard output byte for byte.
-    _setmode(_fileno(stdout), _O_BINARY);
-#endif
-    // An interrupted pack, merge, extract or update leaves no work file behind.
-    platform_interrupt_cleanup_install();
-    Console console{stdout, stderr, IS_TERMINAL(stderr) != 0};
-#ifdef _WIN32
-    // Japanese shows on a console of any code page (decided after the
-    // terminal test above: the streams become pipes to the console).
-    wide_console_attach(stdout);
-    wide_console_attach(stderr);
-    std::vector<std::string> arguments;
-    std::vector<char*> pointers;
-    int status = EXIT_USAGE;
-    if (arguments_cp932(console, arguments)) {
-        for (std::string& argument : arguments) {
-            pointers.push_back(argument.data());
-        }
-        pointers.push_back(nullptr);
-        status = epk2_main(static_cast<int>(arguments.size()), pointers.data(), console);
-    }
-    (void)argc;
-    (void)argv;
-#else
-    int status = epk2_main(argc, argv, console);
-#endif
-    std::fflush(stdout);
-#ifdef _WIN32
-    wide_console_finish();
-#endif
-    return status;
+std::span<const Command> epk2_commands() {
+    return TOOL.commands;
+}
+
+int epk2_main(int argc, char** argv, Console& console) {
+    return cli_run(TOOL, argc, argv, console);
 }

@@ -5,11 +5,11 @@
 #include <new>
 #include <vector>
 
-#include "console_text.h"
+#include "cli/console.h"
+#include "cli/console_text.h"
 #include "fs/disk_fs.h"
 #include "fs/filesystem.h"
 #include "platform/platform.h"
-#include "tool_support.h"
 
 namespace {
 

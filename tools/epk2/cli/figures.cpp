@@ -1,0 +1,19 @@
+#include "cli/figures.h"
+
+#include <cstdio>
+
+std::string count_of(uint64_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+std::string format_bytes(double bytes) {
+    static const char* units[] = {"B", "KB", "MB", "GB"};
+    int unit = 0;
+    while (bytes >= 1000.0 && unit < 3) {
+        bytes /= 1000.0;
+        ++unit;
+    }
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, unit == 0 ? "%.0f %s" : "%.1f %s", bytes, units[unit]);
+    return buffer;
+}

@@ -1,0 +1,7 @@
+// The program itself; the tests run epk2_main directly.
+#include "cli/process.h"
+#include "epk2.h"
+
+int main(int argc, char** argv) {
+    return cli_process_main(argc, argv, epk2_main);
+}
