@@ -1,38 +1,7 @@
 #include "archive/archive_test_support.h"
 
-#include <cstdlib>
-
 #include "stream/stream.h"
 #include "support/test_support.h"
-
-static void* counting_allocate(Allocator* allocator, uint32_t size) {
-    void* block = std::malloc(size ? size : 1);
-    if (block) {
-        reinterpret_cast<CountingAllocator*>(allocator)->live_blocks++;
-        allocator->used += size;
-    }
-    return block;
-}
-
-static void* counting_reallocate(Allocator* allocator, void* block, uint32_t old_size,
-                                 uint32_t new_size) {
-    void* moved = block ? std::realloc(block, new_size ? new_size : 1) : nullptr;
-    if (moved) {
-        allocator->used += new_size - old_size;
-    }
-    return moved;
-}
-
-static void counting_free(Allocator* allocator, void* block, uint32_t size) {
-    reinterpret_cast<CountingAllocator*>(allocator)->live_blocks--;
-    allocator->used -= size;
-    std::free(block);
-}
-
-static const AllocatorOps counting_ops = {nullptr, counting_allocate, counting_reallocate,
-                                          counting_free};
-
-CountingAllocator::CountingAllocator() : base{&counting_ops, 0, 0}, live_blocks(0) {}
 
 std::string read_and_close(Stream* stream, uint32_t chunk, uint32_t limit) {
     std::string out;

@@ -1,5 +1,5 @@
-// Shared helpers of the archive tests: a counting allocator, whole-stream
-// reads and enumeration capture (message capture comes from the shared
+// Shared helpers of the archive tests: whole-stream reads and enumeration
+// capture (the counting allocator and message capture come from the shared
 // support library).
 #pragma once
 
@@ -11,17 +11,10 @@
 #include "fs/filesystem.h"
 #include "support/memory.h"
 #include "support/message_capture.h"
+#include "support/test_doubles.h"
 
 struct Stream;
 class TempDir;
-
-// An allocator over malloc that counts the blocks still handed out, to show
-// that a refused or closed archive leaves nothing behind.
-struct CountingAllocator {
-    CountingAllocator();
-    Allocator base;
-    int live_blocks;
-};
 
 struct FsCloser {
     void operator()(FileSystem* fs) const { fs_close(fs); }
