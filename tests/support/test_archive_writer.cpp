@@ -37,6 +37,21 @@ std::vector<std::string> components(const std::string& path) {
     return parts;
 }
 
+// Appends the last-made item (1-based) to the list that first and last
+// hold, chaining it to the item before through the item's own links.
+template <typename Item>
+void append_linked(std::vector<Item>& items, uint32_t& first, uint32_t& last, uint32_t Item::*prev,
+                   uint32_t Item::*next) {
+    uint32_t made = uint32_t(items.size());
+    if (last) {
+        items[last - 1].*next = made;
+        items[made - 1].*prev = last;
+    } else {
+        first = made;
+    }
+    last = made;
+}
+
 class TreeBuilder {
   public:
     TreeBuilder() { dirs_.push_back(Dir{}); } // the root, index 1
@@ -56,32 +71,19 @@ class TreeBuilder {
             d.name = parts[i];
             d.parent = current;
             dirs_.push_back(d);
-            uint32_t made = uint32_t(dirs_.size());
             Dir& parent = dirs_[current - 1];
-            if (parent.last_child) {
-                dirs_[parent.last_child - 1].next_sibling = made;
-                dirs_[made - 1].prev_sibling = parent.last_child;
-            } else {
-                parent.first_child = made;
-            }
-            parent.last_child = made;
-            index_[key] = made;
-            current = made;
+            append_linked(dirs_, parent.first_child, parent.last_child, &Dir::prev_sibling,
+                          &Dir::next_sibling);
+            current = uint32_t(dirs_.size());
+            index_[key] = current;
         }
         return current;
     }
 
     void add_file(uint32_t dir, const std::string& name) {
         files_.push_back(File{name});
-        uint32_t made = uint32_t(files_.size());
         Dir& d = dirs_[dir - 1];
-        if (d.last_file) {
-            files_[d.last_file - 1].next = made;
-            files_[made - 1].prev = d.last_file;
-        } else {
-            d.first_file = made;
-        }
-        d.last_file = made;
+        append_linked(files_, d.first_file, d.last_file, &File::prev, &File::next);
     }
 
     std::vector<Dir> dirs_;
