@@ -13,7 +13,6 @@
 #include "archive/archive_check.h"
 #include "archive/archive_fs.h"
 #include "archive/archive_test_support.h"
-#include "archive/entry_read.h"
 #include "archive/epk2_format.h"
 #include "support/test_archive_writer.h"
 #include "support/test_support.h"
@@ -76,85 +75,19 @@ uint32_t file_field(uint32_t dir_count, uint32_t file_index, uint32_t field_offs
     return test_file_field(dir_count, file_index, field_offset);
 }
 
-struct Finding {
-    ArchiveVerdict verdict;
-    std::string where;
-    std::string reason;
-    bool operator==(const Finding& other) const = default;
-};
-
-struct Judgement {
-    std::string refusal; // the reader's message; empty when it opened
-    bool opened = false;
-    std::vector<Finding> findings;
-    std::vector<std::string> damaged; // entries that did not read back whole
-    uint32_t files = 0;
-    uint32_t dirs = 0;
-};
-
-void collect_finding(void* context, ArchiveVerdict verdict, const char* where, const char* reason) {
-    static_cast<Judgement*>(context)->findings.push_back({verdict, where, reason});
-}
-
-struct Walk {
-    FileSystem* fs;
-    Judgement* judgement;
-};
-
-void read_record(void* context, const DirEntry* entry, const ArchiveEntryInfo* info) {
-    Walk* walk = static_cast<Walk*>(context);
-    if (!info) {
-        ++walk->judgement->dirs;
-        return;
-    }
-    ++walk->judgement->files;
-    unsigned char buffer[4096];
-    EntryReadResult read = archive_read_entry(
-        walk->fs, *info, [](const unsigned char*, uint32_t) { return true; }, buffer,
-        sizeof buffer);
-    if (!read.whole()) {
-        walk->judgement->damaged.push_back(entry->name);
-    }
-}
-
-// Opens the bytes from memory, or from path, checks the layout and reads
-// every entry.
-Judgement judge(const std::string& bytes, const std::string* path) {
-    Judgement judgement;
-    CountingAllocator allocator;
-    {
-        RawMessageCapture messages;
-        FileSystem* fs =
-            path ? archive_open(nullptr, path->c_str(), &allocator.base)
-                 : archive_open_memory(bytes.data(), uint32_t(bytes.size()), &allocator.base);
-        if (!fs) {
-            judgement.refusal = messages.messages().empty() ? "" : messages.messages().back();
-            EXPECT_EQ(judgement.refusal.rfind("Error: ", 0), 0u) << "refused without a word";
-        } else {
-            judgement.opened = true;
-            // From a file the check reads the unscrambled bytes through it.
-            archive_check(fs, path ? nullptr : bytes.data(), path ? 0 : uint32_t(bytes.size()),
-                          &judgement, collect_finding);
-            Walk walk{fs, &judgement};
-            archive_enumerate_records(fs, "/", 1, &walk, read_record);
-            fs_close(fs);
-        }
-    }
-    EXPECT_EQ(allocator.live_blocks, 0);
-    return judgement;
-}
-
 // True when a finding of that verdict matches "WHERE: REASON": its place
 // starts with WHERE (which may be the start of a path) and its reason holds
 // REASON.
-bool has_finding(const Judgement& judgement, const std::string& finding, ArchiveVerdict verdict) {
+bool has_finding(const ArchiveJudgement& judgement, const std::string& finding,
+                 ArchiveVerdict verdict) {
     size_t split = finding.find(": ");
     std::string where = finding.substr(0, split);
     std::string reason = split == std::string::npos ? "" : finding.substr(split + 2);
-    return std::any_of(judgement.findings.begin(), judgement.findings.end(), [&](const Finding& f) {
-        return f.verdict == verdict && f.where.rfind(where, 0) == 0 &&
-               f.reason.find(reason) != std::string::npos;
-    });
+    return std::any_of(judgement.findings.begin(), judgement.findings.end(),
+                       [&](const ArchiveFinding& f) {
+                           return f.verdict == verdict && f.where.rfind(where, 0) == 0 &&
+                                  f.reason.find(reason) != std::string::npos;
+                       });
 }
 
 class ArchiveVerdictTest : public ::testing::Test {
@@ -163,20 +96,21 @@ class ArchiveVerdictTest : public ::testing::Test {
     // for Noted the finding ("/sub/c.txt: name lies ..."; empty: any).
     // files: how many files the walk must meet where it opens (0: not
     // checked).
-    Judgement expect(const std::string& name, const std::string& bytes, Outcome expected,
-                     const std::string& detail = "", uint32_t files = 0) {
+    ArchiveJudgement expect(const std::string& name, const std::string& bytes, Outcome expected,
+                            const std::string& detail = "", uint32_t files = 0) {
         SCOPED_TRACE(name);
-        Judgement memory = judge(bytes, nullptr);
+        ArchiveJudgement memory = judge_archive(bytes, nullptr);
         const std::string path = save_archive(dir_, bytes);
-        Judgement disk = judge(bytes, &path);
+        ArchiveJudgement disk = judge_archive(bytes, &path);
         EXPECT_EQ(memory.opened, disk.opened);
         EXPECT_EQ(memory.findings, disk.findings);
         EXPECT_EQ(memory.damaged, disk.damaged);
         if (files && disk.opened) {
             EXPECT_EQ(disk.files, files);
         }
-        bool notes_only = std::all_of(disk.findings.begin(), disk.findings.end(),
-                                      [](const Finding& f) { return f.verdict == ARCHIVE_NOTE; });
+        bool notes_only =
+            std::all_of(disk.findings.begin(), disk.findings.end(),
+                        [](const ArchiveFinding& f) { return f.verdict == ARCHIVE_NOTE; });
         switch (expected) {
         case Outcome::Any:
             break;
@@ -461,7 +395,7 @@ TEST_F(ArchiveVerdictTest, LoopsSharedNodesAndOutOfRangeData) {
     // reachable once and each is listed for what it is, but the builder
     // never writes them.
     const uint32_t sub_name = test_table_get_u32(whole, dir_field(2, DIR_NAME));
-    Judgement twins =
+    ArchiveJudgement twins =
         expect("twin-folders.dat", damaged(dir_field(3, DIR_NAME), sub_name), Outcome::Noted,
                "/sub: a second subfolder of this name in its folder (directory record 3; the "
                "first is record 2)",
