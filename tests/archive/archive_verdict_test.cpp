@@ -26,21 +26,7 @@ constexpr uint32_t FILE_NAME = 0, FILE_INDEX = 4, FILE_ATTRIBUTES = 6, FILE_KEY 
                    FILE_DATA_OFFSET = 8, FILE_STORED = 12, FILE_SIZE = 16, FILE_PREV = 20,
                    FILE_NEXT = 24;
 
-// Directories 1 root, 2 /sub, 3 /void (empty); files 1 /a.txt (zlib, key 1),
-// 2 /b.bin (stored, key 2), 3 /sub/c.txt (zlib, key 3). The name area starts
-// at table position 3*24 + 3*28 = 156 (0x9C), so the table's first bytes,
-// the root's name offset, read as the one-byte name "\x9C".
-constexpr uint32_t DIRS = 3;
-TestArchive small_archive() {
-    TestArchive archive;
-    archive.dirs = {"/sub", "/void"};
-    archive.files = {
-        {"/a.txt", make_bytes(300, 1), 1, true},
-        {"/b.bin", make_bytes(40, 2, false), 2, false},
-        {"/sub/c.txt", make_bytes(200, 3), 3, true},
-    };
-    return archive;
-}
+constexpr uint32_t DIRS = SMALL_TEST_ARCHIVE_DIRS;
 const char* const SMALL_FILES[] = {"/a.txt", "/b.bin", "/sub/c.txt"};
 
 // Whole: it opens, reads back and is laid out as the builder writes.
@@ -143,18 +129,6 @@ class ArchiveVerdictTest : public ::testing::Test {
     TempDir dir_;
 };
 
-uint32_t stored_end(const std::string& archive) {
-    uint32_t dirs = test_get_u32(archive, 20);
-    uint32_t files = test_get_u32(archive, 24);
-    uint32_t end = test_get_u32(archive, 16);
-    for (uint32_t j = 1; j <= files; ++j) {
-        uint32_t offset = test_table_get_u32(archive, file_field(dirs, j, FILE_DATA_OFFSET));
-        uint32_t stored = test_table_get_u32(archive, file_field(dirs, j, FILE_STORED));
-        end = std::max(end, offset + stored);
-    }
-    return end;
-}
-
 } // namespace
 
 TEST_F(ArchiveVerdictTest, EveryCutShortCopyIsRefusedUntilTheLastStoredByte) {
@@ -164,7 +138,7 @@ TEST_F(ArchiveVerdictTest, EveryCutShortCopyIsRefusedUntilTheLastStoredByte) {
     tiny.dirs = {"/e"};
     tiny.files = {{"/z", make_bytes(90, 6), 1, true}, {"/e/s", "stored", 2, false}};
     const std::string whole = build_test_archive(tiny);
-    const uint32_t needed = stored_end(whole);
+    const uint32_t needed = test_stored_end(whole);
     // The last block ends inside its padding, so a few cuts keep every byte
     // that the table points at: those still read, but lack the padding.
     ASSERT_LT(needed, whole.size());
@@ -182,7 +156,7 @@ TEST_F(ArchiveVerdictTest, EveryCutShortCopyIsRefusedUntilTheLastStoredByte) {
 }
 
 TEST_F(ArchiveVerdictTest, HeaderFieldsAtExtremeValues) {
-    const std::string whole = build_test_archive(small_archive());
+    const std::string whole = build_test_archive(small_test_archive());
     const uint32_t values[] = {0, 1, 0x7FFFFFFF, 0xFFFFFFFF};
     // One code per value: W whole, N noted, R refused. The reserved words
     // are not read (the builder leaves them zero: a note); every other field at
@@ -226,7 +200,7 @@ TEST_F(ArchiveVerdictTest, HeaderFieldsAtExtremeValues) {
 }
 
 TEST_F(ArchiveVerdictTest, DirectoryRecordFieldsAtExtremeValues) {
-    const std::string whole = build_test_archive(small_archive());
+    const std::string whole = build_test_archive(small_test_archive());
     const uint32_t values[] = {0, 1, 0x7FFFFFFF, 0xFFFFFFFF};
     // Codes per value (0, 1, 0x7FFFFFFF, 0xFFFFFFFF). Any index beyond the
     // counts is refused, even in links the reader never follows (parent,
@@ -264,7 +238,7 @@ TEST_F(ArchiveVerdictTest, DirectoryRecordFieldsAtExtremeValues) {
 }
 
 TEST_F(ArchiveVerdictTest, FileRecordFieldsAtExtremeValues) {
-    const std::string whole = build_test_archive(small_archive());
+    const std::string whole = build_test_archive(small_test_archive());
     const uint32_t values[] = {0, 1, 0x7FFFFFFF, 0xFFFFFFFF};
     // Codes per value; D: verify names the file and reads the other two; B:
     // it also finds the layout broken. The word at offset 4 holds index,
@@ -308,7 +282,7 @@ TEST_F(ArchiveVerdictTest, FileRecordFieldsAtExtremeValues) {
 }
 
 TEST_F(ArchiveVerdictTest, IndexAndAttributeBytesAreNotReadAsStructure) {
-    const std::string whole = build_test_archive(small_archive());
+    const std::string whole = build_test_archive(small_test_archive());
     // The 16-bit index is not used by the reader; attribute bits belong to
     // the file and never turn it into a directory: verify still reads all
     // three files, and names the field the builder would have written
@@ -342,7 +316,7 @@ TEST_F(ArchiveVerdictTest, IndexAndAttributeBytesAreNotReadAsStructure) {
 }
 
 TEST_F(ArchiveVerdictTest, LoopsSharedNodesAndOutOfRangeData) {
-    const std::string whole = build_test_archive(small_archive());
+    const std::string whole = build_test_archive(small_test_archive());
     const uint32_t size = uint32_t(whole.size());
     const uint32_t table_size = test_get_u32(whole, 16) - 32;
     auto damaged = [&](uint32_t position, uint32_t value) {
@@ -413,7 +387,7 @@ TEST_F(ArchiveVerdictTest, LoopsSharedNodesAndOutOfRangeData) {
 }
 
 TEST_F(ArchiveVerdictTest, ArchivesThatReadButAreNotLaidOutAsTheBuilderWrites) {
-    const std::string whole = build_test_archive(small_archive());
+    const std::string whole = build_test_archive(small_test_archive());
     // Names from table position 156: "" 156, "a.txt" 157, "b.bin" 163,
     // "c.txt" 169, "sub" 175, "void" 179; zero padding 184-191.
     const uint32_t table_end = test_get_u32(whole, 16);
@@ -456,7 +430,7 @@ TEST_F(ArchiveVerdictTest, ArchivesThatReadButAreNotLaidOutAsTheBuilderWrites) {
     test_set_u32(short_table, 16, table_end - 4);
     std::string block_padding = whole;
     block_padding[offset(whole, 2) + 40] = 1;
-    TestArchive rekeyed = small_archive();
+    TestArchive rekeyed = small_test_archive();
     rekeyed.files[1].key = 3;
     const std::string gap = std::to_string(offset(whole, 3));
 

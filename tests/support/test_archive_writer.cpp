@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "archive/epk2_format.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -288,4 +289,27 @@ uint32_t test_get_u32(const std::string& bytes, uint32_t offset) {
 void test_set_u32(std::string& bytes, uint32_t offset, uint32_t value) {
     bytes.at(offset + 3); // bounds
     put_u32(bytes, offset, value);
+}
+
+TestArchive small_test_archive() {
+    TestArchive archive;
+    archive.dirs = {"/sub", "/void"};
+    archive.files = {
+        {"/a.txt", make_bytes(300, 1), 1, true},
+        {"/b.bin", make_bytes(40, 2, false), 2, false},
+        {"/sub/c.txt", make_bytes(200, 3), 3, true},
+    };
+    return archive;
+}
+
+uint32_t test_stored_end(const std::string& archive) {
+    const uint32_t dirs = test_get_u32(archive, 20);
+    const uint32_t files = test_get_u32(archive, 24);
+    uint32_t end = test_get_u32(archive, 16);
+    for (uint32_t j = 1; j <= files; ++j) {
+        const uint32_t offset = test_table_get_u32(archive, test_file_field(dirs, j, 8));
+        const uint32_t stored = test_table_get_u32(archive, test_file_field(dirs, j, 12));
+        end = std::max(end, offset + stored);
+    }
+    return end;
 }

@@ -23,21 +23,7 @@ constexpr uint32_t DIR_FIRST_CHILD = 8;
 constexpr uint32_t FILE_INDEX = 4, FILE_ATTRIBUTES = 6, FILE_DATA_OFFSET = 8, FILE_STORED = 12,
                    FILE_SIZE = 16;
 
-// Directories 1 root, 2 /sub, 3 /void (empty); files 1 /a.txt (zlib, key 1),
-// 2 /b.bin (stored, key 2), 3 /sub/c.txt (zlib, key 3). The name area starts
-// at table position 3*24 + 3*28 = 156 (0x9C), so the table's first bytes,
-// the root's name offset, read as the one-byte name "\x9C".
-constexpr uint32_t DIRS = 3;
-TestArchive small_archive() {
-    TestArchive archive;
-    archive.dirs = {"/sub", "/void"};
-    archive.files = {
-        {"/a.txt", make_bytes(300, 1), 1, true},
-        {"/b.bin", make_bytes(40, 2, false), 2, false},
-        {"/sub/c.txt", make_bytes(200, 3), 3, true},
-    };
-    return archive;
-}
+constexpr uint32_t DIRS = SMALL_TEST_ARCHIVE_DIRS;
 
 // Whole: list and verify succeed, verify finds nothing (status 0 both).
 // Damaged: the table is readable (list 0) but verify reports the entry (1).
@@ -80,18 +66,6 @@ bool counts_findings(const std::string& out) {
         expected += ", " + std::to_string(notes) + (notes == 1 ? " note" : " notes");
     }
     return contains(out, expected + "\n");
-}
-
-uint32_t stored_end(const std::string& archive) {
-    uint32_t dirs = test_get_u32(archive, 20);
-    uint32_t files = test_get_u32(archive, 24);
-    uint32_t end = test_get_u32(archive, 16);
-    for (uint32_t j = 1; j <= files; ++j) {
-        uint32_t offset = test_table_get_u32(archive, file_field(dirs, j, FILE_DATA_OFFSET));
-        uint32_t stored = test_table_get_u32(archive, file_field(dirs, j, FILE_STORED));
-        end = std::max(end, offset + stored);
-    }
-    return end;
 }
 
 class DamagedArchiveTest : public ::testing::Test {
@@ -195,7 +169,7 @@ class DamagedArchiveTest : public ::testing::Test {
 // of each kind shows what the command line adds: the status, the messages
 // naming the file, verify's findings and counts, and --strict.
 TEST_F(DamagedArchiveTest, OneArchivePerKindOfFinding) {
-    const std::string whole = build_test_archive(small_archive());
+    const std::string whole = build_test_archive(small_test_archive());
     auto with_header = [&](uint32_t offset, uint32_t value) {
         std::string bytes = whole;
         test_set_u32(bytes, offset, value);
@@ -235,15 +209,12 @@ TEST_F(DamagedArchiveTest, OneArchivePerKindOfFinding) {
 }
 
 TEST_F(DamagedArchiveTest, ACutShortCopyIsRefusedOrNotedByWhatItLacks) {
-    TestArchive tiny;
-    tiny.dirs = {"/e"};
-    tiny.files = {{"/z", make_bytes(90, 6), 1, true}, {"/e/s", "stored", 2, false}};
-    const std::string whole = build_test_archive(tiny);
-    const uint32_t needed = stored_end(whole);
+    const std::string whole = build_test_archive(small_test_archive());
+    const uint32_t needed = test_stored_end(whole);
     ASSERT_LT(needed, whole.size());
     expect("cut-before-data.dat", whole.substr(0, needed - 1), Outcome::Refused);
     expect("cut-in-padding.dat", whole.substr(0, needed), Outcome::Noted,
-           "data area: the archive ends inside the padding of the last data block", 2);
+           "data area: the archive ends inside the padding of the last data block", 3);
 }
 
 TEST_F(DamagedArchiveTest, EveryArchivePackAndMergeWriteVerifiesClean) {
