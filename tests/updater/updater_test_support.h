@@ -1,5 +1,7 @@
-// Helpers for the update logic's tests: archives packed from small trees by the real builder, and a
-// fixture with an install folder and an updater folder holding Patch.dat.
+// Helpers for the update logic's tests: archives packed from small trees by
+// the real builder, and a fixture with an install folder and an updater
+// folder holding Patch.dat (the recording view is shared with the fuzz
+// targets).
 #pragma once
 
 #include <cstdint>
