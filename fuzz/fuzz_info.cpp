@@ -17,6 +17,7 @@
 
 #include "fs/filesystem.h"
 #include "fuzz_support.h"
+#include "support/recording_view.h"
 #include "update_logic.h"
 #include "update_texts.h"
 #include "version_info.h"
@@ -105,18 +106,6 @@ Fields read_from_memory(const std::string& text) {
     return reference_fields(text, {});
 }
 
-class RecordingView : public UpdaterView {
-  public:
-    std::string folder;
-    std::map<int, std::string> texts;
-    int enabled = -1;
-    std::string install_folder() override { return folder; }
-    void set_text(int control, const char* text) override { texts[control] = text; }
-    void enable_action(bool value) override { enabled = value ? 1 : 0; }
-    std::string module_path() override { return folder + "/updater.exe"; }
-    void progress(uint32_t, uint32_t) override {}
-};
-
 std::string shown(const Fields& fields) {
     char text[2 * VERSION_FIELD_SIZE + 16];
     std::snprintf(text, sizeof text, TEXT_VERSION_FORMAT, fields.version.c_str(),
@@ -153,6 +142,7 @@ void check_decision(const std::string& installed_text, const Fields& installed,
 
     RecordingView view;
     view.folder = folder;
+    view.module = folder + "/updater.exe";
     ActionMode = -1;
     refresh_versions(&view);
 
@@ -182,9 +172,9 @@ void check_decision(const std::string& installed_text, const Fields& installed,
     }
     expect_text(view, CONTROL_STATUS, status);
     expect_text(view, CONTROL_ACTION, label);
-    if (view.enabled != enabled || ActionMode != mode) {
-        fuzz_fail("button enabled %d mode %d, expected %d and %d", view.enabled, ActionMode,
-                  enabled, mode);
+    if (view.enable_calls == 0 || view.enabled != (enabled != 0) || ActionMode != mode) {
+        fuzz_fail("button enabled %d (set %d times) mode %d, expected %d and %d", int(view.enabled),
+                  view.enable_calls, ActionMode, enabled, mode);
     }
 }
 

@@ -17,8 +17,7 @@ struct ArchiveFileSystem {
     FileSystemHeader header;
     const unsigned char* memory_base; // the caller's bytes; null for an archive file
     SharedFile* file;                 // the archive file held open; null otherwise
-    uint32_t memory_size;
-    uint32_t archive_size; // bytes of the whole archive when it was opened
+    uint32_t archive_size;            // bytes of the whole archive when it was opened
     uint32_t table_end;
     ArchiveTable table; // bytes point just behind this record
 };
@@ -202,7 +201,6 @@ FileSystem* archive_open_memory(const void* buffer, uint32_t size, Allocator* al
         return nullptr;
     }
     archive->memory_base = static_cast<const unsigned char*>(buffer);
-    archive->memory_size = size;
     return reinterpret_cast<FileSystem*>(archive);
 }
 

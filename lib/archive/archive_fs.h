@@ -65,13 +65,13 @@ struct ArchiveHeaderInfo {
     uint32_t file_count;
 };
 bool archive_header_info(FileSystem* fs, ArchiveHeaderInfo* info);
-// Enumerates like fs_enumerate and hands each file's record along (null for
-// a directory), so that listing an archive needs no lookup per entry.
 // Opens the content of a record that archive_entry_info or
 // archive_enumerate_records handed out, without looking its path up again.
 Stream* archive_open_entry_at(FileSystem* fs, const ArchiveEntryInfo* info, Allocator* allocator);
 typedef void (*ArchiveRecordCallback)(void* context, const DirEntry* entry,
                                       const ArchiveEntryInfo* info);
+// Enumerates like fs_enumerate and hands each file's record along (null for
+// a directory), so that listing an archive needs no lookup per entry.
 int archive_enumerate_records(FileSystem* fs, const char* path, int recursive, void* context,
                               ArchiveRecordCallback callback);
 // The entry's stored bytes exactly as they lie in the archive (still

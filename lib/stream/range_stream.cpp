@@ -1,4 +1,5 @@
 #include "stream/stream.h"
+#include "stream_filter.h"
 #include "support/memory.h"
 
 namespace {
@@ -11,6 +12,8 @@ struct RangeStream {
     uint32_t length;
     uint32_t position; // within the window
 };
+
+static_assert(stream_filter_layout<RangeStream>());
 
 } // namespace
 
@@ -63,10 +66,6 @@ static uint32_t range_write(Stream* s, const void* buffer, uint32_t n) {
     return count;
 }
 
-static void range_flush(Stream* s) {
-    stream_flush(range_of(s)->inner);
-}
-
 // Clamped below at 0; above, a position past the window simply transfers
 // nothing, but it must not wrap round to the window's start.
 static uint32_t range_seek(Stream* s, int32_t offset, int origin) {
@@ -110,7 +109,7 @@ static const StreamOps range_ops = {
     .close = range_close,
     .read = range_read,
     .write = range_write,
-    .flush = range_flush,
+    .flush = stream_filter_flush,
     .seek = range_seek,
     .tell = range_tell,
     .size = range_size,
@@ -119,10 +118,8 @@ static const StreamOps range_ops = {
 
 Stream* stream_open_range(Stream* inner, int owns, uint32_t start, uint32_t length, uint32_t flags,
                           Allocator* allocator) {
-    if (!inner) {
-        return nullptr;
-    }
-    RangeStream* r = static_cast<RangeStream*>(mem_alloc(allocator, sizeof(RangeStream), 0));
+    RangeStream* r =
+        static_cast<RangeStream*>(stream_filter_alloc(inner, sizeof(RangeStream), allocator));
     if (!r) {
         return nullptr;
     }

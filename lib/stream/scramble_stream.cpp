@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "stream/stream.h"
+#include "stream_filter.h"
 #include "support/memory.h"
 
 namespace {
@@ -17,6 +18,8 @@ struct ScrambleStream {
 // Scrambled bytes go down in pieces of this size through a stack buffer,
 // so a write never allocates.
 constexpr uint32_t SCRAMBLE_PIECE = 1024;
+
+static_assert(stream_filter_layout<ScrambleStream>());
 
 } // namespace
 
@@ -82,10 +85,6 @@ static uint32_t scramble_write(Stream* s, const void* buffer, uint32_t n) {
     return sum;
 }
 
-static void scramble_flush(Stream* s) {
-    stream_flush(scramble_of(s)->inner);
-}
-
 // An unknown origin leaves inner where it is, so the key index must not
 // move either.
 static uint32_t scramble_seek(Stream* s, int32_t offset, int origin) {
@@ -100,32 +99,23 @@ static uint32_t scramble_seek(Stream* s, int32_t offset, int origin) {
 static uint32_t scramble_tell(Stream* s) {
     return scramble_of(s)->position;
 }
-static uint32_t scramble_size(Stream* s) {
-    return stream_size(scramble_of(s)->inner);
-}
-static uint32_t scramble_state(Stream* s) {
-    return stream_state(scramble_of(s)->inner);
-}
 
 static const StreamOps scramble_ops = {
     .close = scramble_close,
     .read = scramble_read,
     .write = scramble_write,
-    .flush = scramble_flush,
+    .flush = stream_filter_flush,
     .seek = scramble_seek,
     .tell = scramble_tell,
-    .size = scramble_size,
-    .state = scramble_state,
+    .size = stream_filter_size,
+    .state = stream_filter_state,
 };
 
 // A key of length 0 cannot be indexed; it scrambles nothing, like a null key.
 Stream* stream_open_scramble(Stream* inner, const unsigned char* key, uint32_t key_length,
                              uint32_t limit, Allocator* allocator) {
-    if (!inner) {
-        return nullptr;
-    }
     ScrambleStream* c =
-        static_cast<ScrambleStream*>(mem_alloc(allocator, sizeof(ScrambleStream), 0));
+        static_cast<ScrambleStream*>(stream_filter_alloc(inner, sizeof(ScrambleStream), allocator));
     if (!c) {
         return nullptr;
     }

@@ -152,6 +152,14 @@ e2e_registry_set() { # install folder (Windows path)
         e2e_problem "could not write the uninstall entry"
 }
 
+# e2e_layout with the game stub as Tessavane.exe, and the uninstall entry
+# naming the install folder.
+e2e_layout_with_game() { # case folder, patch version, patch attribute
+    e2e_layout "$@"
+    cp "$e2e_helpers/updater_e2e_game.exe" "$1/game/Tessavane.exe"
+    e2e_registry_set "$(e2e_winpath "$1/game")\\"
+}
+
 e2e_registry_clear() {
     e2e_wine 60 reg delete "$e2e_uninstall_key" /f >>"$e2e_log" 2>&1
     if e2e_wine 60 reg query "$e2e_uninstall_key" >>"$e2e_log" 2>&1; then
@@ -458,20 +466,8 @@ e2e_case_update() {
 e2e_case_attributes_differ() {
     local dir=$1 report=$1/report.txt
     e2e_layout "$dir" 1.1 trial
-    e2e_registry_set "$(e2e_winpath "$dir/game")\\"
-    e2e_drive "$report" start "$(e2e_winpath "$dir/dl/TessavaneUpdater.exe")" dump start \
-        command 1 settle 500 dump after click 2 wait-exit 30 || return
-    e2e_expect "$report" start.1004 "Ver.1.0 (full)"
-    e2e_expect "$report" start.1007 "Ver.1.1 (trial)"
-    e2e_expect "$report" start.1008 "種類が異なるのでパッチを適用できません。"
-    e2e_expect "$report" start.action "アップデート開始"
-    e2e_expect "$report" start.action_enabled no
-    e2e_expect "$report" after.1008 "種類が異なるのでパッチを適用できません。"
-    e2e_expect "$report" after.1004 "Ver.1.0 (full)"
-    cmp -s "$dir/game/Tessavane.dat" "$dir/trees/base.dat" ||
-        e2e_problem "Tessavane.dat changed although the patch was refused"
-    [ -e "$dir/game/Tessavane.tmp" ] && e2e_problem "a merge was started"
-    e2e_expect "$report" exit 0
+    e2e_expect_patch_refused "$dir" "$report" "Ver.1.1 (trial)" \
+        "種類が異なるのでパッチを適用できません。"
 }
 
 # No Patch.dat beside the updater.
@@ -492,9 +488,7 @@ e2e_case_patch_missing() {
 # install folder as working directory, and the updater ends.
 e2e_case_launch() {
     local dir=$1 report=$1/report.txt
-    e2e_layout "$dir" 1.0 full
-    cp "$e2e_helpers/updater_e2e_game.exe" "$dir/game/Tessavane.exe"
-    e2e_registry_set "$(e2e_winpath "$dir/game")\\"
+    e2e_layout_with_game "$dir" 1.0 full
     e2e_drive "$report" start "$(e2e_winpath "$dir/dl/TessavaneUpdater.exe")" dump start \
         click 1 wait-exit 30 || return
     e2e_expect "$report" start.1008 "アップデートする必要がありません。"
@@ -552,9 +546,7 @@ e2e_case_second_update() {
 # the button has turned into "ゲーム起動".
 e2e_case_click_during_update() {
     local dir=$1 report=$1/report.txt
-    e2e_layout "$dir" 1.1 full
-    cp "$e2e_helpers/updater_e2e_game.exe" "$dir/game/Tessavane.exe"
-    e2e_registry_set "$(e2e_winpath "$dir/game")\\"
+    e2e_layout_with_game "$dir" 1.1 full
     e2e_drive "$report" start "$(e2e_winpath "$dir/dl/TessavaneUpdater.exe")" \
         click-queued 1 wait-text 1008 "アップデートが完了しました。" 60 settle 1000 dump after \
         click 2 wait-exit 30 || return
@@ -611,9 +603,7 @@ e2e_case_responsive_update() {
 # and the dialog its versions, and the merged archive does not stay behind.
 e2e_case_game_holds_data() {
     local dir=$1 report=$1/report.txt
-    e2e_layout "$dir" 1.1 full
-    cp "$e2e_helpers/updater_e2e_game.exe" "$dir/game/Tessavane.exe"
-    e2e_registry_set "$(e2e_winpath "$dir/game")\\"
+    e2e_layout_with_game "$dir" 1.1 full
     if ! e2e_hold_start "$dir/game/Tessavane.exe" "$dir/game/Tessavane.dat" "$dir"; then
         e2e_hold_stop "$dir"
         return
@@ -656,17 +646,20 @@ e2e_case_signed_accepted() {
         e2e_problem "loose readme.txt missing"
 }
 
-# A refused patch: the status says the signature cannot be confirmed, the
-# button is disabled, a command that reaches the dialog all the same changes
-# nothing, and the install folder keeps its bytes.
-e2e_expect_signature_refused() { # case folder, report
+# A refused patch: the status line says why, the button is disabled, a
+# command that reaches the dialog all the same changes nothing, and the
+# install folder keeps its bytes.
+e2e_expect_patch_refused() { # case folder, report, patch version shown, status
     local dir=$1 report=$2
+    e2e_registry_set "$(e2e_winpath "$dir/game")\\"
+    e2e_drive "$report" start "$(e2e_winpath "$dir/dl/TessavaneUpdater.exe")" dump start \
+        command 1 settle 500 dump after click 2 wait-exit 30 || return
     e2e_expect "$report" start.1004 "Ver.1.0 (full)"
-    e2e_expect "$report" start.1007 "Ver.1.1 (full)"
-    e2e_expect "$report" start.1008 "パッチの署名を確認できません。"
+    e2e_expect "$report" start.1007 "$3"
+    e2e_expect "$report" start.1008 "$4"
     e2e_expect "$report" start.action "アップデート開始"
     e2e_expect "$report" start.action_enabled no
-    e2e_expect "$report" after.1008 "パッチの署名を確認できません。"
+    e2e_expect "$report" after.1008 "$4"
     e2e_expect "$report" after.1004 "Ver.1.0 (full)"
     e2e_expect "$report" exit 0
     cmp -s "$dir/game/Tessavane.dat" "$dir/trees/base.dat" ||
@@ -675,13 +668,16 @@ e2e_expect_signature_refused() { # case folder, report
     [ -e "$dir/game/readme.txt" ] && e2e_problem "a loose file was written"
 }
 
+# The signed updater of the case folder refuses its patch: the signature
+# cannot be confirmed.
+e2e_expect_signature_refused() { # case folder, report
+    e2e_use_signed_updater "$1"
+    e2e_expect_patch_refused "$1" "$2" "Ver.1.1 (full)" "パッチの署名を確認できません。"
+}
+
 e2e_case_unsigned_refused() {
     local dir=$1 report=$1/report.txt
     e2e_layout "$dir" 1.1 full
-    e2e_use_signed_updater "$dir"
-    e2e_registry_set "$(e2e_winpath "$dir/game")\\"
-    e2e_drive "$report" start "$(e2e_winpath "$dir/dl/TessavaneUpdater.exe")" dump start \
-        command 1 settle 500 dump after click 2 wait-exit 30 || return
     e2e_expect_signature_refused "$dir" "$report"
 }
 
@@ -692,12 +688,8 @@ e2e_case_tampered_refused() {
     e2e_layout "$dir" 1.1 full
     head -c 200000 /dev/urandom >"$dir/trees/patch/data.bin"
     e2e_pack "$dir/trees/patch" "$dir/dl/Patch.dat" || return
-    e2e_use_signed_updater "$dir"
     e2e_sign "$dir/dl/Patch.dat" || return
     e2e_flip_byte "$dir/dl/Patch.dat" $(($(stat -c %s "$dir/dl/Patch.dat") / 2))
-    e2e_registry_set "$(e2e_winpath "$dir/game")\\"
-    e2e_drive "$report" start "$(e2e_winpath "$dir/dl/TessavaneUpdater.exe")" dump start \
-        command 1 settle 500 dump after click 2 wait-exit 30 || return
     e2e_expect_signature_refused "$dir" "$report"
 }
 

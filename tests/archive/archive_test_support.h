@@ -1,6 +1,6 @@
-// Shared helpers of the archive tests: a counting allocator, whole-stream
-// reads and enumeration capture (message capture comes from the shared
-// support library).
+// Shared helpers of the archive tests: whole-stream reads, enumeration
+// capture and the judgement of a possibly hostile archive (the counting
+// allocator and message capture come from the shared support library).
 #pragma once
 
 #include <cstdint>
@@ -8,20 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "archive/archive_check.h"
 #include "fs/filesystem.h"
 #include "support/memory.h"
 #include "support/message_capture.h"
+#include "support/test_doubles.h"
 
 struct Stream;
 class TempDir;
-
-// An allocator over malloc that counts the blocks still handed out, to show
-// that a refused or closed archive leaves nothing behind.
-struct CountingAllocator {
-    CountingAllocator();
-    Allocator base;
-    int live_blocks;
-};
 
 struct FsCloser {
     void operator()(FileSystem* fs) const { fs_close(fs); }
@@ -43,3 +37,27 @@ std::vector<SeenEntry> enumerate_all(FileSystem* fs, const char* path, int recur
 // Writes bytes into dir as name and returns the file's path.
 std::string save_archive(const TempDir& dir, const std::string& bytes,
                          const std::string& name = "test.dat");
+
+// How the library takes an archive: the reader's refusal, or what the layout
+// check finds and which entries do not read back whole.
+struct ArchiveFinding {
+    ArchiveVerdict verdict;
+    std::string where;
+    std::string reason;
+    bool operator==(const ArchiveFinding& other) const = default;
+};
+
+struct ArchiveJudgement {
+    std::string refusal; // the reader's message; empty when it opened
+    bool opened = false;
+    std::vector<ArchiveFinding> findings;
+    std::vector<std::string> damaged; // entries that did not read back whole
+    uint32_t files = 0;
+    uint32_t dirs = 0;
+};
+
+// Opens bytes from memory (path null) or the same bytes saved at path,
+// checks the layout and reads every entry through its record and by its
+// path. A refusal must come with the reader's "Error: " message, and nothing
+// may be left allocated.
+ArchiveJudgement judge_archive(const std::string& bytes, const std::string* path);

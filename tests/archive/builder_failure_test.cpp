@@ -9,57 +9,18 @@
 #include "archive/builder_test_support.h"
 #include "stream/stream.h"
 #include "support/memory.h"
+#include "support/test_doubles.h"
 #include "support/test_support.h"
 
 namespace {
 
 // A disk stream that accepts only a budget of bytes, then writes short.
-struct FailingStream {
-    const StreamOps* ops;
-    Stream* inner;
-    uint32_t budget;
-};
-
-void failing_close(Stream* s) {
-    auto* self = reinterpret_cast<FailingStream*>(s);
-    stream_close(self->inner);
-    delete self;
-}
-uint32_t failing_read(Stream* s, void* b, uint32_t n) {
-    return stream_read(reinterpret_cast<FailingStream*>(s)->inner, b, n);
-}
-uint32_t failing_write(Stream* s, const void* b, uint32_t n) {
-    auto* self = reinterpret_cast<FailingStream*>(s);
-    uint32_t allowed = n < self->budget ? n : self->budget;
-    uint32_t written = stream_write(self->inner, b, allowed);
-    self->budget -= written;
-    return written;
-}
-void failing_flush(Stream* s) {
-    stream_flush(reinterpret_cast<FailingStream*>(s)->inner);
-}
-uint32_t failing_seek(Stream* s, int32_t o, int origin) {
-    return stream_seek(reinterpret_cast<FailingStream*>(s)->inner, o, origin);
-}
-uint32_t failing_tell(Stream* s) {
-    return stream_tell(reinterpret_cast<FailingStream*>(s)->inner);
-}
-uint32_t failing_size(Stream* s) {
-    return stream_size(reinterpret_cast<FailingStream*>(s)->inner);
-}
-uint32_t failing_state(Stream* s) {
-    return stream_state(reinterpret_cast<FailingStream*>(s)->inner);
-}
-const StreamOps failing_ops = {failing_close, failing_read, failing_write, failing_flush,
-                               failing_seek,  failing_tell, failing_size,  failing_state};
-
 Stream* open_failing(const char* path, void* context) {
     Stream* disk = stream_open_file(path, 0, 0, STREAM_OPEN_WRITE, nullptr);
     if (!disk) {
         return nullptr;
     }
-    return reinterpret_cast<Stream*>(
-        new FailingStream{&failing_ops, disk, *static_cast<uint32_t*>(context)});
+    return short_write_stream_open(disk, UINT32_MAX, *static_cast<uint32_t*>(context));
 }
 
 MemoryTree sample_tree() {

@@ -243,7 +243,7 @@ TEST(EntryStream, ShortInnerWritesAreReportedAsFailure) {
     EXPECT_TRUE(entry_stream_failed(e));
     EXPECT_EQ(stream_write(e, data.data(), 10), 0u);
     stream_close(e);
-    EXPECT_EQ(counter.blocks, 0);
+    EXPECT_EQ(counter.live_blocks, 0);
 
     // Fails only when finishing.
     e = stream_open_entry(stream_open_memory(small, sizeof small, 0, 0, &counter.base), 0,
@@ -254,7 +254,7 @@ TEST(EntryStream, ShortInnerWritesAreReportedAsFailure) {
     EXPECT_TRUE(entry_stream_failed(e));
     EXPECT_FALSE(entry_stream_intact(e));
     stream_close(e);
-    EXPECT_EQ(counter.blocks, 0);
+    EXPECT_EQ(counter.live_blocks, 0);
     EXPECT_EQ(counter.base.used, 0u);
 }
 
@@ -265,7 +265,7 @@ TEST(EntryStream, ConstructionModesAndQueries) {
     EXPECT_EQ(stream_open_entry(inner, 0, 3, &counter.base), nullptr);
     EXPECT_EQ(stream_open_entry(inner, 0, 0, &counter.base), nullptr);
     EXPECT_EQ(stream_open_entry(nullptr, 0, ENTRY_MODE_INFLATE, &counter.base), nullptr);
-    EXPECT_EQ(counter.blocks, 1); // only the inner stream, which stays the caller's
+    EXPECT_EQ(counter.live_blocks, 1); // only the inner stream, which stays the caller's
     EXPECT_FALSE(entry_stream_intact(inner));
     EXPECT_FALSE(entry_stream_failed(inner));
     EXPECT_FALSE(entry_stream_intact(nullptr));
@@ -278,7 +278,7 @@ TEST(EntryStream, ConstructionModesAndQueries) {
     EXPECT_EQ(stream_seek(e, 5, STREAM_SEEK_BEGIN), 0u);
     EXPECT_FALSE(entry_stream_failed(e));
     stream_close(e); // takes the inner stream and the buffer along
-    EXPECT_EQ(counter.blocks, 0);
+    EXPECT_EQ(counter.live_blocks, 0);
 
     e = stream_open_entry(stream_open_memory(bytes, sizeof bytes, 0, 0, &counter.base), 0,
                           ENTRY_MODE_DEFLATE, &counter.base);
@@ -289,6 +289,6 @@ TEST(EntryStream, ConstructionModesAndQueries) {
     EXPECT_EQ(stream_tell(e), 3u);
     EXPECT_FALSE(entry_stream_intact(e));
     stream_close(e);
-    EXPECT_EQ(counter.blocks, 0);
+    EXPECT_EQ(counter.live_blocks, 0);
     EXPECT_EQ(counter.base.used, 0u);
 }

@@ -65,15 +65,20 @@ struct FakeFs {
     FileSystem* fs() { return &record.base; }
     static FakeFs* of(FileSystem* fs) { return reinterpret_cast<Record*>(fs)->self; }
 
-    static int close(FileSystem* fs) {
-        of(fs)->calls.push_back("close");
-        return of(fs)->result;
+    // Logs a call that reached the fake, with the path it named if any.
+    static FakeFs* called(FileSystem* fs, const char* operation, const char* path = nullptr) {
+        FakeFs* f = of(fs);
+        f->calls.push_back(operation);
+        if (path) {
+            f->last_path = path;
+        }
+        return f;
     }
+
+    static int close(FileSystem* fs) { return called(fs, "close")->result; }
     static Stream* open(FileSystem* fs, const char* path, uint32_t offset, uint32_t length,
                         uint32_t flags, Allocator* allocator) {
-        FakeFs* f = of(fs);
-        f->calls.push_back("open");
-        f->last_path = path;
+        FakeFs* f = called(fs, "open", path);
         f->last_offset = offset;
         f->last_length = length;
         f->last_flags = flags;
@@ -82,23 +87,17 @@ struct FakeFs {
     }
     static int enumerate(FileSystem* fs, const char* path, int recursive, void* context,
                          EnumCallback callback) {
-        FakeFs* f = of(fs);
-        f->calls.push_back("enumerate");
-        f->last_path = path;
+        FakeFs* f = called(fs, "enumerate", path);
         f->last_recursive = recursive;
         f->last_context = context;
         f->last_callback = callback;
         return f->result;
     }
     static int make_dir(FileSystem* fs, const char* path) {
-        of(fs)->calls.push_back("make_dir");
-        of(fs)->last_path = path;
-        return of(fs)->result;
+        return called(fs, "make_dir", path)->result;
     }
     static int remove_dir(FileSystem* fs, const char* path) {
-        of(fs)->calls.push_back("remove_dir");
-        of(fs)->last_path = path;
-        return of(fs)->result;
+        return called(fs, "remove_dir", path)->result;
     }
 };
 

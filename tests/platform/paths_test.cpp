@@ -81,28 +81,32 @@ TEST(PlatformPaths, CombineRefusesWhatDoesNotFit) {
 }
 
 TEST(PlatformPaths, FindFileNameStepsOverDoubleByteCharacters) {
-    auto name_of = [](const char* path) {
-        const char* name = platform_path_find_file_name(path);
-        EXPECT_GE(name, path);
-        EXPECT_LE(name, path + std::strlen(path));
-        return std::string(name);
+    const struct {
+        const char* path;
+        const char* name;
+    } rows[] = {
+        {"C:\\games\\Tessavane.exe", "Tessavane.exe"},
+        {"/opt/games/updater", "updater"},
+        {"mixed/dir\\file.txt", "file.txt"},
+        {"plain.txt", "plain.txt"},
+        {"", ""},
+        // A trailing separator is not where the name starts.
+        {"a\\b\\", "b\\"},
+        {"a/b/", "b/"},
+        // "ソ", "表" and "能" end in the byte 0x5C, which is no separator there.
+        {"\x83\x5C.txt", "\x83\x5C.txt"},
+        {"\x95\x5C\x94\x5C", "\x95\x5C\x94\x5C"},
+        {"dir\\\x83\x5C\x95\x5C", "\x83\x5C\x95\x5C"},
+        {"\x94\x5C\\\x95\x5C.dat", "\x95\x5C.dat"},
+        {"C:\\\x83\x5C\\\x94\x5C\x83\x5C\\x", "x"},
+        {"/\x83\x5C/\x94\x5C", "\x94\x5C"},
     };
-    EXPECT_EQ(name_of("C:\\games\\Tessavane.exe"), "Tessavane.exe");
-    EXPECT_EQ(name_of("/opt/games/updater"), "updater");
-    EXPECT_EQ(name_of("mixed/dir\\file.txt"), "file.txt");
-    EXPECT_EQ(name_of("plain.txt"), "plain.txt");
-    EXPECT_EQ(name_of(""), "");
-    // A trailing separator is not where the name starts.
-    EXPECT_EQ(name_of("a\\b\\"), "b\\");
-    EXPECT_EQ(name_of("a/b/"), "b/");
-
-    // "ソ", "表" and "能" end in the byte 0x5C, which is no separator there.
-    EXPECT_EQ(name_of("\x83\x5C.txt"), "\x83\x5C.txt");
-    EXPECT_EQ(name_of("\x95\x5C\x94\x5C"), "\x95\x5C\x94\x5C");
-    EXPECT_EQ(name_of("dir\\\x83\x5C\x95\x5C"), "\x83\x5C\x95\x5C");
-    EXPECT_EQ(name_of("\x94\x5C\\\x95\x5C.dat"), "\x95\x5C.dat");
-    EXPECT_EQ(name_of("C:\\\x83\x5C\\\x94\x5C\x83\x5C\\x"), "x");
-    EXPECT_EQ(name_of("/\x83\x5C/\x94\x5C"), "\x94\x5C");
+    for (const auto& row : rows) {
+        const char* name = platform_path_find_file_name(row.path);
+        ASSERT_GE(name, row.path) << row.path;
+        ASSERT_LE(name, row.path + std::strlen(row.path)) << row.path;
+        EXPECT_STREQ(name, row.name) << row.path;
+    }
 }
 
 TEST(PlatformPaths, ModulePathNamesThisProgram) {

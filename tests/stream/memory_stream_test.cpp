@@ -47,15 +47,15 @@ TEST(MemoryStream, CloseFreesTheBufferOnlyWhenOwned) {
     char* owned = static_cast<char*>(mem_alloc(&counter.base, 16, 0));
     Stream* s = stream_open_memory(owned, 16, 0, 1, &counter.base);
     ASSERT_NE(s, nullptr);
-    EXPECT_EQ(counter.blocks, 2);
+    EXPECT_EQ(counter.live_blocks, 2);
     stream_close(s);
-    EXPECT_EQ(counter.blocks, 0);
+    EXPECT_EQ(counter.live_blocks, 0);
     EXPECT_EQ(counter.base.used, 0u);
 
     char borrowed[4] = {'w', 'x', 'y', 'z'};
     s = stream_open_memory(borrowed, 4, 0, 0, &counter.base);
     stream_close(s);
-    EXPECT_EQ(counter.blocks, 0);
+    EXPECT_EQ(counter.live_blocks, 0);
     EXPECT_EQ(borrowed[0], 'w');
 }
 
@@ -65,14 +65,14 @@ TEST(MemoryStream, LoadCopiesEverythingAndClosesTheSource) {
     Stream* source = stream_open_memory(text.data(), uint32_t(text.size()), 0, 0, &counter.base);
     Stream* loaded = stream_load(source, &counter.base);
     ASSERT_NE(loaded, nullptr);
-    EXPECT_EQ(counter.blocks, 2); // the copy and its stream; the source is gone
-    text[0] = 'X';                // the copy does not share the source's bytes
+    EXPECT_EQ(counter.live_blocks, 2); // the copy and its stream; the source is gone
+    text[0] = 'X';                     // the copy does not share the source's bytes
     char out[32] = {};
     EXPECT_EQ(stream_size(loaded), 12u);
     EXPECT_EQ(stream_read(loaded, out, sizeof out), 12u);
     EXPECT_STREQ(out, "loaded bytes");
     stream_close(loaded);
-    EXPECT_EQ(counter.blocks, 0);
+    EXPECT_EQ(counter.live_blocks, 0);
 
     // A source that claims more than it delivers loads only what it has,
     // never undefined bytes.
@@ -86,7 +86,7 @@ TEST(MemoryStream, LoadCopiesEverythingAndClosesTheSource) {
     EXPECT_EQ(stream_read(loaded, out, sizeof out), 6u);
     EXPECT_EQ(std::string(out, 6), "456789");
     stream_close(loaded);
-    EXPECT_EQ(counter.blocks, 0);
+    EXPECT_EQ(counter.live_blocks, 0);
 
     EXPECT_EQ(stream_load(nullptr, &counter.base), nullptr);
 }

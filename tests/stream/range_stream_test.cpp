@@ -5,16 +5,6 @@
 #include "stream/test_streams.h"
 #include "support/test_support.h"
 
-namespace {
-
-std::string read_some(Stream* s, uint32_t n) {
-    std::string out(n, '\0');
-    out.resize(stream_read(s, out.data(), n));
-    return out;
-}
-
-} // namespace
-
 TEST(RangeStream, WindowClipsReadsAndWrites) {
     std::string data = make_bytes(1000, 1);
     Stream* inner = stream_open_memory(data.data(), 1000, 0, 0, nullptr);
@@ -84,7 +74,7 @@ TEST(RangeStream, CloseReleasesInnerOnlyWhenOwned) {
     Stream* r = stream_open_range(inner, 0, 50, 20, 0, &counter.base);
     EXPECT_EQ(read_some(r, 8), data.substr(50, 8));
     stream_close(r);
-    EXPECT_EQ(counter.blocks, 1);
+    EXPECT_EQ(counter.live_blocks, 1);
     // The inner stream stays usable, where the range left it.
     EXPECT_EQ(stream_tell(inner), 58u);
     EXPECT_EQ(read_some(inner, 3), data.substr(58, 3));
@@ -92,6 +82,6 @@ TEST(RangeStream, CloseReleasesInnerOnlyWhenOwned) {
     r = stream_open_range(inner, 1, 0, 10, 0, &counter.base);
     stream_flush(r);
     stream_close(r);
-    EXPECT_EQ(counter.blocks, 0);
+    EXPECT_EQ(counter.live_blocks, 0);
     EXPECT_EQ(counter.base.used, 0u);
 }

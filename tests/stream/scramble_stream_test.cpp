@@ -102,7 +102,7 @@ TEST(ScrambleStream, ShortInnerWritesNeverStorePlainBytesBelowTheLimit) {
     std::string original = make_bytes(2000, 8, false);
     std::string stored(2000, '\0');
     Stream* memory = stream_open_memory(stored.data(), 2000, 0, 0, nullptr);
-    CappedWriteStream capped(memory, 300);
+    ShortWriteStream capped(memory, 300);
     Stream* s = stream_open_scramble(capped.stream(), test_key(), 256, 1024, nullptr);
     uint32_t first = stream_write(s, original.data(), 2000);
     EXPECT_EQ(first, 300u);
@@ -124,8 +124,8 @@ TEST(ScrambleStream, CloseTakesTheInnerStreamAlong) {
     char bytes[8] = {};
     Stream* inner = stream_open_memory(bytes, 8, 0, 0, &counter.base);
     Stream* s = stream_open_scramble(inner, test_key(), 256, 1024, &counter.base);
-    EXPECT_EQ(counter.blocks, 2);
+    EXPECT_EQ(counter.live_blocks, 2);
     stream_close(s);
-    EXPECT_EQ(counter.blocks, 0);
+    EXPECT_EQ(counter.live_blocks, 0);
     EXPECT_EQ(counter.base.used, 0u);
 }

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "archive/epk2_format.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -37,6 +38,21 @@ std::vector<std::string> components(const std::string& path) {
     return parts;
 }
 
+// Appends the last-made item (1-based) to the list that first and last
+// hold, chaining it to the item before through the item's own links.
+template <typename Item>
+void append_linked(std::vector<Item>& items, uint32_t& first, uint32_t& last, uint32_t Item::*prev,
+                   uint32_t Item::*next) {
+    uint32_t made = uint32_t(items.size());
+    if (last) {
+        items[last - 1].*next = made;
+        items[made - 1].*prev = last;
+    } else {
+        first = made;
+    }
+    last = made;
+}
+
 class TreeBuilder {
   public:
     TreeBuilder() { dirs_.push_back(Dir{}); } // the root, index 1
@@ -56,32 +72,19 @@ class TreeBuilder {
             d.name = parts[i];
             d.parent = current;
             dirs_.push_back(d);
-            uint32_t made = uint32_t(dirs_.size());
             Dir& parent = dirs_[current - 1];
-            if (parent.last_child) {
-                dirs_[parent.last_child - 1].next_sibling = made;
-                dirs_[made - 1].prev_sibling = parent.last_child;
-            } else {
-                parent.first_child = made;
-            }
-            parent.last_child = made;
-            index_[key] = made;
-            current = made;
+            append_linked(dirs_, parent.first_child, parent.last_child, &Dir::prev_sibling,
+                          &Dir::next_sibling);
+            current = uint32_t(dirs_.size());
+            index_[key] = current;
         }
         return current;
     }
 
     void add_file(uint32_t dir, const std::string& name) {
         files_.push_back(File{name});
-        uint32_t made = uint32_t(files_.size());
         Dir& d = dirs_[dir - 1];
-        if (d.last_file) {
-            files_[d.last_file - 1].next = made;
-            files_[made - 1].prev = d.last_file;
-        } else {
-            d.first_file = made;
-        }
-        d.last_file = made;
+        append_linked(files_, d.first_file, d.last_file, &File::prev, &File::next);
     }
 
     std::vector<Dir> dirs_;
@@ -286,4 +289,27 @@ uint32_t test_get_u32(const std::string& bytes, uint32_t offset) {
 void test_set_u32(std::string& bytes, uint32_t offset, uint32_t value) {
     bytes.at(offset + 3); // bounds
     put_u32(bytes, offset, value);
+}
+
+TestArchive small_test_archive() {
+    TestArchive archive;
+    archive.dirs = {"/sub", "/void"};
+    archive.files = {
+        {"/a.txt", make_bytes(300, 1), 1, true},
+        {"/b.bin", make_bytes(40, 2, false), 2, false},
+        {"/sub/c.txt", make_bytes(200, 3), 3, true},
+    };
+    return archive;
+}
+
+uint32_t test_stored_end(const std::string& archive) {
+    const uint32_t dirs = test_get_u32(archive, 20);
+    const uint32_t files = test_get_u32(archive, 24);
+    uint32_t end = test_get_u32(archive, 16);
+    for (uint32_t j = 1; j <= files; ++j) {
+        const uint32_t offset = test_table_get_u32(archive, test_file_field(dirs, j, 8));
+        const uint32_t stored = test_table_get_u32(archive, test_file_field(dirs, j, 12));
+        end = std::max(end, offset + stored);
+    }
+    return end;
 }

@@ -65,3 +65,12 @@ void test_table_set_u8(std::string& archive, uint32_t table_position, uint8_t va
 // Plain little-endian access at an absolute offset (header fields).
 uint32_t test_get_u32(const std::string& bytes, uint32_t offset);
 void test_set_u32(std::string& bytes, uint32_t offset, uint32_t value);
+
+// Directories 1 root, 2 /sub, 3 /void (empty); files 1 /a.txt (zlib, key 1),
+// 2 /b.bin (stored, key 2), 3 /sub/c.txt (zlib, key 3). The name area starts
+// at table position 3*24 + 3*28 = 156 (0x9C), so the table's first bytes,
+// the root's name offset, read as the one-byte name "\x9C".
+constexpr uint32_t SMALL_TEST_ARCHIVE_DIRS = 3;
+TestArchive small_test_archive();
+// Where the last stored data block ends: a copy cut shorter lacks data.
+uint32_t test_stored_end(const std::string& archive);

@@ -1,74 +1,51 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <string>
+#include <vector>
 
 #include "support/text.h"
 
-TEST(SplitText, KeyValueLinesCutAtTheSeparator) {
-    char line[] = "identifer=abc";
-    char* pieces[64];
-    ASSERT_EQ(split_text(line, '=', pieces, 64), 2u);
-    EXPECT_STREQ(pieces[0], "identifer");
-    EXPECT_STREQ(pieces[1], "abc");
-    EXPECT_EQ(pieces[0], line); // in place, not copied
-
-    char spaced[] = "version = 1";
-    ASSERT_EQ(split_text(spaced, '=', pieces, 64), 2u);
-    EXPECT_STREQ(pieces[0], "version ");
-    EXPECT_STREQ(pieces[1], " 1");
-}
-
-TEST(SplitText, MaximumDropsTheRestAfterTheLastStoredPiece) {
-    char* pieces[4] = {};
-    char two[] = "a=b=c";
-    ASSERT_EQ(split_text(two, '=', pieces, 2), 2u);
-    EXPECT_STREQ(pieces[0], "a");
-    EXPECT_STREQ(pieces[1], "b");
-    EXPECT_EQ(pieces[2], nullptr); // only count entries are written
-
-    char three[] = "a=b=c";
-    ASSERT_EQ(split_text(three, '=', pieces, 3), 3u);
-    EXPECT_STREQ(pieces[0], "a");
-    EXPECT_STREQ(pieces[1], "b");
-    EXPECT_STREQ(pieces[2], "c");
-
-    char one[] = "a=b";
-    ASSERT_EQ(split_text(one, '=', pieces, 1), 1u);
-    EXPECT_STREQ(pieces[0], "a");
-}
-
-TEST(SplitText, EmptyTextOrZeroMaximumTouchesNothing) {
-    char* pieces[2] = {nullptr, nullptr};
-    char empty[] = "";
-    EXPECT_EQ(split_text(empty, '=', pieces, 64), 0u);
-    EXPECT_EQ(pieces[0], nullptr);
-
-    char text[] = "a=b";
-    EXPECT_EQ(split_text(text, '=', pieces, 0), 0u);
-    EXPECT_EQ(pieces[0], nullptr);
-    EXPECT_EQ(std::memcmp(text, "a=b", 4), 0);
-}
-
-TEST(SplitText, EmptyPiecesRemain) {
-    char* pieces[8];
-    char leading[] = "=v";
-    ASSERT_EQ(split_text(leading, '=', pieces, 64), 2u);
-    EXPECT_STREQ(pieces[0], "");
-    EXPECT_STREQ(pieces[1], "v");
-
-    char trailing[] = "key=";
-    ASSERT_EQ(split_text(trailing, '=', pieces, 64), 2u);
-    EXPECT_STREQ(pieces[0], "key");
-    EXPECT_STREQ(pieces[1], "");
-
-    char path[] = "/data//a.txt";
-    ASSERT_EQ(split_text(path, '/', pieces, 8), 4u);
-    EXPECT_STREQ(pieces[0], "");
-    EXPECT_STREQ(pieces[1], "data");
-    EXPECT_STREQ(pieces[2], "");
-    EXPECT_STREQ(pieces[3], "a.txt");
-
-    char plain[] = "noseparator";
-    ASSERT_EQ(split_text(plain, '/', pieces, 8), 1u);
-    EXPECT_STREQ(pieces[0], "noseparator");
+// Every row is cut in place in a copy of its text. Entries of pieces past the
+// count stay untouched, and a text that yields no piece stays as it was.
+TEST(SplitText, CutsInPlaceAtTheSeparator) {
+    const struct {
+        const char* text;
+        char separator;
+        uint32_t maximum;
+        std::vector<std::string> pieces;
+    } rows[] = {
+        {"identifer=abc", '=', 64, {"identifer", "abc"}},
+        {"version = 1", '=', 64, {"version ", " 1"}},
+        // The maximum drops the rest after the last stored piece.
+        {"a=b=c", '=', 2, {"a", "b"}},
+        {"a=b=c", '=', 3, {"a", "b", "c"}},
+        {"a=b", '=', 1, {"a"}},
+        // Empty pieces remain.
+        {"=v", '=', 64, {"", "v"}},
+        {"key=", '=', 64, {"key", ""}},
+        {"/data//a.txt", '/', 8, {"", "data", "", "a.txt"}},
+        {"noseparator", '/', 8, {"noseparator"}},
+        // An empty text or a zero maximum touches nothing.
+        {"", '=', 64, {}},
+        {"a=b", '=', 0, {}},
+    };
+    for (const auto& row : rows) {
+        std::string original(row.text);
+        std::vector<char> line(original.begin(), original.end());
+        line.push_back('\0');
+        char* pieces[64] = {};
+        ASSERT_EQ(split_text(line.data(), row.separator, pieces, row.maximum), row.pieces.size())
+            << row.text;
+        for (size_t i = 0; i < row.pieces.size(); ++i) {
+            EXPECT_STREQ(pieces[i], row.pieces[i].c_str()) << row.text << " piece " << i;
+            EXPECT_TRUE(pieces[i] >= line.data() && pieces[i] < line.data() + line.size())
+                << row.text << ": piece " << i << " is not within the text";
+        }
+        if (!row.pieces.empty()) {
+            EXPECT_EQ(pieces[0], line.data()) << row.text;
+        } else {
+            EXPECT_EQ(std::string(line.data()), original) << row.text;
+        }
+        EXPECT_EQ(pieces[row.pieces.size()], nullptr) << row.text;
+    }
 }

@@ -13,26 +13,6 @@
 #include "sorted_folder.h"
 #include "stream/stream.h"
 
-void RecordingView::set_text(int control, const char* text) {
-    texts[control] = text;
-    if (control == CONTROL_STATUS) {
-        statuses.push_back(text);
-    }
-}
-
-void RecordingView::progress(uint32_t index, uint32_t total) {
-    if (ProgressRangeSet == 0) {
-        ++ranges_set;
-        ProgressRangeSet = 1;
-    }
-    progress_calls.emplace_back(index, total);
-}
-
-std::string RecordingView::text(int control) const {
-    auto found = texts.find(control);
-    return found == texts.end() ? std::string("<unset>") : found->second;
-}
-
 std::string info_txt(const std::string& version, const std::string& attribute,
                      const std::string& identifer) {
     return "identifer=" + identifer + "\r\nversion=" + version + "\r\nattribute=" + attribute +

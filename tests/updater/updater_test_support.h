@@ -1,6 +1,7 @@
-// Helpers for the update logic's tests: a view that records what the logic
-// shows, archives packed from small trees by the real builder, and a fixture
-// with an install folder and an updater folder holding Patch.dat.
+// Helpers for the update logic's tests: archives packed from small trees by
+// the real builder, and a fixture with an install folder and an updater
+// folder holding Patch.dat (the recording view is shared with the fuzz
+// targets).
 #pragma once
 
 #include <cstdint>
@@ -10,36 +11,11 @@
 #include <vector>
 
 #include "support/platform_files.h"
+#include "support/recording_view.h"
 #include "support/test_support.h"
 #include "cli/message_capture.h"
 #include "update_logic.h"
 #include "version_info.h"
-
-class RecordingView : public UpdaterView {
-  public:
-    std::string folder;
-    std::string module;
-    std::string patch; // empty: Patch.dat beside module
-    std::map<int, std::string> texts;
-    std::vector<std::string> statuses; // every status text, in order
-    bool enabled = false;
-    std::vector<std::pair<uint32_t, uint32_t>> progress_calls;
-    int ranges_set = 0; // times the bar's range was (re)set
-    std::vector<std::string> details;
-    std::string public_key; // the publisher's key (PEM); empty: patches apply unsigned
-
-    std::string install_folder() override { return folder; }
-    void set_text(int control, const char* text) override;
-    void enable_action(bool on) override { enabled = on; }
-    std::string module_path() override { return module; }
-    void progress(uint32_t index, uint32_t total) override;
-    std::string patch_archive() override { return patch; }
-    void detail(const char* text) override { details.push_back(text); }
-    std::string patch_public_key() override { return public_key; }
-
-    std::string status() const { return text(CONTROL_STATUS); }
-    std::string text(int control) const;
-};
 
 // Relative paths ("info.txt", "_extract/sub/a.txt"; code page 932) and their
 // contents.

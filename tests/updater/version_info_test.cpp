@@ -30,38 +30,34 @@ class VersionInfoTest : public ::testing::Test, public UpdateFixture {
 };
 
 TEST_F(VersionInfoTest, KeysValuesAndLines) {
-    VersionInfo info{};
-    ASSERT_TRUE(read("identifer=Tessavane\r\nversion=1.05\r\nattribute=full\r\n", &info));
-    EXPECT_STREQ(info.identifer, "Tessavane");
-    EXPECT_STREQ(info.version, "1.05");
-    EXPECT_STREQ(info.attribute, "full");
-
-    // The last line with a key wins; keys are exact, blanks are kept, other
-    // keys and lines without "=" set nothing; a second "=" ends the value.
-    info = VersionInfo{};
-    ASSERT_TRUE(read("version=1.0\r\nversion=1.2=beta\r\nVersion=9\r\nversion = 7\r\n"
-                     "attribute= full\r\nnothing here\r\n\r\ncolour=red\r\n",
-                     &info));
-    EXPECT_STREQ(info.version, "1.2");
-    EXPECT_STREQ(info.attribute, " full");
-    EXPECT_STREQ(info.identifer, "");
-}
-
-TEST_F(VersionInfoTest, OnlyCrLfEndsALine) {
-    // LF-only: one line, the identifer reaches from the first "=" to the
-    // second, line feed and following key included.
-    VersionInfo info{};
-    ASSERT_TRUE(read("identifer=Tessavane\nversion=1.5\nattribute=full\n", &info));
-    EXPECT_STREQ(info.identifer, "Tessavane\nversion");
-    EXPECT_STREQ(info.version, "");
-    EXPECT_STREQ(info.attribute, "");
-
-    // A line longer than 255 bytes goes on as a line of its own.
-    info = VersionInfo{};
-    std::string long_value(300, 'a');
-    ASSERT_TRUE(read("identifer=" + long_value + "\r\nversion=2.0\r\n", &info));
-    EXPECT_EQ(std::string(info.identifer), std::string(255 - 10, 'a'));
-    EXPECT_STREQ(info.version, "2.0");
+    const struct {
+        const char* why;
+        std::string text;
+        std::string identifer, version, attribute;
+    } rows[] = {
+        {"plain", "identifer=Tessavane\r\nversion=1.05\r\nattribute=full\r\n", "Tessavane", "1.05",
+         "full"},
+        // Keys are exact, blanks are kept, other keys and lines without "="
+        // set nothing; a second "=" ends the value.
+        {"the last line with a key wins",
+         "version=1.0\r\nversion=1.2=beta\r\nVersion=9\r\nversion = 7\r\n"
+         "attribute= full\r\nnothing here\r\n\r\ncolour=red\r\n",
+         "", "1.2", " full"},
+        // The identifer reaches from the first "=" to the second, line feed
+        // and following key included.
+        {"only CR LF ends a line", "identifer=Tessavane\nversion=1.5\nattribute=full\n",
+         "Tessavane\nversion", "", ""},
+        {"a line longer than 255 bytes goes on as a line of its own",
+         "identifer=" + std::string(300, 'a') + "\r\nversion=2.0\r\n", std::string(255 - 10, 'a'),
+         "2.0", ""},
+    };
+    for (const auto& row : rows) {
+        VersionInfo info{};
+        ASSERT_TRUE(read(row.text, &info)) << row.why;
+        EXPECT_EQ(info.identifer, row.identifer) << row.why;
+        EXPECT_EQ(info.version, row.version) << row.why;
+        EXPECT_EQ(info.attribute, row.attribute) << row.why;
+    }
 }
 
 TEST_F(VersionInfoTest, MissingInfoTxtSetsNothing) {

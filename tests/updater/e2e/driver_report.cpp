@@ -28,17 +28,10 @@ std::wstring from_utf8(const std::string& text) {
 std::string escape_line(const std::string& text) {
     std::string out;
     for (char c : text) {
-        switch (c) {
-        case '\t':
-            out += "\\t";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        default:
+        const char* escaped = c == '\t' ? "\\t" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : nullptr;
+        if (escaped) {
+            out += escaped;
+        } else {
             out += c;
         }
     }

@@ -199,12 +199,6 @@ bool send_command(HWND dialog, int id, DWORD timeout_ms) {
 
 namespace {
 
-// Often enough that an update of a few hundred milliseconds is seen while it
-// runs.
-constexpr DWORD PING_PAUSE_MS = 10;
-constexpr int BROWSE_ID = 1005;
-constexpr int PROGRESS_ID = 1002;
-
 struct Press {
     HWND button;
     DWORD timeout_ms;
@@ -218,6 +212,12 @@ DWORD WINAPI press_button(void* data) {
                                          press->timeout_ms, &result) != 0;
     return 0;
 }
+
+// Often enough that an update of a few hundred milliseconds is seen while it
+// runs.
+constexpr DWORD PING_PAUSE_MS = 10;
+constexpr int BROWSE_ID = 1005;
+constexpr int PROGRESS_ID = 1002;
 
 DWORD elapsed_ms(const LARGE_INTEGER& since) {
     LARGE_INTEGER now, frequency;
