@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "patch_signature.h"
+#include "update/patch_signature.h"
 #include "platform/key_encoding.h"
 #include "platform/signature.h"
 #include "stream/file_handles.h"

@@ -14,7 +14,7 @@
 #include "diff_proof.h"
 #include "diff_tree.h"
 #include "diff_warnings.h"
-#include "loose_names.h"
+#include "update/loose_names.h"
 #include "platform/platform.h"
 #include "platform/wildcard.h"
 #include "progress.h"
@@ -23,8 +23,8 @@
 #include "stream/work_file.h"
 #include "support/text.h"
 #include "tool_support.h"
-#include "update_texts.h"
-#include "version_info.h"
+#include "update/update_texts.h"
+#include "update/version_info.h"
 
 namespace {
 

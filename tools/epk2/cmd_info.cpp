@@ -2,7 +2,7 @@
 #include "console_text.h"
 #include "platform/platform.h"
 #include "tool_support.h"
-#include "version_info.h"
+#include "update/version_info.h"
 
 namespace {
 uint64_t file_size(const std::string& path) {

@@ -4,7 +4,7 @@
 #include "builder_run.h"
 #include "console_text.h"
 #include "fs/filesystem.h"
-#include "loose_names.h"
+#include "update/loose_names.h"
 #include "platform/platform.h"
 #include "sorted_folder.h"
 #include "support/safe_names.h"

@@ -1,7 +1,7 @@
 #include <cstring>
 
 #include "console_text.h"
-#include "patch_signature.h"
+#include "update/patch_signature.h"
 #include "platform/key_encoding.h"
 #include "platform/platform.h"
 #include "platform/signature.h"

@@ -5,8 +5,8 @@
 #include "signing.h"
 #include "terminal_view.h"
 #include "tool_support.h"
-#include "update_paths.h"
-#include "update_texts.h"
+#include "update/update_paths.h"
+#include "update/update_texts.h"
 
 namespace {
 

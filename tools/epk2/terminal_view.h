@@ -9,7 +9,7 @@
 
 #include "cli.h"
 #include "progress.h"
-#include "update_logic.h"
+#include "update/update_logic.h"
 
 class TerminalView : public UpdaterView {
   public:

@@ -12,8 +12,8 @@
 #include "support/platform_files.h"
 #include "support/test_support.h"
 #include "tool_support.h"
-#include "update_logic.h"
-#include "version_info.h"
+#include "update/update_logic.h"
+#include "update/version_info.h"
 
 class RecordingView : public UpdaterView {
   public:

@@ -1,6 +1,6 @@
 #include "platform/platform.h"
 #include "stream/work_file.h"
-#include "update_logic.h"
+#include "update/update_logic.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "console_text.h"
-#include "update_texts.h"
-#include "updater/updater_test_support.h"
+#include "update/update_texts.h"
+#include "update/updater_test_support.h"
 
 namespace {
 

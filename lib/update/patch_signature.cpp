@@ -1,4 +1,4 @@
-#include "patch_signature.h"
+#include "update/patch_signature.h"
 
 #include <cstring>
 #include <memory>

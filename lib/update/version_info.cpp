@@ -1,4 +1,4 @@
-#include "version_info.h"
+#include "update/version_info.h"
 
 #include <charconv>
 #include <cmath>

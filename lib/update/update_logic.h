@@ -162,7 +162,7 @@ class HeldExtractionFolder {
     PlatformFolder handle = PLATFORM_INVALID_FOLDER;
 };
 
-// What extract_entry works with and what it found.
+// What extract_record works with and what it found.
 struct ExtractionContext {
     FileSystem* archive;      // the merged archive (for extract_record)
     const char* folder;       // the extraction folder, trailing separator included
@@ -173,11 +173,9 @@ struct ExtractionContext {
     HeldExtractionFolder held;       // the folder, once opened
 };
 
-// EnumCallback copying one file below "/_extract" into the extraction folder
-// under its last name component (context: an ExtractionContext). After the
-// first failure it writes nothing more.
-int extract_entry(void* context, FileSystem* fs, DirEntry* entry);
-// The same as an ArchiveRecordCallback over context.archive, working from
-// the record the enumeration hands along instead of a lookup by path.
+// ArchiveRecordCallback copying one file below "/_extract" of
+// context.archive into the extraction folder under its last name component
+// (context: an ExtractionContext), from the record the enumeration hands
+// along. After the first failure it writes nothing more.
 struct ArchiveEntryInfo;
 void extract_record(void* context, const DirEntry* entry, const ArchiveEntryInfo* info);

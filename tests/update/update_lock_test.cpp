@@ -9,8 +9,8 @@
 #endif
 
 #include "platform/platform.h"
-#include "update_texts.h"
-#include "updater/updater_test_support.h"
+#include "update/update_texts.h"
+#include "update/updater_test_support.h"
 
 namespace {
 

@@ -3,14 +3,14 @@
 #include <string>
 
 #include "archive/archive_fs.h"
-#include "patch_signature.h"
+#include "update/patch_signature.h"
 #include "platform/platform.h"
 #include "stream/file_handles.h"
-#include "update_decision.h"
-#include "update_logic.h"
-#include "update_paths.h"
-#include "update_texts.h"
-#include "version_info.h"
+#include "update/update_decision.h"
+#include "update/update_logic.h"
+#include "update/update_paths.h"
+#include "update/update_texts.h"
+#include "update/version_info.h"
 
 int ActionMode = ACTION_MODE_UPDATE;
 int ProgressRangeSet = 0;

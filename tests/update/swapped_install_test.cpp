@@ -10,7 +10,7 @@
 
 #include "platform/platform.h"
 #include "stream/work_file.h"
-#include "updater/updater_test_support.h"
+#include "update/updater_test_support.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 
 #include "cli.h"
 #include "platform/platform.h"
-#include "updater/updater_test_support.h"
+#include "update/updater_test_support.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "archive/archive_fs.h"
-#include "updater/updater_test_support.h"
-#include "version_info.h"
+#include "update/updater_test_support.h"
+#include "update/version_info.h"
 
 namespace {
 

@@ -3,14 +3,14 @@
 #include "archive/archive_fs.h"
 #include "archive/entry_read.h"
 #include "fs/filesystem.h"
-#include "loose_names.h"
+#include "update/loose_names.h"
 #include "platform/platform.h"
 #include "stream/stream.h"
 #include "stream/work_file.h"
 #include "support/messages.h"
 #include "support/text.h"
-#include "update_logic.h"
-#include "update_paths.h"
+#include "update/update_logic.h"
+#include "update/update_paths.h"
 
 namespace {
 
@@ -117,17 +117,6 @@ void extract_file(ExtractionContext& context, FileSystem* fs, const char* entry_
 }
 
 } // namespace
-
-int extract_entry(void* context_pointer, FileSystem* fs, DirEntry* entry) {
-    if (entry->attributes & DIRENTRY_DIRECTORY) {
-        return 1;
-    }
-    ArchiveEntryInfo info;
-    bool found = archive_entry_info(fs, entry->name, &info);
-    extract_file(*static_cast<ExtractionContext*>(context_pointer), fs, entry->name,
-                 found ? &info : nullptr);
-    return 1;
-}
 
 void extract_record(void* context_pointer, const DirEntry* entry, const ArchiveEntryInfo* info) {
     if (!info) {

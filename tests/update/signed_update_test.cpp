@@ -6,11 +6,11 @@
 #include <optional>
 
 #include "console_text.h"
-#include "patch_signature.h"
+#include "update/patch_signature.h"
 #include "platform/platform.h"
 #include "platform/signature.h"
-#include "update_texts.h"
-#include "updater/updater_test_support.h"
+#include "update/update_texts.h"
+#include "update/updater_test_support.h"
 
 namespace {
 

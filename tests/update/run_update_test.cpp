@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "archive/archive_fs.h"
-#include "update_logic.h"
-#include "update_texts.h"
-#include "updater/updater_test_support.h"
+#include "update/update_logic.h"
+#include "update/update_texts.h"
+#include "update/updater_test_support.h"
 
 namespace {
 

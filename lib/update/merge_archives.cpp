@@ -4,7 +4,7 @@
 #include "platform/platform.h"
 #include "stream/stream.h"
 #include "stream/work_file.h"
-#include "update_logic.h"
+#include "update/update_logic.h"
 
 bool merge_archives_into(Stream* output, FileSystem* patch, const char* data_path, void* context,
                          ProgressCallback callback, FILE* log, std::string* error) {

@@ -5,10 +5,10 @@
 #include "support/text.h"
 
 #include "console_text.h"
-#include "loose_names.h"
+#include "update/loose_names.h"
 #include "platform/platform.h"
-#include "update_paths.h"
-#include "update_texts.h"
+#include "update/update_paths.h"
+#include "update/update_texts.h"
 
 namespace {
 

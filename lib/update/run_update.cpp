@@ -1,13 +1,13 @@
 #include "archive/archive_fs.h"
-#include "patch_signature.h"
+#include "update/patch_signature.h"
 #include "platform/platform.h"
 #include "stream/file_handles.h"
 #include "stream/stream.h"
 #include "stream/work_file.h"
-#include "update_decision.h"
-#include "update_logic.h"
-#include "update_paths.h"
-#include "update_texts.h"
+#include "update/update_decision.h"
+#include "update/update_logic.h"
+#include "update/update_paths.h"
+#include "update/update_texts.h"
 
 namespace {
 

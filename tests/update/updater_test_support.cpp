@@ -1,4 +1,4 @@
-#include "updater/updater_test_support.h"
+#include "update/updater_test_support.h"
 
 #include <cstdio>
 #include <cstring>

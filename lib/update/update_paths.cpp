@@ -1,4 +1,4 @@
-#include "update_paths.h"
+#include "update/update_paths.h"
 
 #include <cstring>
 

@@ -1,9 +1,9 @@
-#include "loose_names.h"
+#include "update/loose_names.h"
 
 #include <cctype>
 
 #include "support/safe_names.h"
-#include "update_paths.h"
+#include "update/update_paths.h"
 
 namespace {
 

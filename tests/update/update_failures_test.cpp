@@ -9,9 +9,9 @@
 #include "platform/platform.h"
 #include "stream/stream.h"
 #include "stream/work_file.h"
-#include "update_logic.h"
-#include "update_texts.h"
-#include "updater/updater_test_support.h"
+#include "update/update_logic.h"
+#include "update/update_texts.h"
+#include "update/updater_test_support.h"
 
 namespace {
 
