@@ -1,9 +1,9 @@
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "archive/archive_fs.h"
 #include "update/patch_signature.h"
+#include "update/update_action.h"
 #include "platform/platform.h"
 #include "stream/file_handles.h"
 #include "update/update_decision.h"
@@ -131,16 +131,15 @@ bool decide_versions(UpdaterView* view, const char* data_path, SharedFile* patch
 
     ActionMode = ACTION_MODE_UPDATE;
     view->set_text(CONTROL_ACTION, TEXT_START_UPDATE);
+    const UpdateAction action = update_decide(installed, patch).action;
     if (!both_present) {
         view->enable_action(false);
-    } else if (parse_version(installed.version) >= parse_version(patch.version)) {
-        // The version decides first: data that are not older start the
-        // game, whatever kind the patch is.
+    } else if (action == UPDATE_ACTION_START_GAME) {
         view->set_text(CONTROL_STATUS, TEXT_NO_UPDATE_NEEDED);
         view->set_text(CONTROL_ACTION, TEXT_START_GAME);
         view->enable_action(true);
         ActionMode = ACTION_MODE_LAUNCH;
-    } else if (std::strcmp(installed.attribute, patch.attribute) != 0) {
+    } else if (action == UPDATE_ACTION_KIND_DIFFERS) {
         view->set_text(CONTROL_STATUS, TEXT_KIND_DIFFERS);
         view->enable_action(false);
     } else if (!patch_signed(view, patch_file, patch_path)) {

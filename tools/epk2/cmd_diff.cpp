@@ -23,6 +23,7 @@
 #include "stream/work_file.h"
 #include "support/text.h"
 #include "tool_support.h"
+#include "update/update_action.h"
 #include "update/update_texts.h"
 #include "update/version_info.h"
 
@@ -220,7 +221,8 @@ int check_versions(Console& console, const DiffOptions& options, const Tree& old
     int status = EXIT_OK;
     const std::string old_name =
         "OLD's " + quoted(old_info.version) + (old_has ? "" : " (OLD has no info.txt)");
-    if (parse_version(old_info.version) >= parse_version(patch.version)) {
+    const UpdateDecision decision = update_decide(old_info, patch);
+    if (!decision.patch_newer) {
         print_error(console, "diff: the updater would refuse this patch: " +
                                  to_console(TEXT_NO_UPDATE_NEEDED));
         print_error(console,
@@ -233,7 +235,7 @@ int check_versions(Console& console, const DiffOptions& options, const Tree& old
                         "one with --version");
         status = EXIT_DAMAGED;
     }
-    if (std::strcmp(old_info.attribute, patch.attribute) != 0) {
+    if (!decision.same_kind) {
         print_error(console,
                     "diff: the updater would refuse this patch: " + to_console(TEXT_KIND_DIFFERS));
         print_error(console, "diff: its attribute " + quoted(patch.attribute) + " is not OLD's " +
