@@ -2,9 +2,28 @@
 
 #include "archive/archive_fs.h"
 #include "platform/platform.h"
+#include "stream/file_handles.h"
 #include "stream/stream.h"
 #include "stream/work_file.h"
 #include "update/update_logic.h"
+
+BuilderOptions update_merge_options(FILE* log) {
+    BuilderOptions options;
+    options.log = log;
+    // Deflate on every core; the callback still runs on this thread.
+    options.threads = 0;
+    // The installed data are carried over as they lie: checking them would
+    // cost a full inflate, and damage already there stays as it was.
+    options.check_second_source_copies = false;
+    return options;
+}
+
+FileSystem* update_open_written_archive(WorkFile* work) {
+    SharedFile* file = shared_file_adopt(work->file, false, nullptr);
+    FileSystem* fs = file ? archive_open_shared(file, work->path, nullptr) : nullptr;
+    shared_file_release(file);
+    return fs;
+}
 
 bool merge_archives_into(Stream* output, FileSystem* patch, const char* data_path, void* context,
                          ProgressCallback callback, FILE* log, std::string* error) {
@@ -15,13 +34,7 @@ bool merge_archives_into(Stream* output, FileSystem* patch, const char* data_pat
     std::string why;
     try {
         ArchiveBuilder builder;
-        builder.options.log = log;
-        // Deflate on every core; the callback still runs on this thread.
-        builder.options.threads = 0;
-        // The installed data are carried over as they lie: checking them
-        // would cost a full inflate, and damage already there stays as it
-        // was. The patch's entries are always checked.
-        builder.options.check_second_source_copies = false;
+        builder.options = update_merge_options(log);
         merged = builder.pack_into(output, patch, data, context, callback);
         why = builder.error();
     } catch (const std::bad_alloc&) {

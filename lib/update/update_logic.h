@@ -133,6 +133,17 @@ bool run_update(UpdaterView* view, const UpdateSteps& steps);
 // when it ends, tests when they remove the patch.
 void release_held_patch();
 
+// How the update's merge runs the builder: its closing lines to log (null
+// for nowhere), deflating on every core, and the installed data (the second
+// source) carried over as they lie, unchecked. The patch's entries are
+// always checked.
+BuilderOptions update_merge_options(FILE* log);
+
+// Opens the archive a work file holds through the handle that wrote it, so
+// that what is read back is what was written, whatever its path names now.
+// Null when it is no archive.
+FileSystem* update_open_written_archive(WorkFile* work);
+
 // Builds the intermediate archive at output_path from the patch (which wins)
 // and the installed data. True when a complete archive was written; on
 // failure nothing is left at output_path and error (when given) says why.

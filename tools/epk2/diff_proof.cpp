@@ -8,6 +8,7 @@
 #include "stream/file_handles.h"
 #include "stream/stream.h"
 #include "stream/work_file.h"
+#include "update/update_logic.h"
 
 namespace {
 
@@ -34,9 +35,7 @@ struct Expected {
 bool merge_like_the_updater(Console& console, FileSystem* patch, FileSystem* old, Stream* output,
                             ProofOutcome& outcome) {
     ArchiveBuilder builder;
-    builder.options.log = nullptr;
-    builder.options.threads = 0;
-    builder.options.check_second_source_copies = false;
+    builder.options = update_merge_options(nullptr);
     bool merged = false;
     try {
         merged = pack_with_progress(builder, console, "merge", output, patch, old);
