@@ -117,14 +117,6 @@ std::string lock_failure(const UpdateLock& lock, const UpdatePaths& paths) {
            platform_error_text(lock.error(), text, sizeof text);
 }
 
-// Opens the merged archive through the handle that wrote it.
-FileSystem* open_merged(WorkFile* merged) {
-    SharedFile* file = shared_file_adopt(merged->file, false, nullptr);
-    FileSystem* fs = file ? archive_open_shared(file, merged->path, nullptr) : nullptr;
-    shared_file_release(file);
-    return fs;
-}
-
 } // namespace
 
 bool run_update(UpdaterView* view) {
@@ -210,7 +202,7 @@ bool run_update(UpdaterView* view, const UpdateSteps& steps) {
         return fail(view, &merged, TEXT_INTERMEDIATE_FAILED,
                     "merge failed: " + (output ? why : std::string("out of memory")));
     }
-    FileSystem* archive = open_merged(&merged);
+    FileSystem* archive = update_open_written_archive(&merged);
     if (!archive) {
         return fail(view, &merged, TEXT_INTERMEDIATE_FAILED,
                     "the merged archive cannot be read back");

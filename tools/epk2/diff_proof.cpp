@@ -12,16 +12,6 @@
 
 namespace {
 
-// Opens the archive a work file holds, through the handle that wrote it.
-FileSystem* open_work_archive(WorkFile* work) {
-    SharedFile* file = shared_file_adopt(work->file, false, nullptr);
-    FileSystem* fs = file ? archive_open_shared(file, work->path, nullptr) : nullptr;
-    if (file) {
-        shared_file_release(file);
-    }
-    return fs;
-}
-
 // A file the result must hold: at path, with want's content.
 struct Expected {
     const std::string* path;
@@ -148,7 +138,7 @@ void compare_result(Console& console, const ProofInput& input, Tree& result,
 
 ProofOutcome prove_patch(Console& console, const ProofInput& input) {
     ProofOutcome outcome;
-    FileSystemPtr patch(open_work_archive(input.patch));
+    FileSystemPtr patch(update_open_written_archive(input.patch));
     if (!patch) {
         outcome.error = "the written patch cannot be read back";
         return outcome;
@@ -177,7 +167,7 @@ ProofOutcome prove_patch(Console& console, const ProofInput& input) {
     patch.reset();
     if (merged) {
         Tree result;
-        result.fs.reset(open_work_archive(&merged_work));
+        result.fs.reset(update_open_written_archive(&merged_work));
         if (result.fs) {
             tree_list_archive(result);
             compare_result(console, input, result, outcome);
