@@ -1,8 +1,30 @@
 #include "update/update_paths.h"
 
+#include <cctype>
 #include <cstring>
 
 #include "platform/platform.h"
+
+namespace {
+
+std::string lower(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+} // namespace
+
+bool is_updater_file(const std::string& path) {
+    const std::string name = lower(path.substr(path.find_last_of("/\\") + 1));
+    for (const char* own : {INTERMEDIATE_ARCHIVE_NAME, LOOSE_PARTIAL_NAME, UPDATE_LOCK_NAME}) {
+        if (name == lower(own)) {
+            return true;
+        }
+    }
+    return false;
+}
 
 std::string updater_folder(const std::string& module_path) {
     const char* text = module_path.c_str();
