@@ -18,7 +18,7 @@ inline constexpr char LOOSE_PARTIAL_NAME[] = "Tessavane.part";
 // folder waits instead of sharing the work files above.
 inline constexpr char UPDATE_LOCK_NAME[] = "Tessavane.lock";
 
-// True when the last component of path (after its last "/" or "\\") names,
+// True when the last component of path (after its last "/" or backslash) names,
 // in any letter case, one of the work files the update makes and removes in
 // the install folder: the intermediate archive, the partial loose file or
 // the lock. A patch of such a name would be destroyed by the update that
