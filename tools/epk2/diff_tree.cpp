@@ -9,6 +9,7 @@
 #include "archive/archive_builder.h"
 #include "archive/entry_read.h"
 #include "archive/epk2_format.h"
+#include "archive/epk2_scramble.h"
 #include "console_text.h"
 #include "platform/platform.h"
 #include "progress.h"
@@ -58,17 +59,6 @@ uint32_t read_full(Stream* stream, unsigned char* buffer, uint32_t count) {
         total += n;
     }
     return total;
-}
-
-// Takes a key's scrambling off bytes that lie at position in their entry.
-void unscramble(unsigned char* data, uint32_t count, uint32_t position, uint8_t key_number) {
-    const unsigned char* key = epk2_key(key_number);
-    if (!key) {
-        return;
-    }
-    for (uint32_t i = 0; i < count && position + i < EPK2_SCRAMBLE_LIMIT; ++i) {
-        data[i] ^= key[(position + i) % EPK2_KEY_LENGTH];
-    }
 }
 
 bool compressed(const TreeEntry& entry) {
@@ -206,8 +196,8 @@ bool FileComparer::stored_alike(const FileRef& first, const FileRef& second, boo
             return false;
         }
         if (position < EPK2_SCRAMBLE_LIMIT) {
-            unscramble(first_buffer_.data(), n, position, a.record.key);
-            unscramble(second_buffer_.data(), n, position, b.record.key);
+            epk2_scramble(first_buffer_.data(), n, position, a.record.key);
+            epk2_scramble(second_buffer_.data(), n, position, b.record.key);
         }
         if (std::memcmp(first_buffer_.data(), second_buffer_.data(), n) != 0) {
             // Stored bytes of an uncompressed entry are its content; two
