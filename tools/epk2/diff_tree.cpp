@@ -26,7 +26,7 @@ constexpr uint32_t COMPARE_BUFFER = 512 * 1024;
 constexpr unsigned COMPARE_THREADS_MAX = 4;
 
 void add_entry_to(Tree& tree, TreeEntry entry) {
-    if (left_out_by_builder(entry.path)) {
+    if (builder_leaves_out(entry.path.c_str())) {
         return;
     }
     auto& index = entry.directory ? tree.folders : tree.files;
@@ -83,10 +83,6 @@ Stream* open_file_content(const FileRef& ref) {
 const TreeEntry* Tree::file(const std::string& path) const {
     auto found = files.find(path);
     return found == files.end() ? nullptr : &entries[found->second];
-}
-
-bool left_out_by_builder(const std::string& path) {
-    return builder_leaves_out(path.c_str());
 }
 
 void tree_put_file(Tree& tree, TreeEntry entry) {

@@ -61,9 +61,6 @@ void tree_list_archive(Tree& tree);
 // Adds a file to a tree, or replaces the content of the one at its path.
 void tree_put_file(Tree& tree, TreeEntry entry);
 
-// True for a path the archive builder leaves out.
-bool left_out_by_builder(const std::string& path);
-
 // A file to compare: where it lies and what it holds.
 struct FileRef {
     FileSystem* fs = nullptr;
