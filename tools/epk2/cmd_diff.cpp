@@ -16,7 +16,7 @@
 #include "diff_warnings.h"
 #include "update/loose_names.h"
 #include "platform/platform.h"
-#include "platform/wildcard.h"
+#include "platform/wildcard_index.h"
 #include "progress.h"
 #include "stream/stream.h"
 #include "stream/stream_ptr.h"
@@ -293,15 +293,6 @@ int classify(Console& console, const Tree& old_tree, const Tree& target, Changes
     return status;
 }
 
-bool matches_any(const std::string& path, const std::vector<std::string>& patterns) {
-    for (const std::string& pattern : patterns) {
-        if (wildcard_match(path.c_str(), pattern.c_str())) {
-            return true;
-        }
-    }
-    return false;
-}
-
 bool below(const std::string& path, const std::string& folder) {
     return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
            path[folder.size()] == '/';
@@ -316,10 +307,13 @@ int place_copies(Console& console, const DiffOptions& options, const Tree& targe
     }
     std::unordered_set<const TreeEntry*> changed(changes.changed.begin(), changes.changed.end());
     changed.insert(changes.added.begin(), changes.added.end());
+    // Matched as the builder matches its packing rules.
+    WildcardIndex extract;
+    index_packing_rules(options.patterns, extract);
     for (const TreeEntry& entry : target.entries) {
         const TreeEntry* file = &entry;
         if (!changed.count(file) || below(file->path, EXTRACT_FOLDER) || file->path == INFO_PATH ||
-            file->path == RULES_PATH || !matches_any(file->path, options.patterns)) {
+            file->path == RULES_PATH || !wildcard_index_match(extract, file->path.c_str())) {
             continue;
         }
         std::string path = EXTRACT_FOLDER + "/" + path_file_name(file->path.c_str());
