@@ -10,7 +10,7 @@
 #include "cli.h"
 #include "fs/filesystem.h"
 #include "platform/platform.h"
-#include "sorted_folder.h"
+#include "fs/sorted_folder.h"
 #include "stream/stream.h"
 
 void RecordingView::set_text(int control, const char* text) {

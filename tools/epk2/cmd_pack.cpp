@@ -6,7 +6,7 @@
 #include "fs/filesystem.h"
 #include "update/loose_names.h"
 #include "platform/platform.h"
-#include "sorted_folder.h"
+#include "fs/sorted_folder.h"
 #include "support/safe_names.h"
 #include "support/text.h"
 #include "tool_support.h"
@@ -74,6 +74,7 @@ int command_pack(const Arguments& args, Console& console) {
     }
     std::string error;
     FolderWalkReport report;
+    report.shown = to_console;
     FileSystemPtr source(sorted_folder_open(folder, path_inside(folder, output), error, report));
     if (!source) {
         print_error(console, args.positional[0] + ": " + error);

@@ -13,7 +13,7 @@
 #include "console_text.h"
 #include "platform/platform.h"
 #include "progress.h"
-#include "sorted_folder.h"
+#include "fs/sorted_folder.h"
 #include "stream/stream.h"
 #include "stream/stream_ptr.h"
 #include "tool_support.h"
@@ -144,6 +144,7 @@ bool open_tree(Console& console, const std::string& display, const std::string& 
     drop_trailing_separators(folder);
     std::string error;
     FolderWalkReport report;
+    report.shown = to_console;
     tree.fs.reset(sorted_folder_open(folder, leave_out, error, report));
     if (!tree.fs) {
         print_error(console, display + ": " + error);

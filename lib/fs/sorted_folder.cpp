@@ -1,15 +1,13 @@
-#include "sorted_folder.h"
+#include "fs/sorted_folder.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
 
-#include "console_text.h"
 #include "fs/disk_fs.h"
 #include "fs/filesystem.h"
 #include "platform/platform.h"
-#include "tool_support.h"
 
 namespace {
 
@@ -34,6 +32,15 @@ struct Walk {
     std::string& error;
 };
 
+std::string shown(const Walk& walk, const std::string& cp932) {
+    return walk.report.shown ? walk.report.shown(cp932) : cp932;
+}
+
+std::string last_error_text() {
+    char text[512];
+    return platform_error_text(platform_error_code(), text, sizeof text);
+}
+
 bool left_out(const Walk& walk, const std::string& name) {
     for (const std::string& path : walk.leave_out) {
         if (name == path || name.rfind(path + ".partial-", 0) == 0) {
@@ -53,8 +60,8 @@ bool walk_folder(Walk& walk, const std::string& prefix, std::vector<WalkedEntry>
     PlatformFindData data;
     PlatformFind find = platform_find_first(pattern.c_str(), &data);
     if (find == PLATFORM_INVALID_FIND) {
-        walk.error =
-            "cannot list " + to_console(prefix.empty() ? "/" : prefix) + ": " + os_reason();
+        walk.error = "cannot list " + shown(walk, prefix.empty() ? "/" : prefix) + ": " +
+                     shown(walk, last_error_text());
         return false;
     }
     struct Found {
@@ -69,7 +76,7 @@ bool walk_folder(Walk& walk, const std::string& prefix, std::vector<WalkedEntry>
         }
         if (data.name_unconvertible) {
             // The raw bytes are the terminal's own form of the name.
-            walk.report.unrepresentable.push_back(to_console(prefix) + "/" + data.name);
+            walk.report.unrepresentable.push_back(shown(walk, prefix) + "/" + data.name);
             continue;
         }
         level.push_back({data.name, data.size_low, data.attributes});
@@ -82,7 +89,7 @@ bool walk_folder(Walk& walk, const std::string& prefix, std::vector<WalkedEntry>
     for (const Found& found : level) {
         std::string name = prefix + "/" + found.name;
         if (name.size() >= FS_PATH_SIZE) {
-            walk.error = "a path is longer than 511 bytes: " + to_console(name);
+            walk.error = "a path is longer than 511 bytes: " + shown(walk, name);
             return false;
         }
         if (left_out(walk, name)) {

@@ -14,9 +14,14 @@ struct FolderWalkReport {
     // Entries that are neither files nor folders (FIFOs, sockets, devices),
     // as "/a/fifo" in code page 932: reading one could wait for ever.
     std::vector<std::string> special;
-    // Entries whose names have no code page 932 form, as "/a/café.txt" in
-    // the terminal's form: an archive cannot hold them.
+    // Entries whose names have no code page 932 form, as "/a/café.txt": the
+    // folder as shown (below) and the name in the file system's own form. An
+    // archive cannot hold them.
     std::vector<std::string> unrepresentable;
+    // How the code page 932 paths in these lists (the folder of an
+    // unrepresentable name) and in the error are shown; null keeps them as
+    // they are. A tool passes its console's form.
+    std::string (*shown)(const std::string& cp932) = nullptr;
 };
 
 // Walks root and keeps everything but the paths in leave_out ("/out.dat",
