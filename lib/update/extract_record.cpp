@@ -3,12 +3,12 @@
 #include "archive/archive_fs.h"
 #include "archive/entry_read.h"
 #include "fs/filesystem.h"
-#include "update/loose_names.h"
 #include "platform/platform.h"
 #include "stream/stream.h"
 #include "stream/work_file.h"
 #include "support/messages.h"
 #include "support/text.h"
+#include "update/loose_names.h"
 #include "update/update_logic.h"
 #include "update/update_paths.h"
 

@@ -2,10 +2,10 @@
 #include <string>
 
 #include "archive/archive_fs.h"
-#include "update/patch_signature.h"
-#include "update/update_action.h"
 #include "platform/platform.h"
 #include "stream/file_handles.h"
+#include "update/patch_signature.h"
+#include "update/update_action.h"
 #include "update/update_decision.h"
 #include "update/update_logic.h"
 #include "update/update_paths.h"

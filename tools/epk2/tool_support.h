@@ -9,17 +9,9 @@
 #include "archive/archive_fs.h"
 #include "cli.h"
 #include "fs/filesystem.h"
+#include "fs/filesystem_ptr.h"
 #include "stream/stream.h"
 #include "stream/stream_ptr.h"
-
-struct FileSystemCloser {
-    void operator()(FileSystem* fs) const {
-        if (fs) {
-            fs_close(fs);
-        }
-    }
-};
-using FileSystemPtr = std::unique_ptr<FileSystem, FileSystemCloser>;
 
 // Collects the library's messages while it lives, so that a command can say
 // why the library refused something instead of printing them unasked.

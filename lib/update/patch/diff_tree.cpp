@@ -1,4 +1,4 @@
-#include "diff_tree.h"
+#include "update/patch/diff_tree.h"
 
 #include <algorithm>
 #include <atomic>
@@ -10,13 +10,10 @@
 #include "archive/entry_read.h"
 #include "archive/epk2_format.h"
 #include "archive/epk2_scramble.h"
-#include "console_text.h"
-#include "platform/platform.h"
-#include "progress.h"
 #include "fs/sorted_folder.h"
+#include "platform/platform.h"
 #include "stream/stream.h"
 #include "stream/stream_ptr.h"
-#include "tool_support.h"
 
 namespace {
 
@@ -47,6 +44,22 @@ int collect_walked(void* context, FileSystem*, DirEntry* walked) {
     entry.size = entry.directory ? 0 : walked->size;
     add_entry_to(*static_cast<Tree*>(context), std::move(entry));
     return 1;
+}
+
+void collect_record(void* context, const DirEntry* walked, const ArchiveEntryInfo* info) {
+    TreeEntry entry;
+    entry.path = walked->name;
+    entry.directory = info == nullptr;
+    entry.size = info ? info->size : 0;
+    entry.has_record = info != nullptr;
+    if (info) {
+        entry.record = *info;
+    }
+    static_cast<std::vector<TreeEntry>*>(context)->push_back(std::move(entry));
+}
+
+std::string counted(size_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
 uint32_t read_full(Stream* stream, unsigned char* buffer, uint32_t count) {
@@ -110,64 +123,49 @@ void tree_list_archive(Tree& tree) {
     // the same tree is walked, the patch comes out byte for byte the same
     // whichever form a side was given in; of equal paths the archive's first
     // stays first.
-    std::vector<ListedEntry> listed_entries = list_archive(tree.fs.get());
-    std::stable_sort(
-        listed_entries.begin(), listed_entries.end(),
-        [](const ListedEntry& a, const ListedEntry& b) { return walk_order(a.path, b.path); });
-    for (ListedEntry& listed : listed_entries) {
-        TreeEntry entry;
-        entry.path = std::move(listed.path);
-        entry.directory = listed.directory;
-        entry.size = listed.directory ? 0 : listed.info.size;
-        entry.has_record = !listed.directory;
-        entry.record = listed.info;
+    std::vector<TreeEntry> listed;
+    archive_enumerate_records(tree.fs.get(), "/", 1, &listed, collect_record);
+    std::stable_sort(listed.begin(), listed.end(), [](const TreeEntry& a, const TreeEntry& b) {
+        return walk_order(a.path, b.path);
+    });
+    for (TreeEntry& entry : listed) {
         add_entry_to(tree, std::move(entry));
     }
 }
 
-bool open_tree(Console& console, const std::string& display, const std::string& library_path,
-               const std::vector<std::string>& leave_out, bool unrepresentable_fail, Tree& tree,
-               int& status) {
-    tree.display = to_console_from_terminal(display);
-    tree.library_path = library_path;
-    uint32_t attributes = platform_attributes(library_path.c_str());
-    if (attributes == PLATFORM_ATTRIBUTES_INVALID || !(attributes & PLATFORM_ATTRIBUTE_DIRECTORY)) {
-        tree.is_archive = true;
-        tree.fs = open_archive_for_command(console, display, library_path, status);
-        if (!tree.fs) {
-            return false;
-        }
-        tree_list_archive(tree);
-        return true;
-    }
-    std::string folder = library_path;
-    drop_trailing_separators(folder);
+DiffStatus tree_open_folder(Tree& tree, const std::string& folder,
+                            const std::vector<std::string>& leave_out, bool unrepresentable_fail,
+                            const DiffReporter& reporter) {
+    tree.is_archive = false;
     std::string error;
     FolderWalkReport report;
-    report.shown = to_console;
+    report.shown = reporter.shown;
     tree.fs.reset(sorted_folder_open(folder, leave_out, error, report));
+    const std::string& display = tree.display;
     if (!tree.fs) {
-        print_error(console, display + ": " + error);
-        status = EXIT_USAGE;
-        return false;
+        reporter.error(display + ": " + error);
+        return DIFF_FAILED;
     }
     for (const std::string& name : report.unrepresentable) {
-        print_error(console, (unrepresentable_fail ? "" : "warning: left out ") + display + name +
-                                 ": the name has no Shift_JIS (code page 932) form");
+        const std::string text =
+            display + name + ": the name has no Shift_JIS (code page 932) form";
+        if (unrepresentable_fail) {
+            reporter.error(text);
+        } else {
+            reporter.warning("left out " + text);
+        }
     }
     if (unrepresentable_fail && !report.unrepresentable.empty()) {
-        print_error(console, display + ": " +
-                                 count_of(report.unrepresentable.size(), "name", "names") +
-                                 " cannot go into an archive; rename them");
-        status = EXIT_USAGE;
-        return false;
+        reporter.error(display + ": " + counted(report.unrepresentable.size(), "name", "names") +
+                       " cannot go into an archive; rename them");
+        return DIFF_FAILED;
     }
     for (const std::string& name : report.special) {
-        print_error(console, "warning: " + display + to_console(name) +
-                                 " left out: not a regular file (a FIFO, socket or device)");
+        reporter.warning(display + reporter.show(name) +
+                         " left out: not a regular file (a FIFO, socket or device)");
     }
     fs_enumerate(tree.fs.get(), "/", 1, &tree, collect_walked);
-    return true;
+    return DIFF_OK;
 }
 
 FileComparer::FileComparer() : first_buffer_(COMPARE_BUFFER), second_buffer_(COMPARE_BUFFER) {}
@@ -267,7 +265,8 @@ Comparison FileComparer::compare(const FileRef& first, const FileRef& second) {
 }
 
 void compare_in_parallel(size_t count, const std::function<void(size_t, FileComparer&)>& job,
-                         const std::function<uint64_t(size_t)>& bytes_of, ProgressBar& bar) {
+                         const std::function<uint64_t(size_t)>& bytes_of,
+                         UpdateProgressStage& bar) {
     std::atomic<size_t> next{0};
     std::atomic<size_t> done{0};
     std::atomic<uint64_t> bytes{0};

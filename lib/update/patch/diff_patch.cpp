@@ -1,4 +1,4 @@
-#include "diff_patch.h"
+#include "update/patch/diff_patch.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,7 +6,7 @@
 #include <unordered_map>
 
 #include "fs/filesystem.h"
-#include "progress.h"
+#include "stream/stream.h"
 
 namespace {
 
@@ -73,35 +73,18 @@ int view_enumerate(FileSystem* fs, const char* path, int recursive, void* contex
     return 1;
 }
 
-const FileSystemOps patch_view_ops = {view_close, view_open, view_enumerate, nullptr, nullptr};
+const FileSystemOps patch_view_ops = {
+    .close = view_close,
+    .open = view_open,
+    .enumerate = view_enumerate,
+    .make_dir = nullptr,
+    .remove_dir = nullptr,
+};
 
 // The line's key as the updater reads it: the text before the first "=".
 bool has_key(const std::string& line, const char* key) {
     size_t length = std::strlen(key);
     return line.size() > length && line.compare(0, length, key) == 0 && line[length] == '=';
-}
-
-struct PackProgress {
-    ArchiveBuilder* builder;
-    ProgressBar* bar;
-    uint64_t bytes_done;
-};
-
-int on_file_written(void* context, uint32_t index, uint32_t total) {
-    auto* progress = static_cast<PackProgress*>(context);
-    const std::vector<BuilderFile*>& files = progress->builder->files;
-    if (index == 0) {
-        uint64_t bytes_total = 0;
-        for (const BuilderFile* file : files) {
-            bytes_total += file->size;
-        }
-        progress->bar->set_totals(total, bytes_total);
-    }
-    if (index < files.size()) {
-        progress->bytes_done += files[index]->size;
-    }
-    progress->bar->advance(index + 1, progress->bytes_done);
-    return 1;
 }
 
 } // namespace
@@ -158,13 +141,4 @@ std::string rewrite_info(const std::string& original, const std::string* version
         }
     }
     return out;
-}
-
-bool pack_with_progress(ArchiveBuilder& builder, Console& console, const char* label,
-                        Stream* output, FileSystem* first, FileSystem* second) {
-    ProgressBar bar(console, label, 0, 0);
-    PackProgress progress{&builder, &bar, 0};
-    bool ok = builder.pack_into(output, first, second, &progress, on_file_written);
-    bar.finish();
-    return ok;
 }

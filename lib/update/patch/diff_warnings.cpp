@@ -1,11 +1,9 @@
-#include "diff_warnings.h"
+#include "update/patch/diff_warnings.h"
 
 #include <unordered_map>
 
-#include "console_text.h"
 #include "platform/wildcard.h"
 #include "support/text.h"
-#include "tool_support.h"
 
 namespace {
 
@@ -34,7 +32,7 @@ std::string folded_name(const char* name) {
 
 } // namespace
 
-size_t warn_loose_collisions(Console& console, const Tree& target,
+size_t warn_loose_collisions(const DiffReporter& reporter, const Tree& target,
                              const std::vector<PatchItem>& copies,
                              const std::vector<const TreeEntry*>& stays) {
     std::vector<const std::string*> loose;
@@ -72,19 +70,19 @@ size_t warn_loose_collisions(Console& console, const Tree& target,
         ++names;
         std::string listed;
         for (const std::string* path : paths) {
-            listed += (listed.empty() ? "" : ", ") + to_console(*path);
+            listed += (listed.empty() ? "" : ", ") + reporter.show(*path);
         }
-        print_error(console, "warning: " + listed + ": all become the loose file " +
-                                 to_console(path_file_name(paths.front()->c_str())) +
-                                 " of the install folder (the updater does not recreate the "
-                                 "folders below /_extract, and Windows ignores case); only the "
-                                 "one copied last stays");
+        reporter.warning(listed + ": all become the loose file " +
+                         reporter.show(path_file_name(paths.front()->c_str())) +
+                         " of the install folder (the updater does not recreate the "
+                         "folders below /_extract, and Windows ignores case); only the "
+                         "one copied last stays");
     }
     return names;
 }
 
-size_t warn_file_folder_clashes(Console& console, const Tree& old_tree, const Tree& target,
-                                const std::vector<PatchItem>& copies) {
+size_t warn_file_folder_clashes(const DiffReporter& reporter, const Tree& old_tree,
+                                const Tree& target, const std::vector<PatchItem>& copies) {
     auto new_file = [&](const std::string& path) {
         if (target.file(path)) {
             return true;
@@ -103,12 +101,12 @@ size_t warn_file_folder_clashes(Console& console, const Tree& old_tree, const Tr
             continue;
         }
         ++clashes;
-        print_error(console, "warning: " + to_console(entry.path) + " is a " +
-                                 (entry.directory ? "folder" : "file") + " in " + old_tree.display +
-                                 " and a " + (entry.directory ? "file" : "folder") + " in " +
-                                 target.display +
-                                 ": a patch cannot delete the one OLD holds, so the updated "
-                                 "data hold both, and extracting them fails");
+        reporter.warning(reporter.show(entry.path) + " is a " +
+                         (entry.directory ? "folder" : "file") + " in " + old_tree.display +
+                         " and a " + (entry.directory ? "file" : "folder") + " in " +
+                         target.display +
+                         ": a patch cannot delete the one OLD holds, so the updated "
+                         "data hold both, and extracting them fails");
     }
     return clashes;
 }

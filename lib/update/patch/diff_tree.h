@@ -1,5 +1,5 @@
-// The two sides of "epk2 diff": a folder or an archive seen as one list of
-// files and folders, and the comparison of two files by their bytes.
+// The two sides of a patch being made: a folder or an archive seen as one
+// list of files and folders, and the comparison of two files by their bytes.
 #pragma once
 
 #include <cstdint>
@@ -9,10 +9,8 @@
 #include <vector>
 
 #include "archive/archive_fs.h"
-#include "cli.h"
-#include "tool_support.h"
-
-class ProgressBar;
+#include "fs/filesystem_ptr.h"
+#include "update/patch/diff_report.h"
 
 // One file or folder of a side. A file whose content is given in memory
 // (the info.txt that --version writes) has content set and no record.
@@ -27,7 +25,7 @@ struct TreeEntry {
 };
 
 struct Tree {
-    std::string display; // as given on the command line
+    std::string display; // as the caller shows it (a command line's argument)
     std::string library_path;
     bool is_archive = false;
     FileSystemPtr fs;
@@ -43,13 +41,15 @@ struct Tree {
     bool has_folder(const std::string& path) const { return folders.count(path) != 0; }
 };
 
-// Opens OLD or NEW: a folder (walked as pack walks it, without the paths in
-// leave_out) or an archive. Names without a code page 932 form fail a
-// folder when unrepresentable_fail is set and are left out with a warning
-// otherwise. On failure prints why and sets status.
-bool open_tree(Console& console, const std::string& display, const std::string& library_path,
-               const std::vector<std::string>& leave_out, bool unrepresentable_fail, Tree& tree,
-               int& status);
+// Fills tree.entries from the disk folder (code page 932, no trailing
+// separator), walked as pack walks it, without the paths in leave_out.
+// Names without a code page 932 form fail it when unrepresentable_fail is
+// set and are left out with a warning otherwise; entries that are not
+// regular files are left out with a warning. On failure reports why and
+// returns the status.
+DiffStatus tree_open_folder(Tree& tree, const std::string& folder,
+                            const std::vector<std::string>& leave_out, bool unrepresentable_fail,
+                            const DiffReporter& reporter);
 
 // True when path a comes before b in a walk of folders that takes the names
 // of each folder in byte order, every folder right before what it holds.
@@ -97,7 +97,8 @@ class FileComparer {
 Stream* open_file_content(const FileRef& ref);
 
 // Runs job(index, comparer) for every index below count on a few threads,
-// and advances bar (on this thread) by the files done and the bytes that
+// and advances stage (on this thread) by the files done and the bytes that
 // bytes_of says each one took.
 void compare_in_parallel(size_t count, const std::function<void(size_t, FileComparer&)>& job,
-                         const std::function<uint64_t(size_t)>& bytes_of, ProgressBar& bar);
+                         const std::function<uint64_t(size_t)>& bytes_of,
+                         UpdateProgressStage& stage);

@@ -1,14 +1,14 @@
-#include "diff_proof.h"
+#include "update/patch/diff_proof.h"
 
 #include <new>
 
 #include "archive/archive_builder.h"
 #include "archive/archive_fs.h"
-#include "progress.h"
 #include "stream/file_handles.h"
 #include "stream/stream.h"
 #include "stream/work_file.h"
 #include "update/update_logic.h"
+#include "update/update_progress.h"
 
 namespace {
 
@@ -22,13 +22,14 @@ struct Expected {
 // patch first, so that its files win and its _config.txt gives the packing
 // rules; OLD second, its entries carried over as they lie; deflating on
 // every core.
-bool merge_like_the_updater(Console& console, FileSystem* patch, FileSystem* old, Stream* output,
-                            ProofOutcome& outcome) {
+bool merge_like_the_updater(const DiffReporter& reporter, FileSystem* patch, FileSystem* old,
+                            Stream* output, ProofOutcome& outcome) {
     ArchiveBuilder builder;
     builder.options = update_merge_options(nullptr);
     bool merged = false;
     try {
-        merged = pack_with_progress(builder, console, "merge", output, patch, old);
+        merged = update_pack_reporting(builder, output, patch, old, "merge", reporter.progress,
+                                       reporter.context);
     } catch (const std::bad_alloc&) {
         outcome.error = "out of memory";
         return false;
@@ -73,7 +74,7 @@ bool replay_merge(FileSystem* patch, FileSystem* old, Tree& result, ProofOutcome
     return true;
 }
 
-void compare_result(Console& console, const ProofInput& input, Tree& result,
+void compare_result(const DiffReporter& reporter, const ProofInput& input, Tree& result,
                     ProofOutcome& outcome) {
     const Tree& target = *input.target;
     std::vector<Expected> expected;
@@ -92,7 +93,7 @@ void compare_result(Console& console, const ProofInput& input, Tree& result,
     for (const Expected& file : expected) {
         bytes += file.want->size;
     }
-    ProgressBar bar(console, "check", expected.size(), bytes);
+    UpdateProgressStage bar(reporter.progress, reporter.context, "check", expected.size(), bytes);
     compare_in_parallel(
         expected.size(),
         [&](size_t i, FileComparer& comparer) {
@@ -136,7 +137,7 @@ void compare_result(Console& console, const ProofInput& input, Tree& result,
 
 } // namespace
 
-ProofOutcome prove_patch(Console& console, const ProofInput& input) {
+ProofOutcome prove_patch(const DiffReporter& reporter, const ProofInput& input) {
     ProofOutcome outcome;
     FileSystemPtr patch(update_open_written_archive(input.patch));
     if (!patch) {
@@ -147,7 +148,7 @@ ProofOutcome prove_patch(Console& console, const ProofInput& input) {
     if (!input.old_tree->is_archive) {
         Tree result;
         if (replay_merge(patch.get(), old, result, outcome)) {
-            compare_result(console, input, result, outcome);
+            compare_result(reporter, input, result, outcome);
         }
         return outcome;
     }
@@ -162,7 +163,7 @@ ProofOutcome prove_patch(Console& console, const ProofInput& input) {
         outcome.error = "out of memory";
         return outcome;
     }
-    bool merged = merge_like_the_updater(console, patch.get(), old, output, outcome);
+    bool merged = merge_like_the_updater(reporter, patch.get(), old, output, outcome);
     stream_close(output);
     patch.reset();
     if (merged) {
@@ -170,7 +171,7 @@ ProofOutcome prove_patch(Console& console, const ProofInput& input) {
         result.fs.reset(update_open_written_archive(&merged_work));
         if (result.fs) {
             tree_list_archive(result);
-            compare_result(console, input, result, outcome);
+            compare_result(reporter, input, result, outcome);
         } else {
             outcome.error = "the merged archive cannot be read back";
         }

@@ -1,13 +1,13 @@
-// What "epk2 diff" packs: chosen files and folders of NEW, some of them
-// also under /_extract, seen as one file system that the archive builder
-// reads like a folder; and the info.txt that --version and --attribute write.
+// What a patch holds: chosen files and folders of NEW, some of them also
+// under /_extract, seen as one file system that the archive builder reads
+// like a folder; and an info.txt with a new version or attribute.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "archive/archive_builder.h"
-#include "diff_tree.h"
+#include "update/patch/diff_tree.h"
 
 struct FileSystem;
 struct Stream;
@@ -28,7 +28,3 @@ FileSystem* patch_view_open(FileSystem* source, const std::vector<PatchItem>& it
 // other line and line end kept; a key it lacks is added at the end.
 std::string rewrite_info(const std::string& original, const std::string* version,
                          const std::string* attribute);
-
-// builder.pack_into with a progress bar labelled label on a terminal.
-bool pack_with_progress(ArchiveBuilder& builder, Console& console, const char* label,
-                        Stream* output, FileSystem* first, FileSystem* second);

@@ -1,4 +1,4 @@
-// The proof of "epk2 diff": the written patch applied to OLD as the updater
+// The proof of a patch: the written patch applied to OLD as the updater
 // applies it, and the result compared with NEW file by file.
 #pragma once
 
@@ -6,9 +6,9 @@
 #include <unordered_set>
 #include <vector>
 
-#include "cli.h"
-#include "diff_patch.h"
-#include "diff_tree.h"
+#include "update/patch/diff_patch.h"
+#include "update/patch/diff_report.h"
+#include "update/patch/diff_tree.h"
 
 struct WorkFile;
 
@@ -33,4 +33,4 @@ struct ProofOutcome {
     size_t stays = 0; // files of the result that NEW lacks: OLD's, left by the update
 };
 
-ProofOutcome prove_patch(Console& console, const ProofInput& input);
+ProofOutcome prove_patch(const DiffReporter& reporter, const ProofInput& input);

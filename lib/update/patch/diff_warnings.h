@@ -1,4 +1,4 @@
-// What "epk2 diff" warns of where the updated data will not be what NEW
+// What a patch's maker is warned of where the updated data will not be what NEW
 // shows, though every file of NEW arrives: loose files that land on one name
 // and names that are a file on one side and a folder on the other.
 #pragma once
@@ -6,21 +6,21 @@
 #include <string>
 #include <vector>
 
-#include "cli.h"
-#include "diff_patch.h"
-#include "diff_tree.h"
+#include "update/patch/diff_patch.h"
+#include "update/patch/diff_report.h"
+#include "update/patch/diff_tree.h"
 
 // Files below /_extract of the updated data (NEW's, the --extract copies
 // and OLD's that stay) whose last names are the same, ASCII case aside as
 // Windows compares them: the updater copies every one of them into the
 // install folder under that name, one after another, and the last one
 // copied stays. Warns of each such name; returns how many there are.
-size_t warn_loose_collisions(Console& console, const Tree& target,
+size_t warn_loose_collisions(const DiffReporter& reporter, const Tree& target,
                              const std::vector<PatchItem>& copies,
                              const std::vector<const TreeEntry*>& stays);
 
 // Paths that are a file in OLD and a folder in NEW, or the other way round.
 // A patch cannot delete the one OLD holds, so the updated data hold both,
 // and extracting them fails. Warns of each; returns how many there are.
-size_t warn_file_folder_clashes(Console& console, const Tree& old_tree, const Tree& target,
-                                const std::vector<PatchItem>& copies);
+size_t warn_file_folder_clashes(const DiffReporter& reporter, const Tree& old_tree,
+                                const Tree& target, const std::vector<PatchItem>& copies);
