@@ -5,8 +5,8 @@
 #include "support/text.h"
 
 #include "console_text.h"
-#include "update/loose_names.h"
 #include "platform/platform.h"
+#include "update/loose_names.h"
 #include "update/update_paths.h"
 #include "update/update_texts.h"
 
@@ -92,6 +92,21 @@ TEST(LooseNames, NamesThatStayInTheInstallFolder) {
     for (const char* own : {"Tessavane.dat", "TESSAVANE.TMP", "tessavane.part", "Tessavane.lock",
                             "TESSAV~1.DAT", "tessav~2.tmp"}) {
         EXPECT_FALSE(loose_name_allowed(own, why)) << own;
+    }
+}
+
+TEST(UpdatePaths, TheUpdatersWorkFilesByTheirLastName) {
+    const struct {
+        const char* path;
+        bool own;
+    } cases[] = {
+        {"Tessavane.tmp", true},       {"C:\\Games\\TESSAVANE.PART", true},
+        {"/a/b/tessavane.Lock", true}, {"dir.tmp/Patch.dat", false},
+        {"Tessavane.dat", false},      {"Tessavane.tmp.dat", false},
+        {"/a/Tessavane.tmp/", false},  {"", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(is_updater_file(c.path), c.own) << c.path;
     }
 }
 

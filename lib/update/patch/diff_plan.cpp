@@ -34,7 +34,8 @@ std::string counted(uint64_t count, const char* one, const char* many) {
     return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-// Reads NEW's info.txt whole (it is small) for --version and --attribute.
+// Reads NEW's info.txt whole (it is small) to give it a new version or
+// attribute.
 DiffStatus read_small_file(const DiffReporter& reporter, const Tree& tree, const TreeEntry& entry,
                            std::string& bytes) {
     if (entry.size > INFO_MAX_BYTES) {
@@ -59,7 +60,7 @@ DiffStatus read_small_file(const DiffReporter& reporter, const Tree& tree, const
 }
 
 // Sets NEW's info.txt to what the patch carries: NEW's own, or the one
-// --version and --attribute write.
+// written with the requested version and attribute.
 DiffStatus prepare_info(const DiffReporter& reporter, const DiffRequest& options, Tree& target,
                         std::string& written) {
     if (!options.has_version && !options.has_attribute) {
@@ -195,8 +196,8 @@ bool below(const std::string& path, const std::string& folder) {
            path[folder.size()] == '/';
 }
 
-// --extract: changed files that match go under /_extract as well, by their
-// last name component, as the updater copies them out.
+// Changed files that match the request's patterns go under /_extract as
+// well, by their last name component, as the updater copies them out.
 DiffStatus place_copies(const DiffReporter& reporter, const DiffRequest& options,
                         const Tree& target, DiffChanges& changes) {
     if (options.patterns.empty()) {

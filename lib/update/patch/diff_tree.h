@@ -13,7 +13,7 @@
 #include "update/patch/diff_report.h"
 
 // One file or folder of a side. A file whose content is given in memory
-// (the info.txt that --version writes) has content set and no record.
+// (an info.txt with a new version) has content set and no record.
 struct TreeEntry {
     std::string path; // code page 932, absolute ("/a/b")
     bool directory = false;

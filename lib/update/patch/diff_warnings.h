@@ -10,9 +10,9 @@
 #include "update/patch/diff_report.h"
 #include "update/patch/diff_tree.h"
 
-// Files below /_extract of the updated data (NEW's, the --extract copies
-// and OLD's that stay) whose last names are the same, ASCII case aside as
-// Windows compares them: the updater copies every one of them into the
+// Files below /_extract of the updated data (NEW's, the copies made for
+// it and OLD's that stay) whose last names are the same, ASCII case aside
+// as Windows compares them: the updater copies every one of them into the
 // install folder under that name, one after another, and the last one
 // copied stays. Warns of each such name; returns how many there are.
 size_t warn_loose_collisions(const DiffReporter& reporter, const Tree& target,
