@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "update/patch_signature.h"
 #include "platform/key_encoding.h"
 #include "platform/signature.h"
 #include "stream/file_handles.h"
+#include "update/patch_signature.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <optional>
 
 #include "console_text.h"
-#include "update/patch_signature.h"
 #include "platform/platform.h"
 #include "platform/signature.h"
+#include "update/patch_signature.h"
 #include "update/update_texts.h"
 #include "update/updater_test_support.h"
 

@@ -9,8 +9,8 @@
 #include "archive/epk2_format.h"
 #include "cli.h"
 #include "fs/filesystem.h"
-#include "platform/platform.h"
 #include "fs/sorted_folder.h"
+#include "platform/platform.h"
 #include "stream/stream.h"
 
 void RecordingView::set_text(int control, const char* text) {

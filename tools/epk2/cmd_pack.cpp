@@ -4,12 +4,12 @@
 #include "builder_run.h"
 #include "console_text.h"
 #include "fs/filesystem.h"
-#include "update/loose_names.h"
-#include "platform/platform.h"
 #include "fs/sorted_folder.h"
+#include "platform/platform.h"
 #include "support/safe_names.h"
 #include "support/text.h"
 #include "tool_support.h"
+#include "update/loose_names.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
 #include <cstring>
 
 #include "console_text.h"
-#include "update/patch_signature.h"
 #include "platform/key_encoding.h"
 #include "platform/platform.h"
 #include "platform/signature.h"
 #include "signing.h"
 #include "stream/work_file.h"
 #include "tool_support.h"
+#include "update/patch_signature.h"
 
 namespace {
 
