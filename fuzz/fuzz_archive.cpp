@@ -23,7 +23,7 @@
 #include "fs/filesystem.h"
 #include "fuzz_support.h"
 #include "stream/stream.h"
-#include "version_info.h"
+#include "update/version_info.h"
 
 namespace {
 

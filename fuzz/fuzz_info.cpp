@@ -18,9 +18,9 @@
 #include "fs/filesystem.h"
 #include "fuzz_support.h"
 #include "support/recording_view.h"
-#include "update_logic.h"
-#include "update_texts.h"
-#include "version_info.h"
+#include "update/update_logic.h"
+#include "update/update_texts.h"
+#include "update/version_info.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "patch_signature.h"
 #include "stream/file_handles.h"
 #include "support/key_encoding.h"
 #include "support/signature.h"
+#include "update/patch_signature.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "update_logic.h"
+#include "update/update_logic.h"
 
 class RecordingView : public UpdaterView {
   public:

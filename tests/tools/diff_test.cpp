@@ -15,7 +15,7 @@
 #include "support/test_support.h"
 #include "support/text.h"
 #include "tools/tool_test_support.h"
-#include "update_texts.h"
+#include "update/update_texts.h"
 
 namespace {
 

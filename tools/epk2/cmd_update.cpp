@@ -6,8 +6,8 @@
 #include "cli/message_capture.h"
 #include "cli/terminal_view.h"
 #include "support/signature.h"
-#include "update_paths.h"
-#include "update_texts.h"
+#include "update/update_paths.h"
+#include "update/update_texts.h"
 
 namespace {
 
@@ -18,16 +18,6 @@ void print_line(Console& console, const char* label, const std::string& cp932) {
 void print_versions(Console& console, const TerminalView& view) {
     print_line(console, "installed:", view.text(CONTROL_INSTALLED_VERSION));
     print_line(console, "patch:", view.text(CONTROL_PATCH_VERSION));
-}
-
-// The updater writes and deletes these in the install folder; a patch of
-// that name would be destroyed by the update that reads it.
-bool is_work_file_name(const std::string& path) {
-    std::string name = path.substr(path.find_last_of("/\\") + 1);
-    for (char& c : name) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return name == "tessavane.tmp" || name == "tessavane.part" || name == "tessavane.lock";
 }
 
 } // namespace
@@ -43,7 +33,7 @@ int command_update(const Arguments& args, Console& console) {
         (args.has("--patch") && !argument_to_library(console, args.value("--patch"), patch))) {
         return EXIT_USAGE;
     }
-    if (args.has("--patch") && (patch.empty() || is_work_file_name(patch))) {
+    if (args.has("--patch") && (patch.empty() || is_updater_file(patch))) {
         print_error(console, "update: --patch names no usable patch archive");
         return EXIT_USAGE;
     }

@@ -4,7 +4,7 @@
 
 #include "dialog_text.h"
 #include "resource_ids.h"
-#include "update_logic.h"
+#include "update/update_logic.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #include "progress_bar.h"
-#include "update_logic.h"
+#include "update/update_logic.h"
 
 class DialogView : public UpdaterView {
   public:

@@ -4,7 +4,7 @@
 #include <shlwapi.h>
 
 #include "dialog_text.h"
-#include "update_logic.h"
+#include "update/update_logic.h"
 
 void launch_game(HWND dialog) {
     // The field's own UTF-16: the game starts from the folder shown, which

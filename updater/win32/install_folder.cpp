@@ -5,7 +5,7 @@
 #include <shlwapi.h>
 
 #include "dialog_text.h"
-#include "update_logic.h"
+#include "update/update_logic.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <commctrl.h>
 
-#include "update_logic.h"
+#include "update/update_logic.h"
 #include "update_messages.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include "dialog_view.h"
 #include "game_launch.h"
 #include "install_folder.h"
-#include "update_logic.h"
+#include "update/update_logic.h"
 #include "update_messages.h"
 
 namespace {

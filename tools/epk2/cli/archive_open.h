@@ -9,16 +9,7 @@
 #include "archive/archive_fs.h"
 #include "cli/arguments.h"
 #include "cli/console.h"
-#include "fs/filesystem.h"
-
-struct FileSystemCloser {
-    void operator()(FileSystem* fs) const {
-        if (fs) {
-            fs_close(fs);
-        }
-    }
-};
-using FileSystemPtr = std::unique_ptr<FileSystem, FileSystemCloser>;
+#include "fs/filesystem_ptr.h"
 
 // Opens an archive for reading; on failure prints why (naming the file) and
 // sets status to EXIT_USAGE when the file cannot be opened at all and to

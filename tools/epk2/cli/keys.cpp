@@ -2,7 +2,7 @@
 
 #include "archive/archive_fs.h"
 #include "cli/console_text.h"
-#include "patch_signature.h"
+#include "update/patch_signature.h"
 #include "support/key_encoding.h"
 #include "platform/platform.h"
 #include "support/signature.h"

@@ -9,7 +9,7 @@
 
 #include "cli/console.h"
 #include "cli/progress.h"
-#include "update_logic.h"
+#include "update/update_logic.h"
 
 class TerminalView : public UpdaterView {
   public:

@@ -4,7 +4,7 @@
 #include "cli/message_capture.h"
 #include "commands/commands.h"
 #include "platform/platform.h"
-#include "version_info.h"
+#include "update/version_info.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 #include "cli/paths.h"
 #include "commands/commands.h"
 #include "fs/filesystem.h"
-#include "loose_names.h"
+#include "fs/sorted_folder.h"
 #include "platform/platform.h"
-#include "sorted_folder.h"
 #include "support/safe_names.h"
 #include "support/text.h"
+#include "update/loose_names.h"
 
 namespace {
 
@@ -102,6 +102,7 @@ int command_pack(const Arguments& args, Console& console) {
     }
     std::string error;
     FolderWalkReport report;
+    report.shown = to_console;
     FileSystemPtr source(sorted_folder_open(folder, path_inside(folder, output), error, report));
     if (!source) {
         print_error(console, args.positional[0] + ": " + error);

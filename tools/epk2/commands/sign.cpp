@@ -5,7 +5,7 @@
 #include "cli/console_text.h"
 #include "cli/keys.h"
 #include "commands/commands.h"
-#include "patch_signature.h"
+#include "update/patch_signature.h"
 #include "support/key_encoding.h"
 #include "platform/platform.h"
 #include "support/signature.h"
