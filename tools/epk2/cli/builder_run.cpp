@@ -40,16 +40,13 @@ int run_builder(Console& console, const Arguments& args, const std::string& outp
         return EXIT_USAGE;
     }
 
-    ProgressBar bar(console, label, 0, 0);
-    BuilderProgress progress(builder, bar);
     // The builder writes its own log only without a callback.
-    ProgressCallback callback = verbose ? nullptr : BuilderProgress::on_file_written;
     MessageCapture capture;
-    bool ok = builder.pack_into(output, first.get(), second.get(), &progress, callback);
+    ProgressOnBar shown(console);
+    bool ok = verbose ? builder.pack_into(output, first.get(), second.get(), nullptr, nullptr)
+                      : update_pack_reporting(builder, output, first.get(), second.get(), label,
+                                              ProgressOnBar::on_progress, &shown);
     stream_close(output);
-    if (!verbose) {
-        bar.finish();
-    }
     first.reset();
     second.reset();
     if (!ok) {

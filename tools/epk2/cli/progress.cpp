@@ -96,19 +96,22 @@ void ProgressBar::draw(bool final_draw) {
     drawn_ = true;
 }
 
-int BuilderProgress::on_file_written(void* context, uint32_t index, uint32_t total) {
-    auto* progress = static_cast<BuilderProgress*>(context);
-    const std::vector<BuilderFile*>& files = progress->builder_.files;
-    if (index == 0) {
-        uint64_t bytes_total = 0;
-        for (const BuilderFile* file : files) {
-            bytes_total += file->size;
-        }
-        progress->bar_.set_totals(total, bytes_total);
+void ProgressOnBar::on_progress(void* context, const UpdateProgress* progress) {
+    auto* shown = static_cast<ProgressOnBar*>(context);
+    switch (progress->event) {
+    case UPDATE_PROGRESS_BEGIN:
+        shown->bar_ = std::make_unique<ProgressBar>(shown->console_, progress->stage,
+                                                    progress->files_total, progress->bytes_total);
+        break;
+    case UPDATE_PROGRESS_TOTALS:
+        shown->bar_->set_totals(progress->files_total, progress->bytes_total);
+        break;
+    case UPDATE_PROGRESS_ADVANCE:
+        shown->bar_->advance(progress->files_done, progress->bytes_done);
+        break;
+    case UPDATE_PROGRESS_END:
+        shown->bar_->finish();
+        shown->bar_.reset();
+        break;
     }
-    if (index < files.size()) {
-        progress->bytes_done_ += files[index]->size;
-    }
-    progress->bar_.advance(index + 1, progress->bytes_done_);
-    return 1;
 }

@@ -4,11 +4,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "cli/console.h"
-
-struct ArchiveBuilder;
+#include "update/update_progress.h"
 
 class ProgressBar {
   public:
@@ -38,17 +38,16 @@ class ProgressBar {
     std::chrono::steady_clock::time_point start_, last_draw_;
 };
 
-// The archive builder's progress on a bar: files and their bytes, taken from
-// the builder's own list of files. Hand on_file_written to pack_into with
-// this adapter as its context.
-class BuilderProgress {
+// The library's progress records on a bar: one bar a stage, drawn from its
+// BEGIN to its END. Hand on_progress with this adapter as its context to
+// whatever reports an UpdateProgressCallback (a pack or merge through
+// update_pack_reporting, a patch being made).
+class ProgressOnBar {
   public:
-    BuilderProgress(const ArchiveBuilder& builder, ProgressBar& bar)
-        : builder_(builder), bar_(bar) {}
-    static int on_file_written(void* context, uint32_t index, uint32_t total);
+    explicit ProgressOnBar(Console& console) : console_(console) {}
+    static void on_progress(void* context, const UpdateProgress* progress);
 
   private:
-    const ArchiveBuilder& builder_;
-    ProgressBar& bar_;
-    uint64_t bytes_done_ = 0;
+    Console& console_;
+    std::unique_ptr<ProgressBar> bar_;
 };
