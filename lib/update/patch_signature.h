@@ -1,5 +1,5 @@
 // The publisher's signature of a patch: "Patch.sig" beside "Patch.dat", the
-// DER file of "openssl dgst -sha256 -sign" (see platform/signature.h). The
+// DER file of "openssl dgst -sha256 -sign" (see support/signature.h). The
 // patch is hashed through the handle it is read through, so that the bytes
 // checked are the bytes merged.
 #pragma once

@@ -1,5 +1,5 @@
 // Patch signatures on the command line: keygen, sign, and the --public-key
-// checks of verify and update (see platform/signature.h for the forms).
+// checks of verify and update (see support/signature.h for the forms).
 #pragma once
 
 #include <string>
