@@ -33,6 +33,40 @@ uint32_t work_file_suffix(int attempt) {
     return static_cast<uint32_t>(mix % 1000000);
 }
 
+// Writes "base.partial-NNNNNN" into to (size bytes) for the given attempt;
+// false when it does not fit.
+bool fresh_name(char* to, size_t size, const char* base, int attempt) {
+    int written = std::snprintf(to, size, "%s.partial-%06u", base,
+                                static_cast<unsigned>(work_file_suffix(attempt)));
+    return written >= 0 && static_cast<size_t>(written) < size;
+}
+
+// Tries fresh names until a file can be made under one: name(attempt) puts
+// the attempt's name in place (false: it cannot be had), create() makes the
+// file, taken() tells whether the name was in use, the one failure worth
+// another try. The reason the first creation failed is the one worth
+// telling.
+template <typename Name, typename Create, typename Taken>
+bool create_under_fresh_name(Name name, Create create, Taken taken) {
+    int first_error = 0;
+    for (int attempt = 0; attempt < WORK_FILE_TRIES; ++attempt) {
+        if (!name(attempt)) {
+            return false;
+        }
+        if (create()) {
+            return true;
+        }
+        int error = platform_error_code();
+        first_error = attempt == 0 ? error : first_error;
+        if (!taken()) {
+            platform_error_restore(error);
+            return false;
+        }
+    }
+    platform_error_restore(first_error);
+    return false;
+}
+
 // folder + separator + name into to; false when it does not fit.
 bool join_shown(char* to, const char* folder, const char* name) {
     size_t length = std::strlen(folder);
@@ -65,28 +99,15 @@ bool work_file_create(WorkFile* work, const char* destination, const char* work_
         work->file = platform_file_create_new(work->path, &work->cleanup_slot);
         return work->file != PLATFORM_INVALID_FILE;
     }
-    // The reason the first creation failed is the one worth telling.
-    int first_error = 0;
-    for (int attempt = 0; attempt < WORK_FILE_TRIES; ++attempt) {
-        int written = std::snprintf(work->path, sizeof work->path, "%s.partial-%06u", destination,
-                                    static_cast<unsigned>(work_file_suffix(attempt)));
-        if (written < 0 || static_cast<size_t>(written) >= sizeof work->path) {
-            return false;
-        }
-        work->file = platform_file_create_new(work->path, &work->cleanup_slot);
-        if (work->file != PLATFORM_INVALID_FILE) {
-            return true;
-        }
-        int error = platform_error_code();
-        first_error = attempt == 0 ? error : first_error;
-        // Only a name that is taken is worth another try.
-        if (!platform_path_is_link(work->path) && !platform_file_exists(work->path)) {
-            platform_error_restore(error);
-            return false;
-        }
-    }
-    platform_error_restore(first_error);
-    return false;
+    return create_under_fresh_name(
+        [&](int attempt) {
+            return fresh_name(work->path, sizeof work->path, destination, attempt);
+        },
+        [&] {
+            work->file = platform_file_create_new(work->path, &work->cleanup_slot);
+            return work->file != PLATFORM_INVALID_FILE;
+        },
+        [&] { return platform_path_is_link(work->path) || platform_file_exists(work->path); });
 }
 
 void (*work_file_test_hook)(WorkFileHookPoint point, const char* name) = nullptr;
@@ -128,27 +149,12 @@ bool work_file_create_in(WorkFile* work, PlatformFolder folder, const char* show
         }
         return create();
     }
-    int first_error = 0;
-    for (int attempt = 0; attempt < WORK_FILE_TRIES; ++attempt) {
-        int written = std::snprintf(work->work_name, sizeof work->work_name, "%s.partial-%06u",
-                                    name, static_cast<unsigned>(work_file_suffix(attempt)));
-        if (written < 0 || static_cast<size_t>(written) >= sizeof work->work_name ||
-            !join_shown(work->path, shown_folder, work->work_name)) {
-            return false;
-        }
-        if (create()) {
-            return true;
-        }
-        int error = platform_error_code();
-        first_error = attempt == 0 ? error : first_error;
-        // Only a name that is taken is worth another try.
-        if (!platform_folder_has(folder, work->work_name)) {
-            platform_error_restore(error);
-            return false;
-        }
-    }
-    platform_error_restore(first_error);
-    return false;
+    return create_under_fresh_name(
+        [&](int attempt) {
+            return fresh_name(work->work_name, sizeof work->work_name, name, attempt) &&
+                   join_shown(work->path, shown_folder, work->work_name);
+        },
+        create, [&] { return platform_folder_has(folder, work->work_name); });
 }
 
 Stream* work_file_stream(WorkFile* work, Allocator* allocator) {
