@@ -6,10 +6,8 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <map>
+#include <memory>
 #include <string>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "archive/archive_fs.h"
@@ -25,24 +23,27 @@ typedef int (*ProgressCallback)(void* context, uint32_t index, uint32_t total);
 
 struct BuilderFile;
 
+// The tree's nodes, paths and names live in the builder's pools and text
+// store: a merge of many small files must not pay a heap allocation or two
+// per entry.
 struct BuilderDirectory {
     uint32_t index = 0;
-    std::string path; // as enumerated ("/a/b"); empty for the root
-    std::string name; // last component; empty for the root
+    const char* path = "";    // as enumerated ("/a/b"); empty for the root
+    const char* name = "";    // last component (within path); empty for the root
+    uint32_t name_offset = 0; // in the names block, once the table is laid out
     BuilderDirectory* parent = nullptr;
     BuilderDirectory* previous = nullptr;
     BuilderDirectory* next = nullptr;
-    std::vector<BuilderDirectory*> subdirectories;
-    std::vector<BuilderFile*> files;
-    // Lookups by name, so that a folder of many thousand entries is not
-    // scanned once per entry.
-    std::unordered_map<std::string, BuilderDirectory*> subdirectory_by_name;
-    std::unordered_set<std::string> file_names;
+    BuilderDirectory* first_subdirectory = nullptr;
+    BuilderDirectory* last_subdirectory = nullptr;
+    BuilderFile* first_file = nullptr;
+    BuilderFile* last_file = nullptr;
 };
 
 struct BuilderFile {
-    std::string path;
-    std::string name;
+    const char* path = "";
+    const char* name = ""; // last component (within path)
+    uint32_t name_offset = 0;
     uint16_t index = 0;
     uint8_t attributes = 0;
     uint8_t key_number = 0;
@@ -62,6 +63,75 @@ struct BuilderFile {
     // Deflated in the archive: no pattern of _config.txt names it. Decided
     // once, as every step of the pack asks.
     bool compress = true;
+};
+
+// Nodes of one kind in blocks that never move, so that the tree's links stay
+// valid while it grows.
+template <typename Node>
+class BuilderPool {
+  public:
+    Node* make() {
+        if (used_ == BLOCK) {
+            blocks_.push_back(std::make_unique<Node[]>(BLOCK));
+            used_ = 0;
+        }
+        return &blocks_.back()[used_++];
+    }
+    void clear() {
+        blocks_.clear();
+        used_ = BLOCK;
+    }
+
+  private:
+    static constexpr size_t BLOCK = 1024;
+    std::vector<std::unique_ptr<Node[]>> blocks_;
+    size_t used_ = BLOCK;
+};
+
+// Paths of the tree, kept back to back in blocks that never move.
+class BuilderText {
+  public:
+    const char* keep(const char* text, size_t length);
+    void clear() {
+        blocks_.clear();
+        used_ = size_ = 0;
+    }
+
+  private:
+    static constexpr size_t BLOCK = 64 * 1024;
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    size_t used_ = 0;
+    size_t size_ = 0;
+};
+
+// Finds a folder's subfolder or file by name, for all folders in one open
+// table: a folder of many thousand entries is not scanned once per entry,
+// and no folder keeps a set of its own.
+class BuilderNameIndex {
+  public:
+    BuilderDirectory* find_directory(const BuilderDirectory* parent, const char* name) const;
+    bool has_file(const BuilderDirectory* parent, const char* name) const;
+    void add(BuilderDirectory* directory);
+    void add(BuilderFile* file);
+    void clear() {
+        slots_.clear();
+        used_ = 0;
+    }
+
+  private:
+    struct Slot {
+        uint32_t hash = 0;
+        const BuilderDirectory* parent = nullptr;
+        const char* name = nullptr; // null: empty slot
+        void* node = nullptr;
+        bool directory = false;
+    };
+    static uint32_t hash_of(const BuilderDirectory* parent, const char* name, bool directory);
+    const Slot* find(const BuilderDirectory* parent, const char* name, bool directory) const;
+    void insert(const BuilderDirectory* parent, const char* name, bool directory, void* node);
+    void grow();
+    std::vector<Slot> slots_;
+    size_t used_ = 0;
 };
 
 // How pack goes about its work; none of these change what the archive holds.
@@ -114,15 +184,24 @@ class ArchiveBuilder {
     BuilderOptions options;
 
     // The tree being built; public for add_entry and for tests.
-    std::map<std::string, uint32_t> names;
     std::vector<BuilderDirectory*> directories;
     std::vector<BuilderFile*> files;
     BuilderDirectory* root = nullptr;
+    BuilderPool<BuilderDirectory> directory_pool;
+    BuilderPool<BuilderFile> file_pool;
+    BuilderText text;
+    BuilderNameIndex by_name;
+    // The folder of the entry added last, and the length of its path.
+    BuilderDirectory* last_folder = nullptr;
+    size_t last_folder_length = 0;
     std::vector<std::string> no_compression; // patterns from "_config.txt"
 
     // Set by add_entry when a source breaks the archive's limits.
     std::string collect_error;
 
+    // Starts an empty tree holding only the root folder; pack does this
+    // itself before it collects.
+    void start_tree();
     // Adds a source's entries to the tree as pack does: an archive by record
     // (each file keeps its record), anything else through fs_enumerate and
     // add_entry.

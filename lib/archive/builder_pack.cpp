@@ -52,6 +52,66 @@ struct PackRun {
     ProgressCallback callback;
     std::string& error;
 
+    // Every distinct name once, in byte order, with its offset in the block.
+    struct NameBlockEntry {
+        const char* name;
+        uint32_t offset;
+    };
+    std::vector<NameBlockEntry> names;
+
+    // Sorts the names of every folder and file and gives each node the
+    // offset of its name (from the table's start, the first one's given);
+    // equal names share one.
+    void lay_out_names(uint32_t first_offset) {
+        std::vector<NameSortEntry> sorted;
+        sorted.reserve(builder.directories.size() + builder.files.size());
+        for (BuilderDirectory* d : builder.directories) {
+            sorted.push_back(name_sort_entry(d->name, &d->name_offset));
+        }
+        for (BuilderFile* f : builder.files) {
+            sorted.push_back(name_sort_entry(f->name, &f->name_offset));
+        }
+        std::sort(sorted.begin(), sorted.end(), name_less);
+        names.clear();
+        uint32_t offset = first_offset;
+        for (size_t i = 0; i < sorted.size(); ++i) {
+            if (i == 0 || name_less(sorted[i - 1], sorted[i])) {
+                names.push_back({sorted[i].name, offset});
+                offset += static_cast<uint32_t>(std::strlen(sorted[i].name) + 1);
+            }
+            *sorted[i].offset = names.back().offset;
+        }
+    }
+
+    // A name with its first eight bytes as one number, most significant
+    // first and zeros past its end, so that most comparisons of the sort
+    // are one comparison of numbers.
+    struct NameSortEntry {
+        uint64_t prefix;
+        const char* name;
+        uint32_t* offset;
+    };
+
+    static NameSortEntry name_sort_entry(const char* name, uint32_t* offset) {
+        uint64_t prefix = 0;
+        size_t i = 0;
+        for (; i < 8 && name[i] != '\0'; ++i) {
+            prefix = prefix << 8 | static_cast<unsigned char>(name[i]);
+        }
+        prefix <<= 8 * (8 - i);
+        return {prefix, name, offset};
+    }
+
+    // Byte order, as the names block is sorted.
+    static bool name_less(const NameSortEntry& a, const NameSortEntry& b) {
+        if (a.prefix != b.prefix) {
+            return a.prefix < b.prefix;
+        }
+        // Equal prefixes: both names end within them (equal names) or both
+        // go on past them.
+        return (a.prefix & 0xFF) != 0 && std::strcmp(a.name + 8, b.name + 8) < 0;
+    }
+
     bool write(const void* data, size_t size) {
         if (stream_write(output, data, static_cast<uint32_t>(size)) != size) {
             error = "cannot write the archive (disk full?)";
@@ -84,10 +144,10 @@ struct PackRun {
         const uint32_t table_start = EPK2_HEADER_SIZE;
         head.resize(head.size() + EPK2_DIR_RECORD_SIZE * size_t(dir_count) +
                     EPK2_FILE_RECORD_SIZE * size_t(file_count));
-        for (auto& [name, offset] : builder.names) {
-            offset = static_cast<uint32_t>(head.size() - table_start);
-            head.insert(head.end(), name.begin(), name.end());
-            head.push_back(0);
+        lay_out_names(static_cast<uint32_t>(head.size() - table_start));
+        for (const NameBlockEntry& entry : names) {
+            const size_t length = std::strlen(entry.name);
+            head.insert(head.end(), entry.name, entry.name + length + 1);
         }
         pad_to_alignment(head, 0);
         if (head.size() > BUILDER_MAX_ARCHIVE) {
@@ -182,7 +242,7 @@ struct PackRun {
     bool copy_tail(const BuilderFile& file, const PreparedFile& prepared) {
         if (stream_copy_from_shared(output, prepared.tail_source, prepared.tail_offset,
                                     prepared.tail_length) != prepared.tail_length) {
-            error = "cannot copy " + file.path + " into the archive (disk full?)";
+            error = std::string("cannot copy ") + file.path + " into the archive (disk full?)";
             return false;
         }
         return true;
@@ -192,7 +252,7 @@ struct PackRun {
         if (callback) {
             callback(context, index, total);
         } else if (builder.options.log) {
-            std::fprintf(builder.options.log, "Packing: %s\n", file.path.c_str());
+            std::fprintf(builder.options.log, "Packing: %s\n", file.path);
             std::fprintf(builder.options.log, "-> offset:%u, size:%u, storage:%u\n",
                          file.data_offset, file.size, file.stored_size);
         }
@@ -221,15 +281,15 @@ struct PackRun {
             }
         };
         for (const BuilderDirectory* d : builder.directories) {
-            u32(builder.names.at(d->name));
+            u32(d->name_offset);
             u32(index_of(d->parent));
-            u32(d->subdirectories.empty() ? 0 : d->subdirectories.front()->index);
-            u32(d->files.empty() ? 0 : d->files.front()->index);
+            u32(index_of(d->first_subdirectory));
+            u32(index_of(d->first_file));
             u32(index_of(d->previous));
             u32(index_of(d->next));
         }
         for (const BuilderFile* f : builder.files) {
-            u32(builder.names.at(f->name));
+            u32(f->name_offset);
             *at++ = static_cast<unsigned char>(f->index);
             *at++ = static_cast<unsigned char>(f->index >> 8);
             *at++ = f->attributes;
@@ -242,8 +302,8 @@ struct PackRun {
         }
         // Each name's zero byte and the padding after the last one are the
         // zeros the table started with.
-        for (const auto& [name, offset] : builder.names) {
-            std::memcpy(table.data() + offset, name.data(), name.size());
+        for (const NameBlockEntry& entry : names) {
+            std::memcpy(table.data() + entry.offset, entry.name, std::strlen(entry.name));
         }
 
         Stream* window =
@@ -337,10 +397,7 @@ bool ArchiveBuilder::pack_into(Stream* output, FileSystem* first, FileSystem* se
         return false;
     }
 
-    root = new BuilderDirectory;
-    root->index = 1;
-    directories.push_back(root);
-    names.emplace("", 0);
+    start_tree();
     collect(first);
     if (second) {
         collect(second);
@@ -353,10 +410,10 @@ bool ArchiveBuilder::pack_into(Stream* output, FileSystem* first, FileSystem* se
     index_packing_rules(no_compression, rules);
     for (BuilderFile* file : files) {
         file->check_copy = file->source == first || options.check_second_source_copies;
-        file->compress = !wildcard_index_match(rules, file->path.c_str());
+        file->compress = !wildcard_index_match(rules, file->path);
     }
 
-    PackRun run{*this, output, context, callback, error_};
+    PackRun run{*this, output, context, callback, error_, {}};
     uint32_t table_end = 0;
     bool ok = collect_error.empty();
     if (!ok) {

@@ -61,10 +61,7 @@ bool merge_like_the_updater(Console& console, FileSystem* patch, FileSystem* old
 // of OLD anew only to inflate it again for the comparison.
 bool replay_merge(FileSystem* patch, FileSystem* old, Tree& result, ProofOutcome& outcome) {
     ArchiveBuilder builder;
-    builder.root = new BuilderDirectory;
-    builder.root->index = 1;
-    builder.directories.push_back(builder.root);
-    builder.names.emplace("", 0);
+    builder.start_tree();
     builder.collect(patch);
     builder.collect(old);
     if (!builder.collect_error.empty()) {
