@@ -15,123 +15,20 @@
 
 struct FileSystem;
 struct Stream;
-struct DirEntry;
 
 // (context, index from 0, total) after each file written; the result is
 // ignored.
 typedef int (*ProgressCallback)(void* context, uint32_t index, uint32_t total);
 
-struct BuilderFile;
+struct BuilderTree;
 
-// The tree's nodes, paths and names live in the builder's pools and text
-// store: a merge of many small files must not pay a heap allocation or two
-// per entry.
-struct BuilderDirectory {
-    uint32_t index = 0;
-    const char* path = "";    // as enumerated ("/a/b"); empty for the root
-    const char* name = "";    // last component (within path); empty for the root
-    uint32_t name_offset = 0; // in the names block, once the table is laid out
-    BuilderDirectory* parent = nullptr;
-    BuilderDirectory* previous = nullptr;
-    BuilderDirectory* next = nullptr;
-    BuilderDirectory* first_subdirectory = nullptr;
-    BuilderDirectory* last_subdirectory = nullptr;
-    BuilderFile* first_file = nullptr;
-    BuilderFile* last_file = nullptr;
-};
-
-struct BuilderFile {
-    const char* path = "";
-    const char* name = ""; // last component (within path)
-    uint32_t name_offset = 0;
-    uint16_t index = 0;
-    uint8_t attributes = 0;
-    uint8_t key_number = 0;
-    uint32_t data_offset = 0;
-    uint32_t stored_size = 0;
-    uint32_t size = 0;
-    BuilderDirectory* parent = nullptr;
-    BuilderFile* previous = nullptr;
-    BuilderFile* next = nullptr;
-    FileSystem* source = nullptr;
-    // The source archive's record of the file, kept from its enumeration so
-    // that copying and checking need no lookup by path.
-    ArchiveEntryInfo record{};
-    bool has_record = false;
-    // Inflate a copied compressed entry once to check it (see BuilderOptions).
-    bool check_copy = true;
-    // Deflated in the archive: no pattern of _config.txt names it. Decided
-    // once, as every step of the pack asks.
-    bool compress = true;
-};
-
-// Nodes of one kind in blocks that never move, so that the tree's links stay
-// valid while it grows.
-template <typename Node>
-class BuilderPool {
-  public:
-    Node* make() {
-        if (used_ == BLOCK) {
-            blocks_.push_back(std::make_unique<Node[]>(BLOCK));
-            used_ = 0;
-        }
-        return &blocks_.back()[used_++];
-    }
-    void clear() {
-        blocks_.clear();
-        used_ = BLOCK;
-    }
-
-  private:
-    static constexpr size_t BLOCK = 1024;
-    std::vector<std::unique_ptr<Node[]>> blocks_;
-    size_t used_ = BLOCK;
-};
-
-// Paths of the tree, kept back to back in blocks that never move.
-class BuilderText {
-  public:
-    const char* keep(const char* text, size_t length);
-    void clear() {
-        blocks_.clear();
-        used_ = size_ = 0;
-    }
-
-  private:
-    static constexpr size_t BLOCK = 64 * 1024;
-    std::vector<std::unique_ptr<char[]>> blocks_;
-    size_t used_ = 0;
-    size_t size_ = 0;
-};
-
-// Finds a folder's subfolder or file by name, for all folders in one open
-// table: a folder of many thousand entries is not scanned once per entry,
-// and no folder keeps a set of its own.
-class BuilderNameIndex {
-  public:
-    BuilderDirectory* find_directory(const BuilderDirectory* parent, const char* name) const;
-    bool has_file(const BuilderDirectory* parent, const char* name) const;
-    void add(BuilderDirectory* directory);
-    void add(BuilderFile* file);
-    void clear() {
-        slots_.clear();
-        used_ = 0;
-    }
-
-  private:
-    struct Slot {
-        uint32_t hash = 0;
-        const BuilderDirectory* parent = nullptr;
-        const char* name = nullptr; // null: empty slot
-        void* node = nullptr;
-        bool directory = false;
-    };
-    static uint32_t hash_of(const BuilderDirectory* parent, const char* name, bool directory);
-    const Slot* find(const BuilderDirectory* parent, const char* name, bool directory) const;
-    void insert(const BuilderDirectory* parent, const char* name, bool directory, void* node);
-    void grow();
-    std::vector<Slot> slots_;
-    size_t used_ = 0;
+// A file of the tree collected for a pack, as callers outside the builder may
+// see it: while the pack runs (from its progress callback) or after collect.
+struct CollectedFile {
+    const char* path; // as enumerated ("/a/b.txt")
+    uint32_t size;    // content size (final once the file is written)
+    FileSystem* source;
+    const ArchiveEntryInfo* record; // the source archive's record, or null
 };
 
 // How pack goes about its work; none of these change what the archive holds.
@@ -163,7 +60,7 @@ struct BuilderOptions {
 
 class ArchiveBuilder {
   public:
-    ArchiveBuilder() = default;
+    ArchiveBuilder();
     ~ArchiveBuilder();
     ArchiveBuilder(const ArchiveBuilder&) = delete;
     ArchiveBuilder& operator=(const ArchiveBuilder&) = delete;
@@ -183,22 +80,6 @@ class ArchiveBuilder {
 
     BuilderOptions options;
 
-    // The tree being built; public for add_entry and for tests.
-    std::vector<BuilderDirectory*> directories;
-    std::vector<BuilderFile*> files;
-    BuilderDirectory* root = nullptr;
-    BuilderPool<BuilderDirectory> directory_pool;
-    BuilderPool<BuilderFile> file_pool;
-    BuilderText text;
-    BuilderNameIndex by_name;
-    // The folder of the entry added last, and the length of its path.
-    BuilderDirectory* last_folder = nullptr;
-    size_t last_folder_length = 0;
-    std::vector<std::string> no_compression; // patterns from "_config.txt"
-
-    // Set by add_entry when a source breaks the archive's limits.
-    std::string collect_error;
-
     // Starts an empty tree holding only the root folder; pack does this
     // itself before it collects.
     void start_tree();
@@ -206,15 +87,21 @@ class ArchiveBuilder {
     // (each file keeps its record), anything else through fs_enumerate and
     // add_entry.
     void collect(FileSystem* source);
+    // Why collecting refused a source (it breaks the archive's limits);
+    // empty when it did not.
+    const std::string& collect_error() const;
+    // The files collected, in archive order; index from 0.
+    uint32_t file_count() const;
+    CollectedFile collected_file(uint32_t index) const;
 
   private:
     friend struct PackRun;
     void release_nodes();
+    std::unique_ptr<BuilderTree> tree_;
+    std::vector<std::string> no_compression_; // patterns from "_config.txt"
+    std::string collect_error_;               // kept after the tree is released
     std::string error_;
 };
-
-// The builder's enumeration callback: adds one entry of fs to the tree.
-int add_entry(void* builder, FileSystem* fs, DirEntry* entry);
 
 // True for a path the builder leaves out of every archive: one holding
 // ".svn" (version-control folders and everything below them).

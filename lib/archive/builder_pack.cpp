@@ -11,6 +11,7 @@
 #include "archive/epk2_format.h"
 #include "builder_internal.h"
 #include "builder_pipeline.h"
+#include "builder_tree.h"
 #include "fs/filesystem.h"
 #include "platform/platform.h"
 #include "stream/file_handles.h"
@@ -47,6 +48,7 @@ uint32_t index_of(const BuilderFile* file) {
 // One pack: owns nothing but the output stream's position bookkeeping.
 struct PackRun {
     ArchiveBuilder& builder;
+    BuilderTree& tree;
     Stream* output;
     void* context;
     ProgressCallback callback;
@@ -64,11 +66,11 @@ struct PackRun {
     // equal names share one.
     void lay_out_names(uint32_t first_offset) {
         std::vector<NameSortEntry> sorted;
-        sorted.reserve(builder.directories.size() + builder.files.size());
-        for (BuilderDirectory* d : builder.directories) {
+        sorted.reserve(tree.directories.size() + tree.files.size());
+        for (BuilderDirectory* d : tree.directories) {
             sorted.push_back(name_sort_entry(d->name, &d->name_offset));
         }
-        for (BuilderFile* f : builder.files) {
+        for (BuilderFile* f : tree.files) {
             sorted.push_back(name_sort_entry(f->name, &f->name_offset));
         }
         std::sort(sorted.begin(), sorted.end(), name_less);
@@ -129,8 +131,8 @@ struct PackRun {
 
     // Header, placeholder records, names and padding; returns table_end.
     bool write_head(uint32_t& table_end) {
-        const uint32_t dir_count = static_cast<uint32_t>(builder.directories.size());
-        const uint32_t file_count = static_cast<uint32_t>(builder.files.size());
+        const uint32_t dir_count = static_cast<uint32_t>(tree.directories.size());
+        const uint32_t file_count = static_cast<uint32_t>(tree.files.size());
         std::vector<unsigned char> head;
         put_u32(head, EPK2_MAGIC);
         put_u16(head, EPK2_VERSION);
@@ -167,28 +169,27 @@ struct PackRun {
     }
 
     bool write_files(uint32_t table_end) {
-        const uint32_t total = static_cast<uint32_t>(builder.files.size());
+        const uint32_t total = static_cast<uint32_t>(tree.files.size());
         std::vector<unsigned char> buffer(BUILDER_COPY_BUFFER);
         std::vector<unsigned char> run_buffer(std::max(1u, builder.options.copy_block));
         std::optional<PreparePipeline> pipeline;
         if (unsigned workers = worker_count(builder.options.threads, total)) {
-            pipeline.emplace(builder.files, builder.options.recompress, workers);
+            pipeline.emplace(tree.files, builder.options.recompress, workers);
         }
         uint32_t offset = table_end;
         for (uint32_t i = 0; i < total; ++i) {
-            if (uint32_t run =
-                    builder_copy_run_length(builder.files, i, builder.options.recompress)) {
-                if (!builder_write_copy_run(output, builder.files, i, run, offset, run_buffer,
+            if (uint32_t run = builder_copy_run_length(tree.files, i, builder.options.recompress)) {
+                if (!builder_write_copy_run(output, tree.files, i, run, offset, run_buffer,
                                             error)) {
                     return false;
                 }
                 for (uint32_t k = i; k < i + run; ++k) {
-                    report(*builder.files[k], k, total);
+                    report(*tree.files[k], k, total);
                 }
                 i += run - 1;
                 continue;
             }
-            BuilderFile& file = *builder.files[i];
+            BuilderFile& file = *tree.files[i];
             file.data_offset = offset;
             file.key_number = static_cast<uint8_t>(i % EPK2_KEY_COUNT + 1);
             PreparedFile prepared;
@@ -218,9 +219,8 @@ struct PackRun {
             } else if (!prepared.error.empty()) {
                 error = prepared.error;
                 return false;
-            } else if (!builder_stream_file(output, file, offset, file.key_number,
-                                            builder.options.recompress, buffer, file.size,
-                                            file.stored_size, error)) {
+            } else if (!builder_stream_file(output, file, builder.options.recompress, buffer,
+                                            error)) {
                 return false;
             }
             report(file, i, total);
@@ -259,8 +259,8 @@ struct PackRun {
     }
 
     bool write_table(uint32_t table_end) {
-        const uint32_t dir_count = static_cast<uint32_t>(builder.directories.size());
-        const uint32_t file_count = static_cast<uint32_t>(builder.files.size());
+        const uint32_t dir_count = static_cast<uint32_t>(tree.directories.size());
+        const uint32_t file_count = static_cast<uint32_t>(tree.files.size());
         std::vector<unsigned char> fields;
         put_u32(fields, table_end);
         put_u32(fields, dir_count);
@@ -280,7 +280,7 @@ struct PackRun {
                 *at++ = static_cast<unsigned char>(v >> (8 * i));
             }
         };
-        for (const BuilderDirectory* d : builder.directories) {
+        for (const BuilderDirectory* d : tree.directories) {
             u32(d->name_offset);
             u32(index_of(d->parent));
             u32(index_of(d->first_subdirectory));
@@ -288,7 +288,7 @@ struct PackRun {
             u32(index_of(d->previous));
             u32(index_of(d->next));
         }
-        for (const BuilderFile* f : builder.files) {
+        for (const BuilderFile* f : tree.files) {
             u32(f->name_offset);
             *at++ = static_cast<unsigned char>(f->index);
             *at++ = static_cast<unsigned char>(f->index >> 8);
@@ -356,38 +356,42 @@ bool ArchiveBuilder::pack(const char* output_path, FileSystem* first, FileSystem
 namespace {
 
 struct RecordCollection {
-    ArchiveBuilder* builder;
+    BuilderTree* tree;
     FileSystem* source;
 };
 
-// Adds the entry as add_entry does and keeps the record with a file that
-// made it into the tree.
+// Adds the entry as builder_add_entry does and keeps the record with a file
+// that made it into the tree.
 void add_record(void* context, const DirEntry* entry, const ArchiveEntryInfo* info) {
     auto* collection = static_cast<RecordCollection*>(context);
-    ArchiveBuilder& builder = *collection->builder;
-    size_t files_before = builder.files.size();
-    add_entry(&builder, collection->source, const_cast<DirEntry*>(entry));
-    if (info && builder.files.size() > files_before) {
-        builder.files.back()->record = *info;
-        builder.files.back()->has_record = true;
+    BuilderTree& tree = *collection->tree;
+    size_t files_before = tree.files.size();
+    builder_add_entry(&tree, collection->source, const_cast<DirEntry*>(entry));
+    if (info && tree.files.size() > files_before) {
+        tree.files.back()->record = *info;
+        tree.files.back()->has_record = true;
     }
 }
 
 } // namespace
 
 void ArchiveBuilder::collect(FileSystem* source) {
+    if (!tree_) {
+        start_tree();
+    }
     if (archive_is_archive(source)) {
-        RecordCollection collection{this, source};
+        RecordCollection collection{tree_.get(), source};
         archive_enumerate_records(source, "/", 1, &collection, add_record);
     } else {
-        fs_enumerate(source, "/", 1, this, add_entry);
+        fs_enumerate(source, "/", 1, tree_.get(), builder_add_entry);
     }
+    collect_error_ = tree_->collect_error;
 }
 
 bool ArchiveBuilder::pack_into(Stream* output, FileSystem* first, FileSystem* second, void* context,
                                ProgressCallback callback) {
     error_.clear();
-    collect_error.clear();
+    collect_error_.clear();
     if (!first) {
         error_ = "no source to pack";
         return false;
@@ -403,21 +407,21 @@ bool ArchiveBuilder::pack_into(Stream* output, FileSystem* first, FileSystem* se
         collect(second);
     }
     std::string rules_error;
-    if (!read_packing_rules(first, no_compression, &rules_error) && collect_error.empty()) {
-        collect_error = rules_error;
+    if (!read_packing_rules(first, no_compression_, &rules_error) && collect_error_.empty()) {
+        collect_error_ = rules_error;
     }
     WildcardIndex rules;
-    index_packing_rules(no_compression, rules);
-    for (BuilderFile* file : files) {
+    index_packing_rules(no_compression_, rules);
+    for (BuilderFile* file : tree_->files) {
         file->check_copy = file->source == first || options.check_second_source_copies;
         file->compress = !wildcard_index_match(rules, file->path);
     }
 
-    PackRun run{*this, output, context, callback, error_, {}};
+    PackRun run{*this, *tree_, output, context, callback, error_, {}};
     uint32_t table_end = 0;
-    bool ok = collect_error.empty();
+    bool ok = collect_error_.empty();
     if (!ok) {
-        error_ = collect_error;
+        error_ = collect_error_;
     }
     ok =
         ok && run.write_head(table_end) && run.write_files(table_end) && run.write_table(table_end);
@@ -430,11 +434,11 @@ bool ArchiveBuilder::pack_into(Stream* output, FileSystem* first, FileSystem* se
 
     if (ok && options.log) {
         std::fprintf(options.log, "\nPacking Complete.\nDirectories:%u, Files:%u\n",
-                     static_cast<unsigned>(directories.size()),
-                     static_cast<unsigned>(files.size()));
+                     static_cast<unsigned>(tree_->directories.size()),
+                     static_cast<unsigned>(tree_->files.size()));
         std::fflush(options.log);
     }
     release_nodes();
-    no_compression.clear();
+    no_compression_.clear();
     return ok;
 }

@@ -180,9 +180,12 @@ bool pump(const BuilderFile& file, uint32_t size, Stream* chain, bool compress,
 
 } // namespace
 
-bool builder_stream_file(Stream* output, const BuilderFile& file, uint32_t data_offset,
-                         uint8_t key_number, bool recompress, std::vector<unsigned char>& buffer,
-                         uint32_t& size, uint32_t& stored_size, std::string& error) {
+bool builder_stream_file(Stream* output, BuilderFile& file, bool recompress,
+                         std::vector<unsigned char>& buffer, std::string& error) {
+    const uint32_t data_offset = file.data_offset;
+    const uint8_t key_number = file.key_number;
+    uint32_t& size = file.size;
+    uint32_t& stored_size = file.stored_size;
     const bool compress = file.compress;
     ArchiveEntryInfo info;
     if (!recompress && builder_source_record(file, info) &&

@@ -5,6 +5,7 @@
 #include "archive/archive_builder.h"
 #include "archive/archive_fs.h"
 #include "archive/epk2_format.h"
+#include "builder_tree.h"
 #include "fs/filesystem.h"
 #include "support/messages.h"
 #include "support/text.h"
@@ -15,9 +16,9 @@ constexpr size_t BUILDER_PATH_SIZE = 512;
 constexpr uint32_t BUILDER_MAX_PIECES = 64;
 constexpr uint32_t BUILDER_MAX_COMPONENTS = BUILDER_MAX_PIECES - 1;
 
-void note_error(ArchiveBuilder* builder, const std::string& text) {
-    if (builder->collect_error.empty()) {
-        builder->collect_error = text;
+void note_error(BuilderTree* tree, const std::string& text) {
+    if (tree->collect_error.empty()) {
+        tree->collect_error = text;
     }
 }
 
@@ -27,19 +28,19 @@ bool builder_leaves_out(const char* path) {
     return std::strstr(path, ".svn") != nullptr;
 }
 
-int add_entry(void* context, FileSystem* fs, DirEntry* entry) {
-    auto* builder = static_cast<ArchiveBuilder*>(context);
+int builder_add_entry(void* context, FileSystem* fs, DirEntry* entry) {
+    auto* tree = static_cast<BuilderTree*>(context);
     if (builder_leaves_out(entry->name)) {
         return 1;
     }
     size_t length = strnlen(entry->name, sizeof entry->name);
     if (length >= BUILDER_PATH_SIZE) {
-        note_error(builder, "a path is longer than 511 bytes");
+        note_error(tree, "a path is longer than 511 bytes");
         return 1;
     }
     uint32_t components = static_cast<uint32_t>(std::count(entry->name, entry->name + length, '/'));
     if (components > BUILDER_MAX_COMPONENTS) {
-        note_error(builder, std::string("more than 63 path components: ") + entry->name);
+        note_error(tree, std::string("more than 63 path components: ") + entry->name);
         return 1;
     }
     if (archive_path_has_empty_name(entry->name)) {
@@ -62,8 +63,8 @@ int add_entry(void* context, FileSystem* fs, DirEntry* entry) {
     const char* leaf = entry->name + leaf_at;
     // Sources report a folder's entries one after another: the folder of
     // the entry before is most often this one's too.
-    BuilderDirectory* last = builder->last_folder;
-    if (leaf_at > 0 && last && builder->last_folder_length == leaf_at - 1 &&
+    BuilderDirectory* last = tree->last_folder;
+    if (leaf_at > 0 && last && tree->last_folder_length == leaf_at - 1 &&
         std::memcmp(entry->name, last->path, leaf_at - 1) == 0) {
         directory = last;
     } else {
@@ -72,37 +73,36 @@ int add_entry(void* context, FileSystem* fs, DirEntry* entry) {
         char* pieces[BUILDER_MAX_PIECES];
         uint32_t count = split_text(path, '/', pieces, BUILDER_MAX_PIECES);
         if (count < 2 || pieces[0][0] != '\0') {
-            note_error(builder,
-                       std::string("an entry name is not an absolute path: ") + entry->name);
+            note_error(tree, std::string("an entry name is not an absolute path: ") + entry->name);
             return 1;
         }
-        directory = builder->root;
+        directory = tree->root;
         for (uint32_t i = 1; i + 1 < count; ++i) {
-            directory = builder->by_name.find_directory(directory, pieces[i]);
+            directory = tree->by_name.find_directory(directory, pieces[i]);
             if (!directory) {
                 // Sources report a directory before its contents; one that
                 // did not is broken, and its entry cannot be placed.
-                note_error(builder,
+                note_error(tree,
                            std::string("an entry arrived before its directory: ") + entry->name);
                 return 1;
             }
         }
-        builder->last_folder = directory;
-        builder->last_folder_length = leaf_at - 1;
+        tree->last_folder = directory;
+        tree->last_folder_length = leaf_at - 1;
     }
     if (leaf[0] == '\0') {
-        note_error(builder, std::string("an entry name has an empty component: ") + entry->name);
+        note_error(tree, std::string("an entry name has an empty component: ") + entry->name);
         return 1;
     }
 
     if (entry->attributes & DIRENTRY_DIRECTORY) {
-        if (builder->by_name.find_directory(directory, leaf)) {
+        if (tree->by_name.find_directory(directory, leaf)) {
             return 1;
         }
-        BuilderDirectory* created = builder->directory_pool.make();
-        created->path = builder->text.keep(entry->name, length);
+        BuilderDirectory* created = tree->directory_pool.make();
+        created->path = tree->text.keep(entry->name, length);
         created->name = created->path + leaf_at;
-        created->index = static_cast<uint32_t>(builder->directories.size() + 1);
+        created->index = static_cast<uint32_t>(tree->directories.size() + 1);
         created->parent = directory;
         if (directory->last_subdirectory) {
             created->previous = directory->last_subdirectory;
@@ -111,25 +111,25 @@ int add_entry(void* context, FileSystem* fs, DirEntry* entry) {
             directory->first_subdirectory = created;
         }
         directory->last_subdirectory = created;
-        builder->by_name.add(created);
-        builder->directories.push_back(created);
+        tree->by_name.add(created);
+        tree->directories.push_back(created);
         return 1;
     }
 
-    if (builder->by_name.has_file(directory, leaf)) {
+    if (tree->by_name.has_file(directory, leaf)) {
         return 1; // the source enumerated first keeps the file
     }
-    if (builder->files.size() >= EPK2_MAX_FILES) {
-        note_error(builder, "more than 65,535 files");
+    if (tree->files.size() >= EPK2_MAX_FILES) {
+        note_error(tree, "more than 65,535 files");
         return 1;
     }
-    BuilderFile* file = builder->file_pool.make();
-    file->path = builder->text.keep(entry->name, length);
+    BuilderFile* file = tree->file_pool.make();
+    file->path = tree->text.keep(entry->name, length);
     file->name = file->path + leaf_at;
     file->size = entry->size;
     file->source = fs;
     file->parent = directory;
-    file->index = static_cast<uint16_t>(builder->files.size() + 1);
+    file->index = static_cast<uint16_t>(tree->files.size() + 1);
     if (directory->last_file) {
         file->previous = directory->last_file;
         file->previous->next = file;
@@ -137,29 +137,51 @@ int add_entry(void* context, FileSystem* fs, DirEntry* entry) {
         directory->first_file = file;
     }
     directory->last_file = file;
-    builder->by_name.add(file);
-    builder->files.push_back(file);
+    tree->by_name.add(file);
+    tree->files.push_back(file);
     return 1;
 }
 
+void builder_tree_start(BuilderTree& tree) {
+    tree.directories.clear();
+    tree.files.clear();
+    tree.directory_pool.clear();
+    tree.file_pool.clear();
+    tree.text.clear();
+    tree.by_name.clear();
+    tree.last_folder = nullptr;
+    tree.collect_error.clear();
+    tree.root = tree.directory_pool.make();
+    tree.root->index = 1;
+    tree.directories.push_back(tree.root);
+}
+
 void ArchiveBuilder::start_tree() {
-    release_nodes();
-    root = directory_pool.make();
-    root->index = 1;
-    directories.push_back(root);
+    if (!tree_) {
+        tree_ = std::make_unique<BuilderTree>();
+    }
+    builder_tree_start(*tree_);
+    collect_error_.clear();
 }
 
 void ArchiveBuilder::release_nodes() {
-    directories.clear();
-    files.clear();
-    directory_pool.clear();
-    file_pool.clear();
-    text.clear();
-    by_name.clear();
-    root = nullptr;
-    last_folder = nullptr;
+    tree_.reset();
 }
 
+const std::string& ArchiveBuilder::collect_error() const {
+    return collect_error_;
+}
+
+uint32_t ArchiveBuilder::file_count() const {
+    return tree_ ? static_cast<uint32_t>(tree_->files.size()) : 0;
+}
+
+CollectedFile ArchiveBuilder::collected_file(uint32_t index) const {
+    const BuilderFile& file = *tree_->files.at(index);
+    return {file.path, file.size, file.source, file.has_record ? &file.record : nullptr};
+}
+
+ArchiveBuilder::ArchiveBuilder() = default;
 ArchiveBuilder::~ArchiveBuilder() = default;
 
 const char* BuilderText::keep(const char* text, size_t length) {

@@ -22,13 +22,13 @@ int on_file_written(void* context, uint32_t index, uint32_t total) {
     auto* progress = static_cast<ProgressContext*>(context);
     if (index == 0) {
         progress->bytes_total = 0;
-        for (const BuilderFile* file : progress->builder->files) {
-            progress->bytes_total += file->size;
+        for (uint32_t i = 0; i < progress->builder->file_count(); ++i) {
+            progress->bytes_total += progress->builder->collected_file(i).size;
         }
         progress->bar->set_totals(total, progress->bytes_total);
     }
-    if (index < progress->builder->files.size()) {
-        progress->bytes_done += progress->builder->files[index]->size;
+    if (index < progress->builder->file_count()) {
+        progress->bytes_done += progress->builder->collected_file(index).size;
     }
     progress->bar->advance(index + 1, progress->bytes_done);
     return 1;
