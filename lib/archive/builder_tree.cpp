@@ -1,6 +1,7 @@
 // Collecting the output tree from the sources' enumerations.
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 #include "archive/archive_builder.h"
 #include "archive/archive_fs.h"
@@ -177,7 +178,10 @@ uint32_t ArchiveBuilder::file_count() const {
 }
 
 CollectedFile ArchiveBuilder::collected_file(uint32_t index) const {
-    const BuilderFile& file = *tree_->files.at(index);
+    if (index >= file_count()) {
+        throw std::out_of_range("no collected file " + std::to_string(index));
+    }
+    const BuilderFile& file = *tree_->files[index];
     return {file.path, file.size, file.source, file.has_record ? &file.record : nullptr};
 }
 
