@@ -83,14 +83,17 @@ class ArchiveBuilder {
     // Starts an empty tree holding only the root folder; pack does this
     // itself before it collects.
     void start_tree();
-    // Adds a source's entries to the tree as pack does: an archive by record
-    // (each file keeps its record), anything else through fs_enumerate and
-    // add_entry.
+    // Adds a source's entries to the tree as pack does (starting one when
+    // there is none): an archive by record (each file keeps its record),
+    // anything else through fs_enumerate. A file the tree already holds
+    // stays the earlier source's.
     void collect(FileSystem* source);
     // Why collecting refused a source (it breaks the archive's limits);
     // empty when it did not.
     const std::string& collect_error() const;
-    // The files collected, in archive order; index from 0.
+    // The files collected, in archive order; index from 0 (an index past
+    // the end throws std::out_of_range). A pack releases its tree when it
+    // ends, so after pack there are none.
     uint32_t file_count() const;
     CollectedFile collected_file(uint32_t index) const;
 
