@@ -100,7 +100,9 @@ struct PackRun {
         for (; i < 8 && name[i] != '\0'; ++i) {
             prefix = prefix << 8 | static_cast<unsigned char>(name[i]);
         }
-        prefix <<= 8 * (8 - i);
+        if (i > 0) {
+            prefix <<= 8 * (8 - i); // the empty name (the root's) stays 0
+        }
         return {prefix, name, offset};
     }
 
