@@ -6,10 +6,8 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <map>
+#include <memory>
 #include <string>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "archive/archive_fs.h"
@@ -17,51 +15,20 @@
 
 struct FileSystem;
 struct Stream;
-struct DirEntry;
 
 // (context, index from 0, total) after each file written; the result is
 // ignored.
 typedef int (*ProgressCallback)(void* context, uint32_t index, uint32_t total);
 
-struct BuilderFile;
+struct BuilderTree;
 
-struct BuilderDirectory {
-    uint32_t index = 0;
-    std::string path; // as enumerated ("/a/b"); empty for the root
-    std::string name; // last component; empty for the root
-    BuilderDirectory* parent = nullptr;
-    BuilderDirectory* previous = nullptr;
-    BuilderDirectory* next = nullptr;
-    std::vector<BuilderDirectory*> subdirectories;
-    std::vector<BuilderFile*> files;
-    // Lookups by name, so that a folder of many thousand entries is not
-    // scanned once per entry.
-    std::unordered_map<std::string, BuilderDirectory*> subdirectory_by_name;
-    std::unordered_set<std::string> file_names;
-};
-
-struct BuilderFile {
-    std::string path;
-    std::string name;
-    uint16_t index = 0;
-    uint8_t attributes = 0;
-    uint8_t key_number = 0;
-    uint32_t data_offset = 0;
-    uint32_t stored_size = 0;
-    uint32_t size = 0;
-    BuilderDirectory* parent = nullptr;
-    BuilderFile* previous = nullptr;
-    BuilderFile* next = nullptr;
-    FileSystem* source = nullptr;
-    // The source archive's record of the file, kept from its enumeration so
-    // that copying and checking need no lookup by path.
-    ArchiveEntryInfo record{};
-    bool has_record = false;
-    // Inflate a copied compressed entry once to check it (see BuilderOptions).
-    bool check_copy = true;
-    // Deflated in the archive: no pattern of _config.txt names it. Decided
-    // once, as every step of the pack asks.
-    bool compress = true;
+// A file of the tree collected for a pack, as callers outside the builder may
+// see it: while the pack runs (from its progress callback) or after collect.
+struct CollectedFile {
+    const char* path; // as enumerated ("/a/b.txt")
+    uint32_t size;    // content size (final once the file is written)
+    FileSystem* source;
+    const ArchiveEntryInfo* record; // the source archive's record, or null
 };
 
 // How pack goes about its work; none of these change what the archive holds.
@@ -93,7 +60,7 @@ struct BuilderOptions {
 
 class ArchiveBuilder {
   public:
-    ArchiveBuilder() = default;
+    ArchiveBuilder();
     ~ArchiveBuilder();
     ArchiveBuilder(const ArchiveBuilder&) = delete;
     ArchiveBuilder& operator=(const ArchiveBuilder&) = delete;
@@ -113,29 +80,31 @@ class ArchiveBuilder {
 
     BuilderOptions options;
 
-    // The tree being built; public for add_entry and for tests.
-    std::map<std::string, uint32_t> names;
-    std::vector<BuilderDirectory*> directories;
-    std::vector<BuilderFile*> files;
-    BuilderDirectory* root = nullptr;
-    std::vector<std::string> no_compression; // patterns from "_config.txt"
-
-    // Set by add_entry when a source breaks the archive's limits.
-    std::string collect_error;
-
-    // Adds a source's entries to the tree as pack does: an archive by record
-    // (each file keeps its record), anything else through fs_enumerate and
-    // add_entry.
+    // Starts an empty tree holding only the root folder; pack does this
+    // itself before it collects.
+    void start_tree();
+    // Adds a source's entries to the tree as pack does (starting one when
+    // there is none): an archive by record (each file keeps its record),
+    // anything else through fs_enumerate. A file the tree already holds
+    // stays the earlier source's.
     void collect(FileSystem* source);
+    // Why collecting refused a source (it breaks the archive's limits);
+    // empty when it did not.
+    const std::string& collect_error() const;
+    // The files collected, in archive order; index from 0 (an index past
+    // the end throws std::out_of_range). A pack releases its tree when it
+    // ends, so after pack there are none.
+    uint32_t file_count() const;
+    CollectedFile collected_file(uint32_t index) const;
 
   private:
     friend struct PackRun;
     void release_nodes();
+    std::unique_ptr<BuilderTree> tree_;
+    std::vector<std::string> no_compression_; // patterns from "_config.txt"
+    std::string collect_error_;               // kept after the tree is released
     std::string error_;
 };
-
-// The builder's enumeration callback: adds one entry of fs to the tree.
-int add_entry(void* builder, FileSystem* fs, DirEntry* entry);
 
 // True for a path the builder leaves out of every archive: one holding
 // ".svn" (version-control folders and everything below them).

@@ -67,7 +67,8 @@ bool read_source(const BuilderFile& file, Stream* source, unsigned char* buffer,
         },
         chunk, sizeof chunk);
     if (!result.whole()) {
-        error = "cannot read " + file.path + " from its source (" + result.problem + ")";
+        error =
+            std::string("cannot read ") + file.path + " from its source (" + result.problem + ")";
         return false;
     }
     return true;
@@ -114,22 +115,21 @@ bool builder_source_record(const BuilderFile& file, ArchiveEntryInfo& info) {
         info = file.record;
         return true;
     }
-    return archive_is_archive(file.source) &&
-           archive_entry_info(file.source, file.path.c_str(), &info);
+    return archive_is_archive(file.source) && archive_entry_info(file.source, file.path, &info);
 }
 
 Stream* builder_open_content(const BuilderFile& file) {
     if (file.has_record) {
         return archive_open_entry_at(file.source, &file.record, nullptr);
     }
-    return fs_open(file.source, file.path.c_str(), 0, 0, STREAM_OPEN_READ, nullptr);
+    return fs_open(file.source, file.path, 0, 0, STREAM_OPEN_READ, nullptr);
 }
 
 Stream* builder_open_stored(const BuilderFile& file) {
     if (file.has_record) {
         return archive_open_stored_at(file.source, &file.record, nullptr);
     }
-    return archive_open_stored(file.source, file.path.c_str(), nullptr);
+    return archive_open_stored(file.source, file.path, nullptr);
 }
 
 namespace {
@@ -194,7 +194,7 @@ bool builder_prepare(const BuilderFile& file, uint8_t key_number, bool recompres
         }
         StreamPtr raw(builder_open_stored(file));
         if (!raw) {
-            prepared.error = "cannot open " + file.path + " in its source archive";
+            prepared.error = std::string("cannot open ") + file.path + " in its source archive";
             return false;
         }
         prepared.bytes.resize(head);
@@ -207,12 +207,12 @@ bool builder_prepare(const BuilderFile& file, uint8_t key_number, bool recompres
             total += n;
         }
         if (total != head) {
-            prepared.error = "cannot read " + file.path + " from its source archive";
+            prepared.error = std::string("cannot read ") + file.path + " from its source archive";
             return false;
         }
         uint32_t length = info.stored_size;
         if (checked && !copy_is_intact(prepared.bytes, info, length)) {
-            prepared.error = file.path + " is damaged in its source archive";
+            prepared.error = std::string(file.path) + " is damaged in its source archive";
             return false;
         }
         prepared.bytes.resize(std::min<size_t>(prepared.bytes.size(), length));
@@ -229,7 +229,7 @@ bool builder_prepare(const BuilderFile& file, uint8_t key_number, bool recompres
 
     StreamPtr source(builder_open_content(file));
     if (!source) {
-        prepared.error = "cannot open " + file.path + " in its source";
+        prepared.error = std::string("cannot open ") + file.path + " in its source";
         return false;
     }
     uint32_t size = stream_size(source.get());

@@ -11,6 +11,7 @@
 #include "archive/epk2_format.h"
 #include "builder_internal.h"
 #include "builder_pipeline.h"
+#include "builder_tree.h"
 #include "fs/filesystem.h"
 #include "platform/platform.h"
 #include "stream/file_handles.h"
@@ -47,10 +48,73 @@ uint32_t index_of(const BuilderFile* file) {
 // One pack: owns nothing but the output stream's position bookkeeping.
 struct PackRun {
     ArchiveBuilder& builder;
+    BuilderTree& tree;
     Stream* output;
     void* context;
     ProgressCallback callback;
     std::string& error;
+
+    // Every distinct name once, in byte order, with its offset in the block.
+    struct NameBlockEntry {
+        const char* name;
+        uint32_t offset;
+    };
+    std::vector<NameBlockEntry> names;
+
+    // Sorts the names of every folder and file and gives each node the
+    // offset of its name (from the table's start, the first one's given);
+    // equal names share one.
+    void lay_out_names(uint32_t first_offset) {
+        std::vector<NameSortEntry> sorted;
+        sorted.reserve(tree.directories.size() + tree.files.size());
+        for (BuilderDirectory* d : tree.directories) {
+            sorted.push_back(name_sort_entry(d->name, &d->name_offset));
+        }
+        for (BuilderFile* f : tree.files) {
+            sorted.push_back(name_sort_entry(f->name, &f->name_offset));
+        }
+        std::sort(sorted.begin(), sorted.end(), name_less);
+        names.clear();
+        uint32_t offset = first_offset;
+        for (size_t i = 0; i < sorted.size(); ++i) {
+            if (i == 0 || name_less(sorted[i - 1], sorted[i])) {
+                names.push_back({sorted[i].name, offset});
+                offset += static_cast<uint32_t>(std::strlen(sorted[i].name) + 1);
+            }
+            *sorted[i].offset = names.back().offset;
+        }
+    }
+
+    // A name with its first eight bytes as one number, most significant
+    // first and zeros past its end, so that most comparisons of the sort
+    // are one comparison of numbers.
+    struct NameSortEntry {
+        uint64_t prefix;
+        const char* name;
+        uint32_t* offset;
+    };
+
+    static NameSortEntry name_sort_entry(const char* name, uint32_t* offset) {
+        uint64_t prefix = 0;
+        size_t i = 0;
+        for (; i < 8 && name[i] != '\0'; ++i) {
+            prefix = prefix << 8 | static_cast<unsigned char>(name[i]);
+        }
+        if (i > 0) {
+            prefix <<= 8 * (8 - i); // the empty name (the root's) stays 0
+        }
+        return {prefix, name, offset};
+    }
+
+    // Byte order, as the names block is sorted.
+    static bool name_less(const NameSortEntry& a, const NameSortEntry& b) {
+        if (a.prefix != b.prefix) {
+            return a.prefix < b.prefix;
+        }
+        // Equal prefixes: both names end within them (equal names) or both
+        // go on past them.
+        return (a.prefix & 0xFF) != 0 && std::strcmp(a.name + 8, b.name + 8) < 0;
+    }
 
     bool write(const void* data, size_t size) {
         if (stream_write(output, data, static_cast<uint32_t>(size)) != size) {
@@ -69,8 +133,8 @@ struct PackRun {
 
     // Header, placeholder records, names and padding; returns table_end.
     bool write_head(uint32_t& table_end) {
-        const uint32_t dir_count = static_cast<uint32_t>(builder.directories.size());
-        const uint32_t file_count = static_cast<uint32_t>(builder.files.size());
+        const uint32_t dir_count = static_cast<uint32_t>(tree.directories.size());
+        const uint32_t file_count = static_cast<uint32_t>(tree.files.size());
         std::vector<unsigned char> head;
         put_u32(head, EPK2_MAGIC);
         put_u16(head, EPK2_VERSION);
@@ -84,10 +148,10 @@ struct PackRun {
         const uint32_t table_start = EPK2_HEADER_SIZE;
         head.resize(head.size() + EPK2_DIR_RECORD_SIZE * size_t(dir_count) +
                     EPK2_FILE_RECORD_SIZE * size_t(file_count));
-        for (auto& [name, offset] : builder.names) {
-            offset = static_cast<uint32_t>(head.size() - table_start);
-            head.insert(head.end(), name.begin(), name.end());
-            head.push_back(0);
+        lay_out_names(static_cast<uint32_t>(head.size() - table_start));
+        for (const NameBlockEntry& entry : names) {
+            const size_t length = std::strlen(entry.name);
+            head.insert(head.end(), entry.name, entry.name + length + 1);
         }
         pad_to_alignment(head, 0);
         if (head.size() > BUILDER_MAX_ARCHIVE) {
@@ -107,28 +171,27 @@ struct PackRun {
     }
 
     bool write_files(uint32_t table_end) {
-        const uint32_t total = static_cast<uint32_t>(builder.files.size());
+        const uint32_t total = static_cast<uint32_t>(tree.files.size());
         std::vector<unsigned char> buffer(BUILDER_COPY_BUFFER);
         std::vector<unsigned char> run_buffer(std::max(1u, builder.options.copy_block));
         std::optional<PreparePipeline> pipeline;
         if (unsigned workers = worker_count(builder.options.threads, total)) {
-            pipeline.emplace(builder.files, builder.options.recompress, workers);
+            pipeline.emplace(tree.files, builder.options.recompress, workers);
         }
         uint32_t offset = table_end;
         for (uint32_t i = 0; i < total; ++i) {
-            if (uint32_t run =
-                    builder_copy_run_length(builder.files, i, builder.options.recompress)) {
-                if (!builder_write_copy_run(output, builder.files, i, run, offset, run_buffer,
+            if (uint32_t run = builder_copy_run_length(tree.files, i, builder.options.recompress)) {
+                if (!builder_write_copy_run(output, tree.files, i, run, offset, run_buffer,
                                             error)) {
                     return false;
                 }
                 for (uint32_t k = i; k < i + run; ++k) {
-                    report(*builder.files[k], k, total);
+                    report(*tree.files[k], k, total);
                 }
                 i += run - 1;
                 continue;
             }
-            BuilderFile& file = *builder.files[i];
+            BuilderFile& file = *tree.files[i];
             file.data_offset = offset;
             file.key_number = static_cast<uint8_t>(i % EPK2_KEY_COUNT + 1);
             PreparedFile prepared;
@@ -158,9 +221,8 @@ struct PackRun {
             } else if (!prepared.error.empty()) {
                 error = prepared.error;
                 return false;
-            } else if (!builder_stream_file(output, file, offset, file.key_number,
-                                            builder.options.recompress, buffer, file.size,
-                                            file.stored_size, error)) {
+            } else if (!builder_stream_file(output, file, builder.options.recompress, buffer,
+                                            error)) {
                 return false;
             }
             report(file, i, total);
@@ -182,7 +244,7 @@ struct PackRun {
     bool copy_tail(const BuilderFile& file, const PreparedFile& prepared) {
         if (stream_copy_from_shared(output, prepared.tail_source, prepared.tail_offset,
                                     prepared.tail_length) != prepared.tail_length) {
-            error = "cannot copy " + file.path + " into the archive (disk full?)";
+            error = std::string("cannot copy ") + file.path + " into the archive (disk full?)";
             return false;
         }
         return true;
@@ -192,15 +254,15 @@ struct PackRun {
         if (callback) {
             callback(context, index, total);
         } else if (builder.options.log) {
-            std::fprintf(builder.options.log, "Packing: %s\n", file.path.c_str());
+            std::fprintf(builder.options.log, "Packing: %s\n", file.path);
             std::fprintf(builder.options.log, "-> offset:%u, size:%u, storage:%u\n",
                          file.data_offset, file.size, file.stored_size);
         }
     }
 
     bool write_table(uint32_t table_end) {
-        const uint32_t dir_count = static_cast<uint32_t>(builder.directories.size());
-        const uint32_t file_count = static_cast<uint32_t>(builder.files.size());
+        const uint32_t dir_count = static_cast<uint32_t>(tree.directories.size());
+        const uint32_t file_count = static_cast<uint32_t>(tree.files.size());
         std::vector<unsigned char> fields;
         put_u32(fields, table_end);
         put_u32(fields, dir_count);
@@ -220,16 +282,16 @@ struct PackRun {
                 *at++ = static_cast<unsigned char>(v >> (8 * i));
             }
         };
-        for (const BuilderDirectory* d : builder.directories) {
-            u32(builder.names.at(d->name));
+        for (const BuilderDirectory* d : tree.directories) {
+            u32(d->name_offset);
             u32(index_of(d->parent));
-            u32(d->subdirectories.empty() ? 0 : d->subdirectories.front()->index);
-            u32(d->files.empty() ? 0 : d->files.front()->index);
+            u32(index_of(d->first_subdirectory));
+            u32(index_of(d->first_file));
             u32(index_of(d->previous));
             u32(index_of(d->next));
         }
-        for (const BuilderFile* f : builder.files) {
-            u32(builder.names.at(f->name));
+        for (const BuilderFile* f : tree.files) {
+            u32(f->name_offset);
             *at++ = static_cast<unsigned char>(f->index);
             *at++ = static_cast<unsigned char>(f->index >> 8);
             *at++ = f->attributes;
@@ -242,8 +304,8 @@ struct PackRun {
         }
         // Each name's zero byte and the padding after the last one are the
         // zeros the table started with.
-        for (const auto& [name, offset] : builder.names) {
-            std::memcpy(table.data() + offset, name.data(), name.size());
+        for (const NameBlockEntry& entry : names) {
+            std::memcpy(table.data() + entry.offset, entry.name, std::strlen(entry.name));
         }
 
         Stream* window =
@@ -296,38 +358,42 @@ bool ArchiveBuilder::pack(const char* output_path, FileSystem* first, FileSystem
 namespace {
 
 struct RecordCollection {
-    ArchiveBuilder* builder;
+    BuilderTree* tree;
     FileSystem* source;
 };
 
-// Adds the entry as add_entry does and keeps the record with a file that
-// made it into the tree.
+// Adds the entry as builder_add_entry does and keeps the record with a file
+// that made it into the tree.
 void add_record(void* context, const DirEntry* entry, const ArchiveEntryInfo* info) {
     auto* collection = static_cast<RecordCollection*>(context);
-    ArchiveBuilder& builder = *collection->builder;
-    size_t files_before = builder.files.size();
-    add_entry(&builder, collection->source, const_cast<DirEntry*>(entry));
-    if (info && builder.files.size() > files_before) {
-        builder.files.back()->record = *info;
-        builder.files.back()->has_record = true;
+    BuilderTree& tree = *collection->tree;
+    size_t files_before = tree.files.size();
+    builder_add_entry(&tree, collection->source, const_cast<DirEntry*>(entry));
+    if (info && tree.files.size() > files_before) {
+        tree.files.back()->record = *info;
+        tree.files.back()->has_record = true;
     }
 }
 
 } // namespace
 
 void ArchiveBuilder::collect(FileSystem* source) {
+    if (!tree_) {
+        start_tree();
+    }
     if (archive_is_archive(source)) {
-        RecordCollection collection{this, source};
+        RecordCollection collection{tree_.get(), source};
         archive_enumerate_records(source, "/", 1, &collection, add_record);
     } else {
-        fs_enumerate(source, "/", 1, this, add_entry);
+        fs_enumerate(source, "/", 1, tree_.get(), builder_add_entry);
     }
+    collect_error_ = tree_->collect_error;
 }
 
 bool ArchiveBuilder::pack_into(Stream* output, FileSystem* first, FileSystem* second, void* context,
                                ProgressCallback callback) {
     error_.clear();
-    collect_error.clear();
+    collect_error_.clear();
     if (!first) {
         error_ = "no source to pack";
         return false;
@@ -337,30 +403,27 @@ bool ArchiveBuilder::pack_into(Stream* output, FileSystem* first, FileSystem* se
         return false;
     }
 
-    root = new BuilderDirectory;
-    root->index = 1;
-    directories.push_back(root);
-    names.emplace("", 0);
+    start_tree();
     collect(first);
     if (second) {
         collect(second);
     }
     std::string rules_error;
-    if (!read_packing_rules(first, no_compression, &rules_error) && collect_error.empty()) {
-        collect_error = rules_error;
+    if (!read_packing_rules(first, no_compression_, &rules_error) && collect_error_.empty()) {
+        collect_error_ = rules_error;
     }
     WildcardIndex rules;
-    index_packing_rules(no_compression, rules);
-    for (BuilderFile* file : files) {
+    index_packing_rules(no_compression_, rules);
+    for (BuilderFile* file : tree_->files) {
         file->check_copy = file->source == first || options.check_second_source_copies;
-        file->compress = !wildcard_index_match(rules, file->path.c_str());
+        file->compress = !wildcard_index_match(rules, file->path);
     }
 
-    PackRun run{*this, output, context, callback, error_};
+    PackRun run{*this, *tree_, output, context, callback, error_, {}};
     uint32_t table_end = 0;
-    bool ok = collect_error.empty();
+    bool ok = collect_error_.empty();
     if (!ok) {
-        error_ = collect_error;
+        error_ = collect_error_;
     }
     ok =
         ok && run.write_head(table_end) && run.write_files(table_end) && run.write_table(table_end);
@@ -373,11 +436,11 @@ bool ArchiveBuilder::pack_into(Stream* output, FileSystem* first, FileSystem* se
 
     if (ok && options.log) {
         std::fprintf(options.log, "\nPacking Complete.\nDirectories:%u, Files:%u\n",
-                     static_cast<unsigned>(directories.size()),
-                     static_cast<unsigned>(files.size()));
+                     static_cast<unsigned>(tree_->directories.size()),
+                     static_cast<unsigned>(tree_->files.size()));
         std::fflush(options.log);
     }
     release_nodes();
-    no_compression.clear();
+    no_compression_.clear();
     return ok;
 }

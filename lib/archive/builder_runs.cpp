@@ -187,7 +187,7 @@ bool builder_write_copy_run(Stream* output, const std::vector<BuilderFile*>& fil
             ? copy_run_by_kernel(output, shared, source_start, output_start, length, entries)
             : copy_run_through_memory(output, shared, source_start, length, entries, buffer);
     if (!copied) {
-        error = "cannot copy " + head.path + " and the " + std::to_string(count - 1) +
+        error = std::string("cannot copy ") + head.path + " and the " + std::to_string(count - 1) +
                 " files after it into the archive (disk full?)";
         return false;
     }

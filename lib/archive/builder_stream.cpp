@@ -56,7 +56,7 @@ bool copy_stored(Stream* output, const BuilderFile& file, const ArchiveEntryInfo
     stored_length = info.stored_size;
     StreamPtr raw(builder_open_stored(file));
     if (!raw) {
-        error = "cannot open " + file.path + " in its source archive";
+        error = std::string("cannot open ") + file.path + " in its source archive";
         return false;
     }
     CopyCheck check{&file, info};
@@ -79,7 +79,7 @@ bool copy_stored(Stream* output, const BuilderFile& file, const ArchiveEntryInfo
         uint32_t want = std::min<uint32_t>(static_cast<uint32_t>(buffer.size()), head - position);
         uint32_t n = stream_read(raw.get(), buffer.data(), want);
         if (n == 0) {
-            error = "cannot read " + file.path + " from its source archive";
+            error = std::string("cannot read ") + file.path + " from its source archive";
             copied = false;
             break;
         }
@@ -94,7 +94,7 @@ bool copy_stored(Stream* output, const BuilderFile& file, const ArchiveEntryInfo
     if (copied && position < info.stored_size) {
         uint32_t tail = info.stored_size - position;
         if (stream_copy_from_shared(output, shared, info.data_offset + position, tail) != tail) {
-            error = "cannot copy " + file.path + " into the archive (disk full?)";
+            error = std::string("cannot copy ") + file.path + " into the archive (disk full?)";
             copied = false;
         }
     }
@@ -102,7 +102,7 @@ bool copy_stored(Stream* output, const BuilderFile& file, const ArchiveEntryInfo
         thread_join(&checker);
     }
     if (copied && checked && !check.intact) {
-        error = file.path + " is damaged in its source archive";
+        error = std::string(file.path) + " is damaged in its source archive";
         return false;
     }
     if (copied && checked && check.length < info.stored_size) {
@@ -152,7 +152,7 @@ bool pump(const BuilderFile& file, uint32_t size, Stream* chain, bool compress,
           std::vector<unsigned char>& buffer, bool& window_full, std::string& error) {
     StreamPtr source(builder_open_content(file));
     if (!source) {
-        error = "cannot open " + file.path + " in its source";
+        error = std::string("cannot open ") + file.path + " in its source";
         return false;
     }
     ArchiveEntryInfo info;
@@ -171,7 +171,8 @@ bool pump(const BuilderFile& file, uint32_t size, Stream* chain, bool compress,
         return false;
     }
     if (!result.whole()) {
-        error = "cannot read " + file.path + " from its source (" + result.problem + ")";
+        error =
+            std::string("cannot read ") + file.path + " from its source (" + result.problem + ")";
         return false;
     }
     return true;
@@ -179,9 +180,12 @@ bool pump(const BuilderFile& file, uint32_t size, Stream* chain, bool compress,
 
 } // namespace
 
-bool builder_stream_file(Stream* output, const BuilderFile& file, uint32_t data_offset,
-                         uint8_t key_number, bool recompress, std::vector<unsigned char>& buffer,
-                         uint32_t& size, uint32_t& stored_size, std::string& error) {
+bool builder_stream_file(Stream* output, BuilderFile& file, bool recompress,
+                         std::vector<unsigned char>& buffer, std::string& error) {
+    const uint32_t data_offset = file.data_offset;
+    const uint8_t key_number = file.key_number;
+    uint32_t& size = file.size;
+    uint32_t& stored_size = file.stored_size;
     const bool compress = file.compress;
     ArchiveEntryInfo info;
     if (!recompress && builder_source_record(file, info) &&
@@ -202,7 +206,7 @@ bool builder_stream_file(Stream* output, const BuilderFile& file, uint32_t data_
     } else {
         StreamPtr probe(builder_open_content(file));
         if (!probe) {
-            error = "cannot open " + file.path + " in its source";
+            error = std::string("cannot open ") + file.path + " in its source";
             return false;
         }
         size = stream_size(probe.get());

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "platform/wildcard.h"
 
@@ -10,30 +11,73 @@
 // Folding never moves a character boundary (a lone letter is no lead byte,
 // and a lead byte before it would have taken it as its trail byte), so two
 // texts match character by character exactly when their folded forms are
-// equal. With starts given, starts[i] is 1 where a character begins (and at
-// the end).
-static void wildcard_fold(const char* text, std::string& out, std::vector<uint8_t>* starts) {
-    const size_t length = std::strlen(text);
-    out.clear();
-    out.reserve(length);
-    if (starts) {
-        starts->assign(length + 1, 0);
-        (*starts)[length] = 1;
-    }
+// equal. out takes length bytes; with starts given (length + 1 bytes),
+// starts[i] is 1 where a character begins (and at the end).
+template <bool MARK_STARTS>
+static void wildcard_fold_into(const char* text, size_t length, char* out, uint8_t* starts) {
     for (size_t i = 0; i < length;) {
-        const int n = wildcard_char_length(text + i);
-        if (starts) {
-            (*starts)[i] = 1;
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x81) {
+            // No byte below 0x81 leads a double-byte character: the usual
+            // path is folded without asking.
+            out[i] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : static_cast<char>(c);
+            if constexpr (MARK_STARTS) {
+                starts[i] = 1;
+            }
+            ++i;
+            continue;
         }
-        if (n == 1) {
-            const char c = text[i];
-            out += c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
-        } else {
-            out.append(text + i, 2);
+        const int n = wildcard_char_length(text + i);
+        out[i] = text[i];
+        if constexpr (MARK_STARTS) {
+            starts[i] = 1;
+        }
+        if (n == 2) {
+            out[i + 1] = text[i + 1];
+            if constexpr (MARK_STARTS) {
+                starts[i + 1] = 0;
+            }
         }
         i += n;
     }
+    if constexpr (MARK_STARTS) {
+        starts[length] = 1;
+    }
 }
+
+static void wildcard_fold(const char* text, std::string& out) {
+    out.resize(std::strlen(text));
+    wildcard_fold_into<false>(text, out.size(), out.data(), nullptr);
+}
+
+// A path folded for one question: on the stack for paths of ordinary length,
+// since a pack asks once for every file.
+namespace {
+struct WildcardFoldedPath {
+    static constexpr size_t INLINE = 512;
+    char inline_text[INLINE];
+    uint8_t inline_starts[INLINE + 1];
+    std::unique_ptr<char[]> heap_text;
+    std::unique_ptr<uint8_t[]> heap_starts;
+    std::string_view text;
+    const uint8_t* starts = nullptr;
+
+    explicit WildcardFoldedPath(const char* path) {
+        const size_t length = std::strlen(path);
+        char* out = inline_text;
+        uint8_t* marks = inline_starts;
+        if (length >= INLINE) {
+            heap_text = std::make_unique<char[]>(length);
+            heap_starts = std::make_unique<uint8_t[]>(length + 1);
+            out = heap_text.get();
+            marks = heap_starts.get();
+        }
+        wildcard_fold_into<true>(path, length, out, marks);
+        text = std::string_view(out, length);
+        starts = marks;
+    }
+};
+} // namespace
 
 static uint32_t wildcard_trie_node(WildcardTrie& trie, const std::string& text) {
     uint32_t node = 0;
@@ -70,7 +114,7 @@ static void wildcard_index_add_single(WildcardIndex& index, const std::string& p
     }
     std::string folded;
     if (wilds == 0) {
-        wildcard_fold(pattern.c_str(), folded, nullptr);
+        wildcard_fold(pattern.c_str(), folded);
         index.literals.insert(folded);
         return;
     }
@@ -82,12 +126,12 @@ static void wildcard_index_add_single(WildcardIndex& index, const std::string& p
         return;
     }
     if (only_stars_from_first && tail.empty()) {
-        wildcard_fold(head.c_str(), folded, nullptr);
+        wildcard_fold(head.c_str(), folded);
         index.beginnings.nodes[wildcard_trie_node(index.beginnings, folded)].whole = true;
         return;
     }
     if (only_stars_from_first && head.empty()) {
-        wildcard_fold(tail.c_str(), folded, nullptr);
+        wildcard_fold(tail.c_str(), folded);
         std::reverse(folded.begin(), folded.end());
         index.endings.nodes[wildcard_trie_node(index.endings, folded)].whole = true;
         return;
@@ -114,7 +158,7 @@ static void wildcard_index_add_single(WildcardIndex& index, const std::string& p
         index.unanchored.push_back(id);
         return;
     }
-    wildcard_fold(longest.c_str(), folded, nullptr);
+    wildcard_fold(longest.c_str(), folded);
     auto& ids = index.by_piece[folded];
     ids.push_back(id);
     if (std::find(index.piece_lengths.begin(), index.piece_lengths.end(), folded.size()) ==
@@ -159,8 +203,8 @@ static bool wildcard_index_check(const WildcardIndex& index, const std::vector<u
 
 // Walks trie along the folded path, front to back or back to front: a
 // pattern of the trie's shape that ends on a character boundary matches.
-static bool wildcard_index_walk(const WildcardTrie& trie, const std::string& folded,
-                                const std::vector<uint8_t>& starts, bool backwards) {
+static bool wildcard_index_walk(const WildcardTrie& trie, std::string_view folded,
+                                const uint8_t* starts, bool backwards) {
     const size_t length = folded.size();
     uint32_t node = 0;
     for (size_t step = 0; trie.nodes.size() > 1; ++step) {
@@ -183,8 +227,11 @@ static bool wildcard_index_walk(const WildcardTrie& trie, const std::string& fol
 
 // Checks the other patterns whose longest fixed run the path holds, each
 // once. A run found off a character boundary only costs a check that fails.
-static bool wildcard_index_check_pieces(const WildcardIndex& index, const std::string& folded,
+static bool wildcard_index_check_pieces(const WildcardIndex& index, std::string_view folded,
                                         const char* path) {
+    if (index.by_piece.empty()) {
+        return false;
+    }
     std::unordered_set<const std::vector<uint32_t>*> checked;
     for (size_t length : index.piece_lengths) {
         for (size_t at = 0; at + length <= folded.size(); ++at) {
@@ -205,12 +252,10 @@ bool wildcard_index_match(const WildcardIndex& index, const char* path) {
     if (index.matches_all) {
         return true;
     }
-    std::string folded;
-    std::vector<uint8_t> starts;
-    wildcard_fold(path, folded, &starts);
-    return index.literals.count(folded) != 0 ||
-           wildcard_index_walk(index.beginnings, folded, starts, false) ||
-           wildcard_index_walk(index.endings, folded, starts, true) ||
-           wildcard_index_check_pieces(index, folded, path) ||
+    const WildcardFoldedPath folded(path);
+    return (!index.literals.empty() && index.literals.find(folded.text) != index.literals.end()) ||
+           wildcard_index_walk(index.beginnings, folded.text, folded.starts, false) ||
+           wildcard_index_walk(index.endings, folded.text, folded.starts, true) ||
+           wildcard_index_check_pieces(index, folded.text, path) ||
            wildcard_index_check(index, index.unanchored, path);
 }

@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -33,15 +34,23 @@ struct WildcardTrie {
     std::unordered_map<uint64_t, uint32_t> edges; // (node << 8 | byte) -> node
 };
 
+// Lets the sets below be asked with a piece of a folded path, without making
+// a string of it for each question.
+struct WildcardTextHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+};
+
 struct WildcardIndex {
     bool matches_all = false;
-    std::unordered_set<std::string> literals;  // folded whole paths
+    std::unordered_set<std::string, WildcardTextHash, std::equal_to<>> literals; // folded paths
     WildcardTrie beginnings;                   // folded, front to back
     WildcardTrie endings;                      // folded, back to front
     std::vector<std::string> others;           // patterns checked one by one
     std::unordered_set<std::string> other_set; // the same, to keep each once
     // Others by their longest run of fixed text, folded; the runs' lengths.
-    std::unordered_map<std::string, std::vector<uint32_t>> by_piece;
+    std::unordered_map<std::string, std::vector<uint32_t>, WildcardTextHash, std::equal_to<>>
+        by_piece;
     std::vector<size_t> piece_lengths;
     std::vector<uint32_t> unanchored; // others without fixed text
 };

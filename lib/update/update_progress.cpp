@@ -41,16 +41,16 @@ struct PackProgress {
 
 int on_file_written(void* context, uint32_t index, uint32_t total) {
     auto* progress = static_cast<PackProgress*>(context);
-    const std::vector<BuilderFile*>& files = progress->builder->files;
+    const ArchiveBuilder& builder = *progress->builder;
     if (index == 0) {
         uint64_t bytes_total = 0;
-        for (const BuilderFile* file : files) {
-            bytes_total += file->size;
+        for (uint32_t i = 0; i < builder.file_count(); ++i) {
+            bytes_total += builder.collected_file(i).size;
         }
         progress->stage->set_totals(total, bytes_total);
     }
-    if (index < files.size()) {
-        progress->bytes_done += files[index]->size;
+    if (index < builder.file_count()) {
+        progress->bytes_done += builder.collected_file(index).size;
     }
     progress->stage->advance(index + 1, progress->bytes_done);
     return 1;

@@ -195,3 +195,39 @@ TEST(BuilderLayout, LogHasTwoLinesPerFileWithoutCallbackAndOnlyTheClosingLinesWi
     EXPECT_EQ(calls, (std::vector<std::pair<uint32_t, uint32_t>>{{0, 2}, {1, 2}}));
     EXPECT_EQ(quiet.bytes, plain.bytes);
 }
+
+TEST(BuilderLayout, CollectedFilesAnswerByIndexAndTheRefusalOutlivesThePack) {
+    // A name that is a file in the patch and a folder in the base is both;
+    // the base's entries of a folder the patch also holds join that folder.
+    FsPtr patch = memory_source({{"/d", "", true}, {"/d/x.txt", "patch x"}, {"/n", "file n"}});
+    FsPtr base = memory_source({{"/d", "", true},
+                                {"/d/x.txt", "base x"},
+                                {"/d/y.txt", "base y"},
+                                {"/n", "", true},
+                                {"/n/z.txt", "base z"}});
+    ArchiveBuilder builder;
+    builder.start_tree();
+    builder.collect(patch.get());
+    builder.collect(base.get());
+    EXPECT_EQ(builder.collect_error(), "");
+    std::vector<std::string> seen;
+    for (uint32_t i = 0; i < builder.file_count(); ++i) {
+        const CollectedFile file = builder.collected_file(i);
+        seen.push_back(std::string(file.path) +
+                       (file.source == patch.get() ? " patch " : " base ") +
+                       std::to_string(file.size) + (file.record ? " record" : ""));
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"/d/x.txt patch 7", "/n patch 6", "/d/y.txt base 6",
+                                              "/n/z.txt base 6"}));
+
+    std::string deep;
+    for (int i = 0; i < 64; ++i) {
+        deep += "/f";
+    }
+    FsPtr refused = memory_source({{deep, "too deep"}});
+    TempDir dir;
+    EXPECT_FALSE(
+        builder.pack(dir.file("out.dat").c_str(), refused.get(), nullptr, nullptr, nullptr));
+    EXPECT_NE(builder.collect_error().find("more than 63 path components"), std::string::npos);
+    EXPECT_EQ(builder.file_count(), 0u) << "the tree is released after the pack";
+}

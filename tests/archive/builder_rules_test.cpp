@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "archive/builder_test_support.h"
+#include "platform/wildcard.h"
 #include "support/test_support.h"
 
 namespace {
@@ -127,5 +128,23 @@ TEST(BuilderRules, RuleFilesOverTheLimitsFailThePackNamingThem) {
         EXPECT_FALSE(read_packing_rules(source.get(), patterns, &error));
         EXPECT_EQ(patterns, std::vector<std::string>{"kept"});
         EXPECT_NE(error.find(says), std::string::npos) << error;
+    }
+}
+
+TEST(BuilderRules, PathsOfAnyLengthAnswerAsTheMatcher) {
+    // Past the room a path is usually folded in, and with double-byte
+    // characters whose trail bytes look like letters, "\" or ".".
+    const std::string deep = "/" + std::string(600, 'a');
+    const std::vector<std::string> paths = {deep + "/x.ogg", deep + "/\x83\x5c.OGG",
+                                            deep + "/\x81\x61", "/" + std::string(510, 'b'),
+                                            "/\x83\x5c" + std::string(520, 'c') + ".ogg"};
+    const std::vector<std::string> patterns = {
+        "*.ogg", "/aaa*", "*a", "*\x83\x5c.ogg", deep + "/x.OGG", "*a/?.ogg", "/\x83\x5c*", "*b"};
+    for (const std::string& path : paths) {
+        for (const std::string& pattern : patterns) {
+            EXPECT_EQ(matches_no_compression({pattern}, path),
+                      wildcard_match(path.c_str(), pattern.c_str()))
+                << path.size() << "-byte path, pattern " << pattern.substr(0, 20);
+        }
     }
 }

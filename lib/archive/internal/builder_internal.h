@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "archive/archive_builder.h"
+#include "builder_tree.h"
 #include "stream/stream_ptr.h"
 
 struct Stream;
@@ -68,11 +69,11 @@ bool builder_write_copy_run(Stream* output, const std::vector<BuilderFile*>& fil
 bool builder_prepare(const BuilderFile& file, uint8_t key_number, bool recompress,
                      PreparedFile& prepared, uint32_t memory_limit = BUILDER_MEMORY_LIMIT);
 
-// Streams a file into output at data_offset (the output positioned there).
-// Returns the stored size through stored_size; false with error on failure.
-bool builder_stream_file(Stream* output, const BuilderFile& file, uint32_t data_offset,
-                         uint8_t key_number, bool recompress, std::vector<unsigned char>& buffer,
-                         uint32_t& size, uint32_t& stored_size, std::string& error);
+// Streams a file into output at its data_offset (the output positioned
+// there) with its key_number, and sets its size and stored_size; false with
+// error on failure.
+bool builder_stream_file(Stream* output, BuilderFile& file, bool recompress,
+                         std::vector<unsigned char>& buffer, std::string& error);
 
 // XORs bytes at stream positions [position, position + count) below the
 // scrambling limit with the key (null key: nothing).

@@ -38,7 +38,7 @@ bool merge_like_the_updater(const DiffReporter& reporter, FileSystem* patch, Fil
         // Limits the merge breaks fail the update too; anything else is
         // this machine's trouble.
         outcome.status =
-            builder.collect_error.empty() ? ProofOutcome::IO_FAILED : ProofOutcome::MERGE_REFUSED;
+            builder.collect_error().empty() ? ProofOutcome::IO_FAILED : ProofOutcome::MERGE_REFUSED;
         outcome.error = builder.error();
     }
     return merged;
@@ -51,24 +51,22 @@ bool merge_like_the_updater(const DiffReporter& reporter, FileSystem* patch, Fil
 // of OLD anew only to inflate it again for the comparison.
 bool replay_merge(FileSystem* patch, FileSystem* old, Tree& result, ProofOutcome& outcome) {
     ArchiveBuilder builder;
-    builder.root = new BuilderDirectory;
-    builder.root->index = 1;
-    builder.directories.push_back(builder.root);
-    builder.names.emplace("", 0);
+    builder.start_tree();
     builder.collect(patch);
     builder.collect(old);
-    if (!builder.collect_error.empty()) {
+    if (!builder.collect_error().empty()) {
         outcome.status = ProofOutcome::MERGE_REFUSED;
-        outcome.error = builder.collect_error;
+        outcome.error = builder.collect_error();
         return false;
     }
-    for (const BuilderFile* file : builder.files) {
+    for (uint32_t i = 0; i < builder.file_count(); ++i) {
+        const CollectedFile file = builder.collected_file(i);
         TreeEntry entry;
-        entry.path = file->path;
-        entry.size = file->size;
-        entry.has_record = file->has_record;
-        entry.record = file->record;
-        entry.fs = file->source;
+        entry.path = file.path;
+        entry.size = file.size;
+        entry.has_record = file.record != nullptr;
+        entry.record = file.record ? *file.record : ArchiveEntryInfo{};
+        entry.fs = file.source;
         tree_put_file(result, std::move(entry));
     }
     return true;
