@@ -7,6 +7,7 @@
 #include "archive/archive_fs.h"
 #include "archive/entry_read.h"
 #include "archive/epk2_format.h"
+#include "archive/epk2_scramble.h"
 #include "builder_check.h"
 #include "builder_internal.h"
 #include "fs/filesystem.h"
@@ -132,32 +133,10 @@ Stream* builder_open_stored(const BuilderFile& file) {
     return archive_open_stored(file.source, file.path, nullptr);
 }
 
-namespace {
-
-// XORs the scrambled part of [position, position + count) with mask, one
-// stretch of the key at a time so that the compiler can use wide registers.
-void xor_scrambled_part(unsigned char* data, uint32_t count, uint32_t position,
-                        const unsigned char* mask) {
-    if (position >= EPK2_SCRAMBLE_LIMIT) {
-        return;
-    }
-    count = std::min(count, EPK2_SCRAMBLE_LIMIT - position);
-    for (uint32_t i = 0; i < count;) {
-        const uint32_t at = (position + i) % EPK2_KEY_LENGTH;
-        const uint32_t stretch = std::min(count - i, EPK2_KEY_LENGTH - at);
-        for (uint32_t k = 0; k < stretch; ++k) {
-            data[i + k] ^= mask[at + k];
-        }
-        i += stretch;
-    }
-}
-
-} // namespace
-
 void builder_scramble(unsigned char* data, uint32_t count, uint32_t position,
                       const unsigned char* key) {
     if (key) {
-        xor_scrambled_part(data, count, position, key);
+        epk2_xor_scrambled(data, count, position, key);
     }
 }
 
@@ -173,7 +152,7 @@ void builder_rekey(unsigned char* data, uint32_t count, uint32_t position, uint8
     for (uint32_t i = 0; i < EPK2_KEY_LENGTH; ++i) {
         mask[i] = from[i] ^ to[i];
     }
-    xor_scrambled_part(data, count, position, mask);
+    epk2_xor_scrambled(data, count, position, mask);
 }
 
 bool builder_prepare(const BuilderFile& file, uint8_t key_number, bool recompress,
