@@ -10,7 +10,7 @@
 # included) both stand on the library and never include each other; what
 # they share belongs in lib/. Tests, fuzz targets and benchmarks may include
 # any layer, and the tool's or the updater's headers through the include
-# path they link ("cli/console_text.h"), but never reach into those folders
+# path they link ("cli/cli.h"), but never reach into those folders
 # by a path of the tree ("tools/epk2/...", "../updater/...").
 #
 # A layer that does not exist yet (lib/update while it is being built) is

@@ -5,7 +5,7 @@
 
 #include <regex>
 
-#include "cli/wide_console.h"
+#include "cli/cli.h"
 #include "epk2.h"
 #include "support/test_support.h"
 #include "tools/tool_test_support.h"

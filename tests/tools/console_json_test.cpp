@@ -1,7 +1,7 @@
 // JSON strings of names that hold a lead byte with no trail byte after it.
 #include <gtest/gtest.h>
 
-#include "cli/console_text.h"
+#include "cli/cli.h"
 
 namespace {
 

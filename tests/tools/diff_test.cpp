@@ -10,7 +10,7 @@
 #include <set>
 
 #include "archive/archive_fs.h"
-#include "cli/console_text.h"
+#include "cli/cli.h"
 #include "platform/wildcard.h"
 #include "support/test_support.h"
 #include "support/text.h"

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <gtest/gtest.h>
 
-#include "cli/console_text.h"
+#include "cli/cli.h"
 #include "update/update_texts.h"
 #include "update/updater_test_support.h"
 

@@ -4,8 +4,7 @@
 
 #include "support/text.h"
 
-#include "cli/console_text.h"
-#include "update/loose_names.h"
+#include "cli/cli.h"
 #include "platform/platform.h"
 #include "update/loose_names.h"
 #include "update/update_paths.h"

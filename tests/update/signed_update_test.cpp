@@ -5,7 +5,7 @@
 
 #include <optional>
 
-#include "cli/console_text.h"
+#include "cli/cli.h"
 #include "platform/platform.h"
 #include "support/signature.h"
 #include "update/patch_signature.h"

@@ -10,10 +10,10 @@
 #include <utility>
 #include <vector>
 
+#include "cli/cli.h"
 #include "support/platform_files.h"
 #include "support/recording_view.h"
 #include "support/test_support.h"
-#include "cli/message_capture.h"
 #include "update/update_logic.h"
 #include "update/version_info.h"
 

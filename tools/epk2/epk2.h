@@ -4,8 +4,7 @@
 
 #include <span>
 
-#include "cli/command.h"
-#include "cli/console.h"
+#include "cli/cli.h"
 
 // Every command, in the order "epk2 --help" lists them.
 std::span<const Command> epk2_commands();

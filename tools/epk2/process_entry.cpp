@@ -1,5 +1,5 @@
 // The program itself; the tests run epk2_main directly.
-#include "cli/process.h"
+#include "cli/cli.h"
 #include "epk2.h"
 
 int main(int argc, char** argv) {

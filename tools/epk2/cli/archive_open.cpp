@@ -1,7 +1,5 @@
-#include "cli/archive_open.h"
+#include "cli/cli.h"
 
-#include "cli/console_text.h"
-#include "cli/message_capture.h"
 #include "platform/platform.h"
 #include "support/messages.h"
 

@@ -1,8 +1,6 @@
-#include "cli/arguments.h"
+#include "cli/cli.h"
 
 #include <algorithm>
-
-#include "cli/console_text.h"
 
 bool Arguments::has(const std::string& name) const {
     return std::any_of(options.begin(), options.end(),

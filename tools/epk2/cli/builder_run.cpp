@@ -1,11 +1,7 @@
-#include "cli/builder_run.h"
+#include "cli/cli.h"
 
 #include "archive/archive_builder.h"
 #include "archive/archive_fs.h"
-#include "cli/console_text.h"
-#include "cli/figures.h"
-#include "cli/message_capture.h"
-#include "cli/progress.h"
 #include "platform/platform.h"
 #include "stream/stream.h"
 #include "stream/work_file.h"

@@ -1,6 +1,5 @@
-#include "cli/console.h"
+#include "cli/cli.h"
 
-#include "cli/console_text.h"
 #include "platform/platform.h"
 
 void print_error(Console& console, const std::string& text) {

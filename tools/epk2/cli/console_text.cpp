@@ -1,4 +1,4 @@
-#include "cli/console_text.h"
+#include "cli/cli.h"
 
 #include <cstdio>
 

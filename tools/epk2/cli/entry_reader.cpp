@@ -1,8 +1,6 @@
-#include "cli/entry_reader.h"
+#include "cli/cli.h"
 
 #include <vector>
-
-#include "cli/message_capture.h"
 
 EntryReadResult read_entry(FileSystem* fs, const ArchiveEntryInfo& info, const EntrySink& sink) {
     MessageCapture quiet; // a missing archive file is reported by the caller

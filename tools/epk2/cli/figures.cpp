@@ -1,4 +1,4 @@
-#include "cli/figures.h"
+#include "cli/cli.h"
 
 #include <cstdio>
 

@@ -1,11 +1,10 @@
-#include "cli/keys.h"
+#include "cli/cli.h"
 
 #include "archive/archive_fs.h"
-#include "cli/console_text.h"
-#include "update/patch_signature.h"
-#include "support/key_encoding.h"
 #include "platform/platform.h"
+#include "support/key_encoding.h"
 #include "support/signature.h"
+#include "update/patch_signature.h"
 
 bool read_key_file(Console& console, const char* command, const std::string& argument,
                    std::string* text) {

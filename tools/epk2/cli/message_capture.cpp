@@ -1,4 +1,4 @@
-#include "cli/message_capture.h"
+#include "cli/cli.h"
 
 #include <mutex>
 

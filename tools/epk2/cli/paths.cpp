@@ -1,4 +1,4 @@
-#include "cli/paths.h"
+#include "cli/cli.h"
 
 #include "platform/platform.h"
 #include "support/text.h"

@@ -1,8 +1,7 @@
-#include "cli/process.h"
+#include "cli/cli.h"
 
 #include <cstdio>
 
-#include "cli/console.h"
 #include "platform/platform.h"
 
 #ifdef _WIN32
@@ -14,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "cli/wide_console.h"
 #include "platform/wide_text.h"
 #define IS_TERMINAL(f) _isatty(_fileno(f))
 #else

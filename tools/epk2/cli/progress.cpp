@@ -1,9 +1,8 @@
-#include "cli/progress.h"
+#include "cli/cli.h"
 
 #include <cstdio>
 
 #include "archive/archive_builder.h"
-#include "cli/figures.h"
 
 namespace {
 constexpr int BAR_WIDTH = 24;

@@ -1,6 +1,5 @@
-#include "cli/terminal_view.h"
+#include "cli/cli.h"
 
-#include "cli/console_text.h"
 #include "platform/platform.h"
 
 TerminalView::TerminalView(Console& console, std::string install_folder, std::string patch_archive)

@@ -1,4 +1,4 @@
-#include "cli/wide_console.h"
+#include "cli/cli.h"
 
 #include "support/text.h"
 

@@ -1,6 +1,4 @@
-#include "cli/archive_open.h"
-#include "cli/console_text.h"
-#include "cli/entry_reader.h"
+#include "cli/cli.h"
 #include "commands/commands.h"
 
 namespace {

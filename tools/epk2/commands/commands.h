@@ -2,7 +2,7 @@
 // its options and what it needs on the command line.
 #pragma once
 
-#include "cli/command.h"
+#include "cli/cli.h"
 
 extern const CommandDefinition LIST_COMMAND;
 extern const CommandDefinition EXTRACT_COMMAND;

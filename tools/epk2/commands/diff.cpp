@@ -6,13 +6,7 @@
 #include <cinttypes>
 #include <memory>
 
-#include "cli/archive_open.h"
-#include "cli/arguments.h"
-#include "cli/console_text.h"
-#include "cli/figures.h"
-#include "cli/message_capture.h"
-#include "cli/paths.h"
-#include "cli/progress.h"
+#include "cli/cli.h"
 #include "commands/commands.h"
 #include "platform/platform.h"
 #include "update/patch/diff_plan.h"

@@ -1,11 +1,6 @@
 #include <set>
 
-#include "cli/archive_open.h"
-#include "cli/console_text.h"
-#include "cli/entry_reader.h"
-#include "cli/figures.h"
-#include "cli/paths.h"
-#include "cli/progress.h"
+#include "cli/cli.h"
 #include "commands/commands.h"
 #include "platform/platform.h"
 #include "platform/wildcard.h"

@@ -1,7 +1,5 @@
 #include "archive/archive_fs.h"
-#include "cli/archive_open.h"
-#include "cli/console_text.h"
-#include "cli/message_capture.h"
+#include "cli/cli.h"
 #include "commands/commands.h"
 #include "platform/platform.h"
 #include "update/version_info.h"

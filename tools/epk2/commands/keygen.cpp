@@ -1,8 +1,6 @@
 #include <cstring>
 
-#include "cli/arguments.h"
-#include "cli/console.h"
-#include "cli/console_text.h"
+#include "cli/cli.h"
 #include "commands/commands.h"
 #include "platform/platform.h"
 #include "support/signature.h"

@@ -1,9 +1,7 @@
 #include <cinttypes>
 
 #include "archive/archive_fs.h"
-#include "cli/archive_open.h"
-#include "cli/console_text.h"
-#include "cli/figures.h"
+#include "cli/cli.h"
 #include "commands/commands.h"
 
 namespace {

@@ -1,5 +1,4 @@
-#include "cli/archive_open.h"
-#include "cli/builder_run.h"
+#include "cli/cli.h"
 #include "commands/commands.h"
 
 namespace {

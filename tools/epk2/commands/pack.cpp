@@ -1,10 +1,7 @@
 #include <cstring>
 
 #include "archive/archive_builder.h"
-#include "cli/builder_run.h"
-#include "cli/console_text.h"
-#include "cli/figures.h"
-#include "cli/paths.h"
+#include "cli/cli.h"
 #include "commands/commands.h"
 #include "fs/filesystem.h"
 #include "fs/sorted_folder.h"

@@ -1,15 +1,12 @@
 #include <cstring>
 
-#include "cli/archive_open.h"
-#include "cli/console.h"
-#include "cli/console_text.h"
-#include "cli/keys.h"
+#include "cli/cli.h"
 #include "commands/commands.h"
-#include "update/patch_signature.h"
-#include "support/key_encoding.h"
 #include "platform/platform.h"
-#include "support/signature.h"
 #include "stream/work_file.h"
+#include "support/key_encoding.h"
+#include "support/signature.h"
+#include "update/patch_signature.h"
 
 namespace {
 

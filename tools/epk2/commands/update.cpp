@@ -1,10 +1,6 @@
 #include <cctype>
 
-#include "cli/arguments.h"
-#include "cli/console_text.h"
-#include "cli/keys.h"
-#include "cli/message_capture.h"
-#include "cli/terminal_view.h"
+#include "cli/cli.h"
 #include "commands/commands.h"
 #include "support/signature.h"
 #include "update/update_paths.h"

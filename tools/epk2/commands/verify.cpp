@@ -1,9 +1,5 @@
 #include "archive/archive_check.h"
-#include "cli/archive_open.h"
-#include "cli/console_text.h"
-#include "cli/figures.h"
-#include "cli/keys.h"
-#include "cli/progress.h"
+#include "cli/cli.h"
 #include "commands/commands.h"
 #include "commands/verify_reads.h"
 

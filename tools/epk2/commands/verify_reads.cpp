@@ -5,7 +5,7 @@
 #include <system_error>
 #include <thread>
 
-#include "cli/message_capture.h"
+#include "cli/cli.h"
 
 namespace {
 

@@ -5,8 +5,7 @@
 #include <vector>
 
 #include "archive/entry_read.h"
-#include "cli/archive_open.h"
-#include "cli/progress.h"
+#include "cli/cli.h"
 
 // The result of reading each entry of entries (directories are skipped and
 // keep an empty result), in the order of entries whatever order the threads
