@@ -11,6 +11,7 @@
 // The chunks of one large file that a worker deflates, in order. Guarded by
 // the pipeline's lock.
 struct ChunkQueue {
+    uint32_t index; // the file's
     std::deque<std::vector<unsigned char>> chunks;
     uint64_t queued = 0;    // bytes in chunks
     bool done = false;      // the worker has finished: end is final
@@ -18,7 +19,7 @@ struct ChunkQueue {
     PreparePipeline::StreamedEnd end;
     Event space; // a chunk was taken, or the worker is to stop
 
-    ChunkQueue() { event_create(&space); }
+    explicit ChunkQueue(uint32_t file) : index(file) { event_create(&space); }
     ~ChunkQueue() { event_destroy(&space); }
     ChunkQueue(const ChunkQueue&) = delete;
     ChunkQueue& operator=(const ChunkQueue&) = delete;
@@ -51,6 +52,9 @@ struct PreparePipeline::State {
     // Files too large to prepare in memory that are deflated: a worker
     // streams them to the writer through a queue of chunks.
     std::vector<bool> streamed_files;
+    std::vector<ChunkQueue*> live;  // queues not yet drained
+    uint64_t queued = 0;            // bytes in the chunks of every queue
+    uint32_t draining = UINT32_MAX; // the file whose chunks the writer copies out
 
     State(const std::vector<BuilderFile*>& f, bool r)
         : files(f), recompress(r), slots(f.size()), inline_files(f.size()),
@@ -60,21 +64,38 @@ struct PreparePipeline::State {
             streamed_files[i] = !inline_files[i] && f[i]->size > PIPELINE_MEMORY_LIMIT &&
                                 builder_streams_deflated(*f[i], r);
         }
+        // Room for every queue, so that adding one under the lock never
+        // allocates.
+        live.reserve(std::count(streamed_files.begin(), streamed_files.end(), true));
+    }
+
+    // True when a worker must wait before it adds a chunk to queue (called
+    // under the lock).
+    bool queue_full(const ChunkQueue& queue) const {
+        if (queued < PIPELINE_QUEUED_BYTES) {
+            return false;
+        }
+        return queue.index != draining || queue.queued >= PIPELINE_QUEUE_ROOM;
     }
 
     // Queues a chunk for the writer, waiting while the queue is full; false
     // when the writer abandoned the file or the pack stops.
     bool push_chunk(ChunkQueue& queue, std::vector<unsigned char>& chunk) {
         lock_enter(&lock);
-        while (queue.queued >= PIPELINE_QUEUE_BYTES && !queue.abandoned && !stop) {
+        while (queue_full(queue) && !queue.abandoned && !stop) {
             lock_leave(&lock);
             event_wait(&queue.space);
             lock_enter(&lock);
         }
-        const bool taken = !queue.abandoned && !stop;
+        bool taken = !queue.abandoned && !stop;
         if (taken) {
-            queue.queued += chunk.size();
-            queue.chunks.push_back(std::move(chunk));
+            try {
+                queue.chunks.push_back(std::move(chunk));
+                queue.queued += queue.chunks.back().size();
+                queued += queue.chunks.back().size();
+            } catch (const std::bad_alloc&) {
+                taken = false; // the deflate fails as on a full output
+            }
         }
         lock_leave(&lock);
         chunk.clear();
@@ -89,9 +110,10 @@ struct PreparePipeline::State {
     void stream(uint32_t index) {
         ChunkQueue* queue = nullptr;
         try {
-            auto made = std::make_unique<ChunkQueue>();
+            auto made = std::make_unique<ChunkQueue>(index);
             queue = made.get();
             lock_enter(&lock);
+            live.push_back(queue);
             slots[index].queue = std::move(made);
             slots[index].result.streamed = true;
             slots[index].ready = true;
@@ -128,6 +150,20 @@ struct PreparePipeline::State {
     }
 
     Stream* chunk_sink_open(ChunkQueue* queue, uint32_t window);
+
+    // Counts bytes of queue's chunks as gone and wakes the workers that may
+    // have waited for them (called under the lock).
+    void release(ChunkQueue& queue, uint64_t bytes) {
+        const bool others_waited = queued >= PIPELINE_QUEUED_BYTES;
+        queue.queued -= bytes;
+        queued -= bytes;
+        event_signal(&queue.space);
+        if (others_waited) {
+            for (ChunkQueue* other : live) {
+                event_signal(&other->space);
+            }
+        }
+    }
 
     uint64_t weight(uint32_t index) const {
         return files[index]->size <= PIPELINE_MEMORY_LIMIT ? files[index]->size : 0;
@@ -224,7 +260,11 @@ bool sink_push(ChunkSink* sink) {
         sink->refused = true;
     }
     if (!sink->refused && sink->pending.capacity() == 0) {
-        sink->pending.reserve(SINK_CAPACITY); // the last chunk went with its buffer
+        try {
+            sink->pending.reserve(SINK_CAPACITY); // the last chunk went with its buffer
+        } catch (const std::bad_alloc&) {
+            // gathered as the bytes come
+        }
     }
     return !sink->refused;
 }
@@ -249,7 +289,12 @@ uint32_t sink_write(Stream* s, const void* buffer, uint32_t n) {
     }
     n = std::min(n, sink->window - sink->position);
     const auto* bytes = static_cast<const unsigned char*>(buffer);
-    sink->pending.insert(sink->pending.end(), bytes, bytes + n);
+    try {
+        sink->pending.insert(sink->pending.end(), bytes, bytes + n);
+    } catch (const std::bad_alloc&) {
+        sink->refused = true;
+        return 0;
+    }
     sink->position += n;
     if (sink->pending.size() >= PIPELINE_CHUNK && !sink_push(sink)) {
         return 0;
@@ -289,7 +334,12 @@ Stream* PreparePipeline::State::chunk_sink_open(ChunkQueue* queue, uint32_t wind
     if (!sink) {
         return nullptr;
     }
-    sink->pending.reserve(SINK_CAPACITY);
+    try {
+        sink->pending.reserve(SINK_CAPACITY);
+    } catch (const std::bad_alloc&) {
+        delete sink;
+        return nullptr;
+    }
     return reinterpret_cast<Stream*>(sink);
 }
 
@@ -318,10 +368,8 @@ PreparePipeline::~PreparePipeline() {
     lock_enter(&state_->lock);
     state_->stop = true;
     // A worker may wait for room in a queue the writer no longer drains.
-    for (State::Slot& slot : state_->slots) {
-        if (slot.queue) {
-            event_signal(&slot.queue->space);
-        }
+    for (ChunkQueue* queue : state_->live) {
+        event_signal(&queue->space);
     }
     lock_leave(&state_->lock);
     event_signal(&state_->work);
@@ -369,6 +417,10 @@ bool PreparePipeline::take_chunk(uint32_t index, std::vector<unsigned char>& chu
     State& s = *state_;
     lock_enter(&s.lock);
     ChunkQueue* queue = s.slots[index].queue.get();
+    if (s.draining != index) {
+        s.draining = index;
+        event_signal(&queue->space); // its worker may wait for the others
+    }
     while (queue->chunks.empty() && !queue->done) {
         lock_leave(&s.lock);
         event_wait(&s.ready);
@@ -377,12 +429,12 @@ bool PreparePipeline::take_chunk(uint32_t index, std::vector<unsigned char>& chu
     if (!queue->chunks.empty()) {
         chunk = std::move(queue->chunks.front());
         queue->chunks.pop_front();
-        queue->queued -= chunk.size();
+        s.release(*queue, chunk.size());
         lock_leave(&s.lock);
-        event_signal(&queue->space);
         return true;
     }
     end = std::move(queue->end);
+    s.live.erase(std::find(s.live.begin(), s.live.end(), queue));
     s.slots[index].queue.reset(); // the worker is done with it
     lock_leave(&s.lock);
     return false;
@@ -395,8 +447,7 @@ void PreparePipeline::abandon(uint32_t index) {
     if (queue) {
         queue->abandoned = true;
         queue->chunks.clear();
-        queue->queued = 0;
-        event_signal(&queue->space);
+        s.release(*queue, queue->queued);
     }
     lock_leave(&s.lock);
 }

@@ -49,9 +49,12 @@ class PreparePipeline {
 constexpr uint32_t PIPELINE_MEMORY_LIMIT = 4u << 20;
 // Content bytes taken by workers but not yet written, at most.
 constexpr uint64_t PIPELINE_BYTES_IN_FLIGHT = 16u << 20;
-// A large file's deflated bytes go to the writer in chunks of this size,
-// and a worker stops while this many bytes of its chunks wait.
+// A large file's deflated bytes go to the writer in chunks of this size.
 constexpr uint32_t PIPELINE_CHUNK = 256u << 10;
-constexpr uint64_t PIPELINE_QUEUE_BYTES = 4u << 20;
+// Chunks waiting for the writer, all files together, at most (about): a
+// worker stops at this. Only the file the writer is copying out may add up
+// to PIPELINE_QUEUE_ROOM more, so that it never waits for the others.
+constexpr uint64_t PIPELINE_QUEUED_BYTES = 20u << 20;
+constexpr uint64_t PIPELINE_QUEUE_ROOM = 2u << 20;
 // Files prepared ahead of the writer, at most.
-constexpr uint32_t PIPELINE_FILES_AHEAD = 64;
+constexpr uint32_t PIPELINE_FILES_AHEAD = 1024;
