@@ -54,7 +54,7 @@ constexpr uint32_t PIPELINE_CHUNK = 256u << 10;
 // Chunks waiting for the writer, all files together, at most (about): a
 // worker stops at this. Only the file the writer is copying out may add up
 // to PIPELINE_QUEUE_ROOM more, so that it never waits for the others.
-constexpr uint64_t PIPELINE_QUEUED_BYTES = 20u << 20;
+constexpr uint64_t PIPELINE_QUEUED_BYTES = 12u << 20;
 constexpr uint64_t PIPELINE_QUEUE_ROOM = 2u << 20;
 // Files prepared ahead of the writer, at most.
 constexpr uint32_t PIPELINE_FILES_AHEAD = 1024;
