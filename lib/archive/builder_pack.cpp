@@ -221,6 +221,10 @@ struct PackRun {
             } else if (!prepared.error.empty()) {
                 error = prepared.error;
                 return false;
+            } else if (prepared.streamed) {
+                if (!write_streamed(*pipeline, i, file, buffer)) {
+                    return false;
+                }
             } else if (!builder_stream_file(output, file, builder.options.recompress, buffer,
                                             error)) {
                 return false;
@@ -237,6 +241,40 @@ struct PackRun {
             offset = epk2_align(static_cast<uint32_t>(end));
         }
         return true;
+    }
+
+    // Copies out the chunks a worker deflates the file into. Where they
+    // would not do as they are (past the archive's limit, or of no use) or
+    // a write comes up short, the writer makes the entry itself, as it does
+    // without workers, so the outcome is the same either way.
+    bool write_streamed(PreparePipeline& pipeline, uint32_t index, BuilderFile& file,
+                        std::vector<unsigned char>& buffer) {
+        stream_seek(output, static_cast<int32_t>(file.data_offset), STREAM_SEEK_BEGIN);
+        uint64_t written = 0;
+        std::vector<unsigned char> chunk;
+        PreparePipeline::StreamedEnd end;
+        bool whole = true;
+        while (pipeline.take_chunk(index, chunk, end)) {
+            if (file.data_offset + written + chunk.size() > BUILDER_MAX_ARCHIVE ||
+                stream_write(output, chunk.data(), static_cast<uint32_t>(chunk.size())) !=
+                    chunk.size()) {
+                pipeline.abandon(index);
+                whole = false;
+                break;
+            }
+            written += chunk.size();
+        }
+        if (whole && !end.error.empty()) {
+            error = end.error;
+            return false;
+        }
+        if (whole && !end.window_full && written != end.size) {
+            file.size = end.size;
+            file.stored_size = static_cast<uint32_t>(written);
+            return true;
+        }
+        stream_seek(output, static_cast<int32_t>(file.data_offset), STREAM_SEEK_BEGIN);
+        return builder_stream_file(output, file, builder.options.recompress, buffer, error);
     }
 
     // The unchanged rest of a copied entry, from the source archive's file

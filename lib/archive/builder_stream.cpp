@@ -121,18 +121,16 @@ bool copy_stored(Stream* output, const BuilderFile& file, const ArchiveEntryInfo
     return copied;
 }
 
-// Opens the chain window -> scramble [-> deflate] over the output.
-Stream* open_chain(Stream* output, uint32_t data_offset, uint32_t window, uint8_t key_number,
-                   bool compress) {
-    Stream* range =
-        stream_open_range(output, STREAM_BORROWS, data_offset, window, STREAM_OPEN_WRITE, nullptr);
-    if (!range) {
+// Opens the chain window -> scramble [-> deflate] over a window (taken
+// over: closed with the chain, or at once when the chain cannot be made).
+Stream* open_chain(Stream* window, uint8_t key_number, bool compress) {
+    if (!window) {
         return nullptr;
     }
-    Stream* chain = stream_open_scramble(range, epk2_key(key_number), EPK2_KEY_LENGTH,
+    Stream* chain = stream_open_scramble(window, epk2_key(key_number), EPK2_KEY_LENGTH,
                                          EPK2_SCRAMBLE_LIMIT, nullptr);
     if (!chain) {
-        stream_close(range);
+        stream_close(window);
         return nullptr;
     }
     if (compress) {
@@ -144,6 +142,12 @@ Stream* open_chain(Stream* output, uint32_t data_offset, uint32_t window, uint8_
         chain = deflating;
     }
     return chain;
+}
+
+// A window of the output from data_offset on.
+Stream* output_window(Stream* output, uint32_t data_offset, uint32_t window) {
+    return stream_open_range(output, STREAM_BORROWS, data_offset, window, STREAM_OPEN_WRITE,
+                             nullptr);
 }
 
 // Copies the source's content through a chain; false with error on a short
@@ -180,6 +184,43 @@ bool pump(const BuilderFile& file, uint32_t size, Stream* chain, bool compress,
 
 } // namespace
 
+bool builder_streams_deflated(const BuilderFile& file, bool recompress) {
+    ArchiveEntryInfo info;
+    return file.compress && (recompress || !builder_source_record(file, info) ||
+                             (info.stored_size != info.size) != file.compress);
+}
+
+bool builder_content_size(const BuilderFile& file, uint32_t& size, std::string& error) {
+    ArchiveEntryInfo info;
+    if (builder_source_record(file, info)) {
+        size = info.size;
+        return true;
+    }
+    StreamPtr probe(builder_open_content(file));
+    if (!probe) {
+        error = std::string("cannot open ") + file.path + " in its source";
+        return false;
+    }
+    size = stream_size(probe.get());
+    return true;
+}
+
+bool builder_deflate_file(Stream* window, const BuilderFile& file, uint32_t size,
+                          uint8_t key_number, std::vector<unsigned char>& buffer, bool& window_full,
+                          std::string& error) {
+    Stream* chain = open_chain(window, key_number, true);
+    if (!chain) {
+        error = "out of memory";
+        return false;
+    }
+    window_full = false;
+    bool ok = pump(file, size, chain, true, buffer, window_full, error);
+    stream_flush(chain);
+    window_full = window_full || entry_stream_failed(chain);
+    stream_close(chain);
+    return ok;
+}
+
 bool builder_stream_file(Stream* output, BuilderFile& file, bool recompress,
                          std::vector<unsigned char>& buffer, std::string& error) {
     const uint32_t data_offset = file.data_offset;
@@ -201,15 +242,8 @@ bool builder_stream_file(Stream* output, BuilderFile& file, bool recompress,
         return true;
     }
 
-    if (builder_source_record(file, info)) {
-        size = info.size;
-    } else {
-        StreamPtr probe(builder_open_content(file));
-        if (!probe) {
-            error = std::string("cannot open ") + file.path + " in its source";
-            return false;
-        }
-        size = stream_size(probe.get());
+    if (!builder_content_size(file, size, error)) {
+        return false;
     }
     // A deflated form may be far smaller than the content: its window is
     // clamped to the limit and the writer checks the real end. Only content
@@ -222,17 +256,9 @@ bool builder_stream_file(Stream* output, BuilderFile& file, bool recompress,
         std::min<uint64_t>(uint64_t(size) * 2, BUILDER_MAX_ARCHIVE - data_offset));
 
     if (compress) {
-        Stream* chain = open_chain(output, data_offset, window, key_number, true);
-        if (!chain) {
-            error = "out of memory";
-            return false;
-        }
         bool window_full = false;
-        bool ok = pump(file, size, chain, true, buffer, window_full, error);
-        stream_flush(chain);
-        window_full = window_full || entry_stream_failed(chain);
-        stream_close(chain);
-        if (!ok) {
+        if (!builder_deflate_file(output_window(output, data_offset, window), file, size,
+                                  key_number, buffer, window_full, error)) {
             return false;
         }
         stored_size = stream_size(output) - data_offset;
@@ -246,7 +272,7 @@ bool builder_stream_file(Stream* output, BuilderFile& file, bool recompress,
         }
         stream_seek(output, static_cast<int32_t>(data_offset), STREAM_SEEK_BEGIN);
     }
-    Stream* chain = open_chain(output, data_offset, size, key_number, false);
+    Stream* chain = open_chain(output_window(output, data_offset, size), key_number, false);
     if (!chain) {
         error = "out of memory";
         return false;

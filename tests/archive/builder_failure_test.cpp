@@ -147,3 +147,50 @@ TEST(BuilderFailures, ASourceArchiveThatChangesWhileReadFailsThePack) {
     EXPECT_NE(result.error.find("changed while it was read"), std::string::npos) << result.error;
     EXPECT_FALSE(file_exists(dir.file("out.dat")));
 }
+
+TEST(BuilderFailures, AFailureAroundAFileDeflatedByAWorkerEndsThePackAsOnOneThread) {
+    // /big is deflated by a worker into a bounded queue of chunks (its
+    // deflated form is larger than the queue, so the worker may wait for
+    // room) while the writer writes /a; the pack must fail as it does on one
+    // thread and leave no worker waiting.
+    struct Case {
+        const char* broken;
+        bool unopenable;     // else one byte short
+        uint32_t out_budget; // UINT32_MAX: the output takes everything
+    };
+    const Case cases[] = {
+        {"/big", true, UINT32_MAX}, {"/big", false, UINT32_MAX}, {"/a", true, UINT32_MAX},
+        {"/z", false, UINT32_MAX},  {nullptr, false, 300000},    {nullptr, false, 7000000},
+    };
+    for (const Case& c : cases) {
+        std::string errors[2];
+        for (unsigned threads : {1u, 2u}) {
+            TempDir dir;
+            MemoryTree tree;
+            tree.entries = {{"/a", make_bytes(3000, 1)},
+                            {"/big", make_bytes(9 * 1024 * 1024, 2, false)},
+                            {"/z", make_bytes(5000, 3)}};
+            if (c.broken && c.unopenable) {
+                tree.unopenable.insert(c.broken);
+            } else if (c.broken) {
+                tree.short_by[c.broken] = 1;
+            }
+            FsPtr source(memory_fs_open(tree));
+            BuilderOptions options;
+            options.threads = threads;
+            uint32_t budget = c.out_budget;
+            if (budget != UINT32_MAX) {
+                options.open_output = open_failing;
+                options.open_output_context = &budget;
+            }
+            PackResult result = pack_sources(dir, source.get(), nullptr, options);
+            const std::string label = std::string(c.broken ? c.broken : "output") + ", " +
+                                      std::to_string(threads) + " threads";
+            EXPECT_FALSE(result.ok) << label;
+            EXPECT_FALSE(file_exists(dir.file("out.dat"))) << label;
+            errors[threads - 1] = result.error;
+        }
+        EXPECT_FALSE(errors[0].empty());
+        EXPECT_EQ(errors[1], errors[0]);
+    }
+}

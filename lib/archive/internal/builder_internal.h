@@ -42,6 +42,9 @@ struct PreparedFile {
     SharedFile* tail_source = nullptr;
     uint32_t tail_offset = 0;
     uint32_t tail_length = 0;
+    // A worker deflates the file into a bounded queue of chunks that the
+    // writer drains (see PreparePipeline::take_chunk).
+    bool streamed = false;
 };
 
 // True when builder_prepare would only read the file's scrambled head and
@@ -74,6 +77,21 @@ bool builder_prepare(const BuilderFile& file, uint8_t key_number, bool recompres
 // error on failure.
 bool builder_stream_file(Stream* output, BuilderFile& file, bool recompress,
                          std::vector<unsigned char>& buffer, std::string& error);
+
+// True when builder_stream_file would deflate the file's content (rather
+// than copy a source archive's stored bytes or store the content as it is).
+bool builder_streams_deflated(const BuilderFile& file, bool recompress);
+// The content's size as builder_stream_file takes it; false with error when
+// the file cannot be opened.
+bool builder_content_size(const BuilderFile& file, uint32_t& size, std::string& error);
+// Deflates size bytes of the file's content, scrambled with key_number,
+// into window (taken over and closed). window_full: the deflated form
+// outgrew the window. False with error when the content cannot be read.
+// buffer (not empty) carries the content in pieces of its size, which the
+// writer and the workers keep the same so the zlib stream is too.
+bool builder_deflate_file(Stream* window, const BuilderFile& file, uint32_t size,
+                          uint8_t key_number, std::vector<unsigned char>& buffer, bool& window_full,
+                          std::string& error);
 
 // XORs bytes at stream positions [position, position + count) below the
 // scrambling limit with the key (null key: nothing).
