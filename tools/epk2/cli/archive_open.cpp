@@ -49,14 +49,15 @@ FileSystemPtr open_archive_for_command(Console& console, const std::string& disp
     return fs;
 }
 
-FileSystemPtr open_first_archive(const Arguments& args, Console& console, int& status) {
-    status = EXIT_USAGE;
+int open_first_archive(const Arguments& args, Console& console, FileSystemPtr& fs) {
     std::string path;
     if (!argument_to_library(console, args.positional[0], path)) {
-        return nullptr;
+        return EXIT_USAGE;
     }
-    status = EXIT_OK;
-    return open_archive_for_command(console, args.positional[0], path, status);
+    int status = EXIT_OK;
+    fs = open_archive_for_command(console, args.positional[0], path, status);
+    // A failure always gives a failing status, so callers may rely on fs.
+    return fs ? EXIT_OK : (status != EXIT_OK ? status : EXIT_USAGE);
 }
 
 std::vector<ListedEntry> list_archive(FileSystem* fs) {

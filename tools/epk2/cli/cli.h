@@ -321,9 +321,9 @@ FileSystemPtr open_archive_for_command(Console& console, const std::string& disp
                                        const std::string& library_path, int& status);
 
 // For the commands whose first argument is the ARCHIVE: converts the name
-// and opens the archive. On failure, prints why and sets status (EXIT_USAGE
-// or EXIT_DAMAGED).
-FileSystemPtr open_first_archive(const Arguments& args, Console& console, int& status);
+// and opens the archive into fs. Gives EXIT_OK, or on failure prints why and
+// gives EXIT_USAGE or EXIT_DAMAGED.
+int open_first_archive(const Arguments& args, Console& console, FileSystemPtr& fs);
 
 // One archive entry as the tools list it.
 struct ListedEntry {

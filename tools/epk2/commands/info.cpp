@@ -27,9 +27,8 @@ uint64_t file_size(const std::string& path) {
 }
 
 int command_info(const Arguments& args, Console& console) {
-    int status = EXIT_OK;
-    FileSystemPtr fs = open_first_archive(args, console, status);
-    if (!fs) {
+    FileSystemPtr fs;
+    if (int status = open_first_archive(args, console, fs)) {
         return status;
     }
     ArchiveHeaderInfo header{};

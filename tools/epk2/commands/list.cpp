@@ -70,9 +70,8 @@ void print_json(Console& console, FileSystem* fs, const std::vector<ListedEntry>
 }
 
 int command_list(const Arguments& args, Console& console) {
-    int status = EXIT_OK;
-    FileSystemPtr fs = open_first_archive(args, console, status);
-    if (!fs) {
+    FileSystemPtr fs;
+    if (int status = open_first_archive(args, console, fs)) {
         return status;
     }
     std::vector<ListedEntry> entries = list_archive(fs.get());

@@ -34,9 +34,8 @@ const char* const HELP =
     "          epk2 verify Patch.dat --public-key publisher.pub\n";
 
 int command_sign(const Arguments& args, Console& console) {
-    int status = EXIT_USAGE;
-    FileSystemPtr fs = open_first_archive(args, console, status);
-    if (!fs) {
+    FileSystemPtr fs;
+    if (int status = open_first_archive(args, console, fs)) {
         return status;
     }
     std::string private_pem;

@@ -114,11 +114,11 @@ void print_json(Console& console, const std::string& archive, uint64_t files,
 }
 
 int command_verify(const Arguments& args, Console& console) {
-    int status = EXIT_OK;
-    FileSystemPtr fs = open_first_archive(args, console, status);
-    if (!fs) {
+    FileSystemPtr fs;
+    if (int status = open_first_archive(args, console, fs)) {
         return status;
     }
+    int status = EXIT_OK;
     // With --public-key, the publisher's signature before anything else: an
     // archive that is not the one signed is not worth reading.
     if (const int signature = verify_archive_signature(args, console, fs.get())) {
