@@ -29,13 +29,8 @@ static int archive_fs_enumerate(FileSystem* fs, const char* path, int recursive,
                                 EnumCallback callback);
 
 // An archive cannot make or remove directories.
-static const FileSystemOps archive_fs_ops = {
-    .close = archive_fs_close,
-    .open = archive_fs_open,
-    .enumerate = archive_fs_enumerate,
-    .make_dir = nullptr,
-    .remove_dir = nullptr,
-};
+static const FileSystemOps archive_fs_ops =
+    fs_read_only_ops(archive_fs_close, archive_fs_open, archive_fs_enumerate);
 
 // Read with size 0, never written: the backing of empty entries.
 static unsigned char archive_empty_entry[1];

@@ -48,6 +48,21 @@ struct FileSystemOps {
     int (*remove_dir)(FileSystem* fs, const char* path);
 };
 
+// The table of a file system that is only read (an archive, a view): no
+// make_dir and no remove_dir, which fs_make_dir and fs_remove_dir then
+// refuse.
+constexpr FileSystemOps fs_read_only_ops(decltype(FileSystemOps::close) close,
+                                         decltype(FileSystemOps::open) open,
+                                         decltype(FileSystemOps::enumerate) enumerate) {
+    return {
+        .close = close,
+        .open = open,
+        .enumerate = enumerate,
+        .make_dir = nullptr,
+        .remove_dir = nullptr,
+    };
+}
+
 // The four fields every file-system object begins with.
 struct FileSystemHeader {
     const FileSystemOps* ops;

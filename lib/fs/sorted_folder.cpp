@@ -165,13 +165,8 @@ int sorted_enumerate(FileSystem* fs, const char* path, int recursive, void* cont
     return 1;
 }
 
-const FileSystemOps sorted_folder_ops = {
-    .close = sorted_close,
-    .open = sorted_open,
-    .enumerate = sorted_enumerate,
-    .make_dir = nullptr,
-    .remove_dir = nullptr,
-};
+const FileSystemOps sorted_folder_ops =
+    fs_read_only_ops(sorted_close, sorted_open, sorted_enumerate);
 
 } // namespace
 

@@ -73,13 +73,7 @@ int view_enumerate(FileSystem* fs, const char* path, int recursive, void* contex
     return 1;
 }
 
-const FileSystemOps patch_view_ops = {
-    .close = view_close,
-    .open = view_open,
-    .enumerate = view_enumerate,
-    .make_dir = nullptr,
-    .remove_dir = nullptr,
-};
+const FileSystemOps patch_view_ops = fs_read_only_ops(view_close, view_open, view_enumerate);
 
 // The line's key as the updater reads it: the text before the first "=".
 bool has_key(const std::string& line, const char* key) {
