@@ -45,7 +45,7 @@ static void wildcard_fold_into(const char* text, size_t length, char* out, uint8
     }
 }
 
-static void wildcard_fold(const char* text, std::string& out) {
+void wildcard_fold(const char* text, std::string& out) {
     out.resize(std::strlen(text));
     wildcard_fold_into<false>(text, out.size(), out.data(), nullptr);
 }

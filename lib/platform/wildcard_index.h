@@ -59,6 +59,10 @@ struct WildcardIndex {
 // with leading blanks dropped, and "*.*" alone matching everything.
 void wildcard_index_add(WildcardIndex& index, const char* patterns);
 
+// text in the folded form above, into out: names that Windows takes for the
+// same (they differ only in the case of ASCII letters) fold alike.
+void wildcard_fold(const char* text, std::string& out);
+
 // True when path matches any pattern list added, exactly when
 // wildcard_match(path, list) is true for one of them.
 bool wildcard_index_match(const WildcardIndex& index, const char* path);

@@ -2,7 +2,7 @@
 
 #include <unordered_map>
 
-#include "platform/wildcard.h"
+#include "platform/wildcard_index.h"
 #include "support/text.h"
 
 namespace {
@@ -18,15 +18,7 @@ bool under_extract(const std::string& path) {
 // kept as they are.
 std::string folded_name(const char* name) {
     std::string out;
-    while (*name != '\0') {
-        const int length = wildcard_char_length(name);
-        if (length == 1 && *name >= 'a' && *name <= 'z') {
-            out += static_cast<char>(*name - 32);
-        } else {
-            out.append(name, length);
-        }
-        name += length;
-    }
+    wildcard_fold(name, out);
     return out;
 }
 
