@@ -13,6 +13,7 @@
 #include "stream/stream_ptr.h"
 #include "stream/work_file.h"
 #include "support/text.h"
+#include "support/text_count.h"
 #include "update/loose_names.h"
 #include "update/patch/diff_proof.h"
 #include "update/patch/diff_warnings.h"
@@ -29,10 +30,6 @@ const std::string EXTRACT_FOLDER = "/_extract";
 constexpr uint32_t INFO_MAX_BYTES = 64 * 1024;
 // Differences the proof names before it stops listing them.
 constexpr size_t PROOF_DIFFERENCES_SHOWN = 20;
-
-std::string counted(uint64_t count, const char* one, const char* many) {
-    return std::to_string(count) + " " + (count == 1 ? one : many);
-}
 
 // Reads NEW's info.txt whole (it is small) to give it a new version or
 // attribute.
@@ -444,16 +441,17 @@ DiffStatus diff_make(const DiffRequest& options, Tree& old_tree, Tree& target,
         warn_loose_collisions(reporter, target, changes.copies, changes.removed);
     if (options.strict && (!changes.removed.empty() || !changes.removed_folders.empty())) {
         reporter.error(
-            "diff: refused (--strict): " + counted(changes.removed.size(), "file", "files") +
-            " and " + counted(changes.removed_folders.size(), "folder", "folders") +
+            "diff: refused (--strict): " + text_count_of(changes.removed.size(), "file", "files") +
+            " and " + text_count_of(changes.removed_folders.size(), "folder", "folders") +
             " of OLD are not in NEW, and a patch cannot delete");
         return DIFF_REFUSED;
     }
     if (options.strict && (clashes || collisions)) {
-        reporter.error("diff: refused (--strict): " + counted(clashes, "path is", "paths are") +
-                       " a file on one side and a folder on the other, and " +
-                       counted(collisions, "loose file name is", "loose file names are") +
-                       " taken by more than one file below /_extract");
+        reporter.error(
+            "diff: refused (--strict): " + text_count_of(clashes, "path is", "paths are") +
+            " a file on one side and a folder on the other, and " +
+            text_count_of(collisions, "loose file name is", "loose file names are") +
+            " taken by more than one file below /_extract");
         return DIFF_REFUSED;
     }
     if ((status = check_loose_names(reporter, old_tree, target, changes))) {

@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 #include "stream/stream.h"
 #include "stream/stream_ptr.h"
+#include "support/text_count.h"
 
 namespace {
 
@@ -56,10 +57,6 @@ void collect_record(void* context, const DirEntry* walked, const ArchiveEntryInf
         entry.record = *info;
     }
     static_cast<std::vector<TreeEntry>*>(context)->push_back(std::move(entry));
-}
-
-std::string counted(size_t count, const char* one, const char* many) {
-    return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
 uint32_t read_full(Stream* stream, unsigned char* buffer, uint32_t count) {
@@ -156,7 +153,8 @@ DiffStatus tree_open_folder(Tree& tree, const std::string& folder,
         }
     }
     if (unrepresentable_fail && !report.unrepresentable.empty()) {
-        reporter.error(display + ": " + counted(report.unrepresentable.size(), "name", "names") +
+        reporter.error(display + ": " +
+                       text_count_of(report.unrepresentable.size(), "name", "names") +
                        " cannot go into an archive; rename them");
         return DIFF_FAILED;
     }

@@ -74,7 +74,7 @@ int run_builder(Console& console, const Arguments& args, const std::string& outp
     }
     // Directories are counted without the root, as list and info count them.
     std::fprintf(console.out, "%s: %s in %s\n", to_console_from_terminal(output_display).c_str(),
-                 count_of(header.file_count, "file", "files").c_str(),
-                 count_of(header.dir_count - 1, "directory", "directories").c_str());
+                 text_count_of(header.file_count, "file", "files").c_str(),
+                 text_count_of(header.dir_count - 1, "directory", "directories").c_str());
     return EXIT_OK;
 }

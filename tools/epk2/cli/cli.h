@@ -20,6 +20,7 @@
 #include "archive/archive_fs.h"
 #include "archive/entry_read.h"
 #include "fs/filesystem_ptr.h"
+#include "support/text_count.h"
 #include "update/update_logic.h"
 #include "update/update_progress.h"
 
@@ -102,10 +103,7 @@ void wide_console_finish();
 
 // --- figures -----------------------------------------------------------------
 
-// Counts and sizes as the commands print them.
-
-// "1 file", "2 files".
-std::string count_of(uint64_t count, const char* one, const char* many);
+// Sizes as the commands print them (counts: text_count_of).
 
 // Human-readable byte count ("12.3 MB").
 std::string format_bytes(double bytes);

@@ -2,10 +2,6 @@
 
 #include <cstdio>
 
-std::string count_of(uint64_t count, const char* one, const char* many) {
-    return std::to_string(count) + " " + (count == 1 ? one : many);
-}
-
 std::string format_bytes(double bytes) {
     static const char* units[] = {"B", "KB", "MB", "GB"};
     int unit = 0;

@@ -183,12 +183,12 @@ void print_text(Console& console, const DiffOptions& options, const DiffChanges&
                                           [](const PatchItem& item) { return !item.directory(); }));
     if (outcome.written) {
         std::fprintf(console.out, "%s: %s in %s, %s\n", options.output_display.c_str(),
-                     count_of(outcome.patch_files, "file", "files").c_str(),
-                     count_of(outcome.patch_dirs, "directory", "directories").c_str(),
+                     text_count_of(outcome.patch_files, "file", "files").c_str(),
+                     text_count_of(outcome.patch_dirs, "directory", "directories").c_str(),
                      format_bytes(outcome.patch_bytes).c_str());
     } else {
         std::fprintf(console.out, "dry run: nothing written or proved; the patch would hold %s\n",
-                     count_of(files, "file", "files").c_str());
+                     text_count_of(files, "file", "files").c_str());
     }
     std::fprintf(console.out,
                  "%zu changed (%s), %zu added (%s), %zu unchanged; info.txt: version %s, "
@@ -199,12 +199,12 @@ void print_text(Console& console, const DiffOptions& options, const DiffChanges&
                  to_console(outcome.info.attribute).c_str());
     if (!changes.copies.empty()) {
         std::fprintf(console.out, "%s also under /_extract\n",
-                     count_of(changes.copies.size(), "changed file", "changed files").c_str());
+                     text_count_of(changes.copies.size(), "changed file", "changed files").c_str());
     }
     if (!changes.removed.empty() || !changes.removed_folders.empty()) {
         std::fprintf(console.out, "%s and %s of OLD stay after the update\n",
-                     count_of(changes.removed.size(), "file", "files").c_str(),
-                     count_of(changes.removed_folders.size(), "folder", "folders").c_str());
+                     text_count_of(changes.removed.size(), "file", "files").c_str(),
+                     text_count_of(changes.removed_folders.size(), "folder", "folders").c_str());
     }
     if (outcome.written) {
         std::fprintf(console.out,

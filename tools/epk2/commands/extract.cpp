@@ -300,8 +300,8 @@ int command_extract(const Arguments& args, Console& console) {
         progress.advance(counts.files + counts.damaged + counts.failed, bytes_done += entry.size);
     }
     progress.finish();
-    std::fprintf(console.out, "extracted %s to %s", count_of(counts.files, "file", "files").c_str(),
-                 to_console(root).c_str());
+    std::fprintf(console.out, "extracted %s to %s",
+                 text_count_of(counts.files, "file", "files").c_str(), to_console(root).c_str());
     if (counts.refused || counts.damaged || counts.failed) {
         std::fprintf(console.out, " (%zu refused, %zu damaged, %zu failed)", counts.refused,
                      counts.damaged, counts.failed);

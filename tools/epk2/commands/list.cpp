@@ -44,8 +44,8 @@ void print_table(Console& console, FileSystem* fs, const std::vector<ListedEntry
                      shown.c_str());
     }
     std::fprintf(console.out, "%10" PRIu64 " %10" PRIu64 "           %s, %s\n", total_size,
-                 total_stored, count_of(files, "file", "files").c_str(),
-                 count_of(entries.size() - files, "directory", "directories").c_str());
+                 total_stored, text_count_of(files, "file", "files").c_str(),
+                 text_count_of(entries.size() - files, "directory", "directories").c_str());
 }
 
 void print_json(Console& console, FileSystem* fs, const std::vector<ListedEntry>& entries) {

@@ -115,7 +115,7 @@ int command_pack(const Arguments& args, Console& console) {
         }
         if (!skip) {
             print_error(console,
-                        "pack: " + count_of(report.unrepresentable.size(), "name", "names") +
+                        "pack: " + text_count_of(report.unrepresentable.size(), "name", "names") +
                             " cannot go into an archive; rename them, or give "
                             "--skip-unrepresentable to leave them out");
             return EXIT_USAGE;
@@ -135,7 +135,7 @@ int command_pack(const Arguments& args, Console& console) {
                                  ": " + name.why);
     }
     if (strict && !names.refused.empty()) {
-        print_error(console, "pack: " + count_of(names.refused.size(), "name", "names") +
+        print_error(console, "pack: " + text_count_of(names.refused.size(), "name", "names") +
                                  " would not be extracted; rename them, or leave out --strict "
                                  "to pack them anyway");
         return EXIT_DAMAGED;

@@ -180,20 +180,23 @@ int command_verify(const Arguments& args, Console& console) {
         summary += ", " + std::to_string(findings.invalid) + " invalid";
     }
     if (findings.notes) {
-        summary += ", " + count_of(findings.notes, "note", "notes");
+        summary += ", " + text_count_of(findings.notes, "note", "notes");
     }
     std::fprintf(console.out, "%s\n", summary.c_str());
     const std::string& name = args.positional[0];
     if (findings.damaged) {
-        print_error(console, name + ": " + count_of(findings.damaged, "entry is", "entries are") +
+        print_error(console, name + ": " +
+                                 text_count_of(findings.damaged, "entry is", "entries are") +
                                  " damaged");
     }
     if (findings.invalid) {
-        print_error(console, name + ": " + count_of(findings.invalid, "violation", "violations") +
+        print_error(console, name + ": " +
+                                 text_count_of(findings.invalid, "violation", "violations") +
                                  " of what readers rely on");
     }
     if (strict && findings.notes) {
-        print_error(console, name + ": " + count_of(findings.notes, "deviation", "deviations") +
+        print_error(console, name + ": " +
+                                 text_count_of(findings.notes, "deviation", "deviations") +
                                  " from the layout epk2 pack writes (--strict)");
     }
     return status;
